@@ -1,0 +1,22 @@
+#include "app/app.h"
+
+#include "config/config.h"
+#include "config/connection_window.h"
+#include "index/index_list.h"
+#include "player/playback.h"
+#include "ui/main_window.h"
+
+GtkWidget *window_main = nullptr;
+GtkWidget *window_connection_settings = nullptr;
+
+void app_startup(int *argc, char ***argv)
+{
+    gtk_set_locale();
+    gtk_init(argc, argv);
+    window_main = ui_window_main_create();
+    window_connection_settings = config_window_create();
+    config_init();
+    gtk_widget_show(window_main);
+    g_signal_connect(window_main, "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
+    idx_list_setup();
+}

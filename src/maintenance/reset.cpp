@@ -1,0 +1,3 @@
+#include "maintenance/reset.h"
+
+void device_reset_activate(GtkMenuItem *, gpointer) {}

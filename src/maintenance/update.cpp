@@ -1,0 +1,3 @@
+#include "maintenance/update.h"
+
+void device_update_activate(GtkMenuItem *, gpointer) {}

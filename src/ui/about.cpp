@@ -1,0 +1,3 @@
+#include "ui/about.h"
+
+void ui_on_about(GtkMenuItem *, gpointer) {}

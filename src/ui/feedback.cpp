@@ -1,0 +1,56 @@
+#include "ui/feedback.h"
+
+#include "app/app.h"
+#include "ui/main_window.h"
+
+#include <array>
+
+void status_show(const gchar *text)
+{
+    GtkStatusbar *bar = GTK_STATUSBAR(lookup_widget(window_main, "statusbar_main"));
+    gtk_statusbar_pop(bar, 0);
+    gtk_statusbar_push(bar, 0, text);
+}
+
+void log_append(const gchar *text)
+{
+    GtkWidget *view = lookup_widget(window_main, "textview_log");
+    GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+    GtkTextIter end;
+    gtk_text_buffer_get_end_iter(buffer, &end);
+    gtk_text_buffer_insert(buffer, &end, text, -1);
+}
+
+namespace
+{
+struct ControlRule {
+    const char *name;
+    bool sensitive_when_idle;
+};
+
+// The order is the order in which the arrangement is applied.
+constexpr std::array<ControlRule, 14> control_rules{{
+    {"menuitem_open", true},
+    {"menuitem_configuration", true},
+    {"menuitem_reset_into_bootloader", true},
+    {"menuitem_update", true},
+    {"treeview_indexes", true},
+    {"button_index_add", true},
+    {"button_index_remove", true},
+    {"button_index_reload", true},
+    {"button_index_save", true},
+    {"button_play", true},
+    {"button_previous", false},
+    {"button_next", false},
+    {"button_pause", false},
+    {"button_stop", false},
+}};
+} // namespace
+
+void set_controls_state(int enabled)
+{
+    for (const ControlRule &rule : control_rules) {
+        const bool sensitive = rule.sensitive_when_idle ? enabled != 0 : enabled == 0;
+        gtk_widget_set_sensitive(lookup_widget(window_main, rule.name), sensitive);
+    }
+}
