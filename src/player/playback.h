@@ -1,26 +1,46 @@
 // Playback control: the transport buttons, the run's completion and quit.
 // UI thread only.
+//
+// Play starts the "player" worker (player_worker.h) and switches the controls
+// to busy; Pause, Stop, Previous and Next only clear player_running (having
+// set resume_pending first) and the worker ends within about 500 ms. The
+// worker's player_finished() then shows the outcome, closes the TAP file and
+// the port and restores the idle controls.
 #pragma once
 
 #include <gtk/gtk.h>
 
-// 1 while the player should go on; under player_lock.
+// 1 while the player should go on; under player_lock. Set by the worker,
+// cleared by Pause, Stop, Previous, Next, quit and player_finished().
 extern int player_running;
 extern GMutex player_lock;
-// 1 from Pause until something cancels the resume; under resume_lock.
+// 1 from Pause until something cancels the resume (Stop, Previous, Next, a
+// cursor move, a run that ended by itself, a reset or update); under
+// resume_lock. While it is 1, Play goes on from playback_offset.
 extern int resume_pending;
 extern GMutex resume_lock;
 
+// Handlers of the transport buttons; each ignores its arguments. Pause,
+// Stop, Previous and Next do nothing at all when no run is going on.
 void player_on_previous(GtkButton *button, gpointer user_data);
 void player_on_play(GtkButton *button, gpointer user_data);
 void player_on_next(GtkButton *button, gpointer user_data);
 void player_on_pause(GtkButton *button, gpointer user_data);
 void player_on_stop(GtkButton *button, gpointer user_data);
+// Any move of the index list's cursor cancels a pending resume.
 void player_on_cursor_changed(GtkTreeView *view, gpointer user_data);
 
 // One-shot idle callbacks scheduled by the worker; both return FALSE.
+// `message` is the worker's constant ending message or nullptr.
 gboolean player_finished(gpointer message);
 gboolean player_show_buffer_time(gpointer unused);
 
+// The buffer-time label's text for `seconds` of tape: "m:ss " with the
+// minutes uncapped (3600 s is "60:00 "). The caller frees it.
+gchar *player_format_buffer_time(guint32 seconds);
+
+// File, Quit and the main window's "destroy": stop the player, close the TAP
+// file and the port, clear the index list and leave the main loop, without
+// waiting for the worker.
 void ui_on_quit(GtkMenuItem *item, gpointer user_data);
 void ui_on_window_main_destroy(GtkWidget *window, gpointer user_data);
