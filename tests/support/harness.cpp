@@ -124,6 +124,35 @@ void test_answer_window(GType type, std::function<void(GtkWidget *)> act)
     g_timeout_add(20, check_windows, waiter);
 }
 
+void test_send_key(GtkWidget *window, guint keyval, guint modifiers)
+{
+    GdkKeymapKey *keys = nullptr;
+    gint count = 0;
+    gdk_keymap_get_entries_for_keyval(gdk_keymap_get_default(), keyval, &keys, &count);
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent *event = gdk_event_new(type);
+        event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+        event->key.send_event = TRUE;
+        event->key.time = GDK_CURRENT_TIME;
+        event->key.state = modifiers;
+        event->key.keyval = keyval;
+        if (count > 0)
+            event->key.hardware_keycode = keys[0].keycode;
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    }
+    g_free(keys);
+}
+
+void test_send_delete(GtkWidget *window)
+{
+    GdkEvent *event = gdk_event_new(GDK_DELETE);
+    event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    event->any.send_event = TRUE;
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
 std::string test_read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -38,6 +38,11 @@ bool test_sensitive(const char *name);
 // modal dialog before starting what runs it.
 void test_answer_window(GType type, std::function<void(GtkWidget *)> act);
 
+// Delivers a key press and release to `window` as the X server would.
+void test_send_key(GtkWidget *window, guint keyval, guint modifiers = 0);
+// Asks the window manager's way to close `window` (the title-bar button).
+void test_send_delete(GtkWidget *window);
+
 // File helpers.
 std::string test_read_file(const std::string &path);
 void test_write_file(const std::string &path, const std::string &content);
