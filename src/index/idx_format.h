@@ -1,0 +1,63 @@
+// The IDX file: a text file beside a TAP file, one index record per line
+// ("0x14<TAB><TAB>Tape start"). This module reads and writes that text; it
+// holds no list and no widget (the list is index_list.h).
+#pragma once
+
+#include <glib.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// One index record: a byte offset into the TAP file (20 is the first byte
+// after the header) and a one-line description in UTF-8.
+struct IdxRecord {
+    gint32 offset;
+    std::string info;
+};
+
+// The tape start: the first byte after the 20-byte TAP header.
+inline constexpr gint32 idx_tape_start = 20;
+
+// Reads one number at *pos: optional spaces (not TABs), at most one '-', then
+// "0x" hex, "0b" binary, "0" octal or decimal digits (lowercase prefixes
+// only), computed modulo 2^32. The number must be followed directly by a
+// byte 0x00-0x20 (a blank, a control byte or the end of the text).
+// Returns true and advances *pos past the number, or false with *value 0
+// (*pos then points somewhere inside the failed text; don't use it).
+bool idx_parse_number(const char **pos, gint32 *value);
+
+// Called once per accepted record, in file order. `info` is valid UTF-8 and
+// lives only for the call.
+using IdxRecordReceiver = std::function<void(gint32 offset, const char *info)>;
+
+// Parses the whole content of an IDX file: LF-separated lines, each content
+// ending at its first CR; a line whose number does not parse is skipped
+// silently; spaces and TABs after the number are skipped and the rest of the
+// line is the description (trailing blanks kept). Reading stops at the first
+// NUL. Descriptions that are not valid UTF-8 are taken as Windows-1252 and
+// converted. `text` is overwritten at line ends. Returns true if some record
+// has offset exactly 20.
+bool idx_parse_text(char *text, const IdxRecordReceiver &receiver);
+
+// The line that represents one record in the file, CR LF included:
+// "0x<hex>", two TABs up to offset 0xFFFFF (signed, so negative offsets too)
+// and one TAB above, then the description or "<Missing info>" when it is
+// empty or null. The offset is printed as its unsigned 32-bit pattern.
+std::string idx_format_record(gint32 offset, const char *info);
+
+// The whole file text for `rows`, in the order given.
+std::string idx_format_records(const std::vector<IdxRecord> &rows);
+
+// Writes `rows` to the IDX file at `path` and reports the outcome on the
+// status bar (" The list of index records was saved" or " Could not save the
+// list of index records. Check write and sharing permissions!").
+// The text goes to a temporary file beside the target, which replaces the
+// target only once it was written, flushed and closed without error, so a
+// failed save leaves any previous file as it was. Returns whether the file
+// was saved. UI thread (it shows a message).
+bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows);
+
+// The same without any message: true once `content` has replaced the file
+// at `path` (a symbolic link is followed, so the link stays a link).
+bool idx_replace_file(const char *path, const std::string &content);
