@@ -1,25 +1,266 @@
 #include "index/index_list.h"
 
-GtkListStore *index_store = nullptr;
+#include "app/app.h"
+#include "index/idx_commands.h"
+#include "ui/glib_ptr.h"
+#include "ui/i18n.h"
+#include "ui/main_window.h"
 
-void idx_list_setup() {}
-void idx_on_cell_edited(GtkCellRendererText *, gchar *, gchar *, gpointer) {}
-gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *, gpointer)
+#include <cstring>
+
+GtkListStore *index_store = nullptr;
+GtkTreeView *index_view = nullptr;
+
+namespace
 {
-    return FALSE;
+
+GtkTreeModel *model()
+{
+    return GTK_TREE_MODEL(index_store);
 }
-void idx_on_add_clicked(GtkButton *, gpointer) {}
-void idx_on_remove_clicked(GtkButton *, gpointer) {}
-void idx_list_clear() {}
+
+struct TreePathDeleter {
+    void operator()(GtkTreePath *path) const { gtk_tree_path_free(path); }
+};
+using TreePathPtr = std::unique_ptr<GtkTreePath, TreePathDeleter>;
+
+// The selected row, when exactly one is selected.
+bool selected_row(GtkTreeIter *iter)
+{
+    GtkTreeSelection *selection = gtk_tree_view_get_selection(index_view);
+    if (gtk_tree_selection_count_selected_rows(selection) != 1)
+        return false;
+    return gtk_tree_selection_get_selected(selection, nullptr, iter);
+}
+
+// Selects the row, scrolls it into view and emits "cursor_changed".
+void set_cursor(GtkTreePath *path)
+{
+    gtk_tree_view_set_cursor(index_view, path, nullptr, FALSE);
+}
+
+void set_cursor(GtkTreeIter *iter)
+{
+    const TreePathPtr path(gtk_tree_model_get_path(model(), iter));
+    set_cursor(path.get());
+}
+
+// While it lives the view shows no model, so a bulk change neither redraws
+// nor tracks the cursor per row. The extra reference keeps the store alive
+// meanwhile: the view holds the only other one.
+class DetachedStore
+{
+  public:
+    DetachedStore()
+    {
+        g_object_ref(index_store);
+        gtk_tree_view_set_model(index_view, nullptr);
+    }
+    ~DetachedStore()
+    {
+        gtk_tree_view_set_model(index_view, model());
+        g_object_unref(index_store);
+    }
+    DetachedStore(const DetachedStore &) = delete;
+    DetachedStore &operator=(const DetachedStore &) = delete;
+};
+
+void insert_row(gint position, gint32 offset, const char *info)
+{
+    GtkTreeIter iter;
+    gtk_list_store_insert_with_values(index_store, &iter, position, idx_column_offset, offset,
+                                      idx_column_info, info, -1);
+    set_cursor(&iter);
+}
+
+GtkTreeViewColumn *add_column(const char *title, int column, bool right_aligned)
+{
+    GtkCellRenderer *renderer = gtk_cell_renderer_text_new();
+    if (right_aligned)
+        g_object_set(renderer, "xalign", 1.0f, nullptr);
+    g_object_set(renderer, "editable", TRUE, nullptr);
+    g_object_set_data(G_OBJECT(renderer), "column_index", GINT_TO_POINTER(column));
+    g_signal_connect(renderer, "edited", G_CALLBACK(idx_on_cell_edited), nullptr);
+    GtkTreeViewColumn *view_column =
+        gtk_tree_view_column_new_with_attributes(title, renderer, "text", column, nullptr);
+    gtk_tree_view_column_set_sort_column_id(view_column, column);
+    return view_column;
+}
+
+} // namespace
+
+void idx_list_setup()
+{
+    index_view = GTK_TREE_VIEW(lookup_widget(window_main, "treeview_indexes"));
+    index_store = gtk_list_store_new(2, G_TYPE_INT, G_TYPE_STRING);
+
+    GtkTreeViewColumn *offset = add_column(_("Offset"), idx_column_offset, true);
+    GtkTreeViewColumn *info = add_column(_("Info"), idx_column_info, false);
+    gtk_tree_view_append_column(index_view, offset);
+    gtk_tree_view_append_column(index_view, info);
+
+    gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(index_store), idx_column_offset,
+                                         GTK_SORT_ASCENDING);
+    gtk_tree_view_set_model(index_view, model());
+    g_object_unref(index_store);
+    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(index_view), GTK_SELECTION_BROWSE);
+}
+
+void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_text, gpointer)
+{
+    GtkTreeIter iter;
+    if (!gtk_tree_model_get_iter_from_string(model(), &iter, path))
+        return;
+    switch (GPOINTER_TO_INT(g_object_get_data(G_OBJECT(renderer), "column_index"))) {
+    case idx_column_offset: {
+        const char *text = new_text;
+        gint32 offset = 0;
+        // A text that is no number leaves 0, which the floor then lifts.
+        idx_parse_number(&text, &offset);
+        if (offset < idx_tape_start)
+            offset = idx_tape_start;
+        gtk_list_store_set(index_store, &iter, idx_column_offset, offset, -1);
+        break;
+    }
+    case idx_column_info:
+        gtk_list_store_set(index_store, &iter, idx_column_info, new_text, -1);
+        break;
+    default:
+        break;
+    }
+}
+
+gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)
+{
+    if (index_list_ready != 1)
+        return FALSE;
+    switch (event->direction) {
+    case GDK_SCROLL_UP:
+        idx_select_previous();
+        return TRUE;
+    case GDK_SCROLL_DOWN:
+        idx_select_next();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+const char *idx_new_entry_text()
+{
+    return _("<New entry>");
+}
+
+void idx_on_add_clicked(GtkButton *, gpointer)
+{
+    if (index_list_ready == 1)
+        idx_list_append(idx_tape_start, idx_new_entry_text());
+}
+
+void idx_on_remove_clicked(GtkButton *, gpointer)
+{
+    if (index_list_ready == 1)
+        idx_remove_selected(idx_new_entry_text());
+}
+
+void idx_list_clear()
+{
+    DetachedStore detached;
+    gtk_list_store_clear(index_store);
+}
+
+bool idx_list_load(char *text)
+{
+    bool has_tape_start = false;
+    {
+        DetachedStore detached;
+        has_tape_start = idx_parse_text(text, [](gint32 offset, const char *info) {
+            gtk_list_store_insert_with_values(index_store, nullptr, -1, idx_column_offset, offset,
+                                              idx_column_info, info, -1);
+        });
+    }
+    GtkTreeIter first;
+    if (gtk_tree_model_get_iter_first(model(), &first))
+        set_cursor(&first);
+    return has_tape_start;
+}
+
+void idx_list_prepend(gint32 offset, const char *info)
+{
+    insert_row(0, offset, info);
+}
+
+void idx_list_append(gint32 offset, const char *info)
+{
+    insert_row(-1, offset, info);
+}
+
+std::vector<IdxRecord> idx_list_rows()
+{
+    std::vector<IdxRecord> rows;
+    rows.reserve(size_t(gtk_tree_model_iter_n_children(model(), nullptr)));
+    GtkTreeIter iter;
+    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
+         valid = gtk_tree_model_iter_next(model(), &iter)) {
+        gint offset = 0;
+        gchar *info = nullptr;
+        gtk_tree_model_get(model(), &iter, idx_column_offset, &offset, idx_column_info, &info, -1);
+        rows.push_back({offset, info != nullptr ? info : ""});
+        g_free(info);
+    }
+    return rows;
+}
+
+void idx_remove_selected(const char *placeholder)
+{
+    GtkTreeIter iter;
+    if (!selected_row(&iter))
+        return;
+    TreePathPtr above(gtk_tree_model_get_path(model(), &iter));
+    const bool has_above = gtk_tree_path_prev(above.get());
+
+    gint offset = 0;
+    gchar *info = nullptr;
+    gtk_tree_model_get(model(), &iter, idx_column_offset, &offset, idx_column_info, &info, -1);
+    const GCharPtr owned_info(info);
+    // Rows at the tape start or before it are kept unless Add just made them.
+    if (offset <= idx_tape_start && g_strcmp0(info, placeholder) != 0)
+        return;
+
+    if (gtk_list_store_remove(index_store, &iter))
+        set_cursor(&iter);
+    else if (has_above)
+        set_cursor(above.get());
+}
+
 gboolean idx_select_previous()
 {
-    return FALSE;
+    GtkTreeIter iter;
+    if (!selected_row(&iter))
+        return FALSE;
+    const TreePathPtr path(gtk_tree_model_get_path(model(), &iter));
+    if (!gtk_tree_path_prev(path.get()))
+        return FALSE;
+    set_cursor(path.get());
+    return TRUE;
 }
+
 gboolean idx_select_next()
 {
-    return FALSE;
+    GtkTreeIter iter;
+    if (!selected_row(&iter) || !gtk_tree_model_iter_next(model(), &iter))
+        return FALSE;
+    set_cursor(&iter);
+    return TRUE;
 }
-gboolean idx_get_selected_offset(guint32 *)
+
+gboolean idx_get_selected_offset(guint32 *offset)
 {
-    return FALSE;
+    GtkTreeIter iter;
+    if (!selected_row(&iter))
+        return FALSE;
+    gint value = 0;
+    gtk_tree_model_get(model(), &iter, idx_column_offset, &value, -1);
+    *offset = static_cast<guint32>(value);
+    return TRUE;
 }

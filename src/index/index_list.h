@@ -1,17 +1,75 @@
-// The editable index list ("treeview_indexes" over index_store). UI thread.
+// The editable index list: "treeview_indexes" over index_store, sorted by
+// offset (signed) or by description (locale collation), in browse selection.
+// Its selected row is where playback starts. UI thread only; no operation
+// here shows a message.
 #pragma once
+
+#include "index/idx_format.h"
 
 #include <gtk/gtk.h>
 
-extern GtkListStore *index_store;
+#include <vector>
 
+// Column 0: offset (G_TYPE_INT, signed 32-bit); column 1: description
+// (G_TYPE_STRING, UTF-8). The view holds the only lasting reference.
+extern GtkListStore *index_store;
+// The view "treeview_indexes", set by idx_list_setup().
+extern GtkTreeView *index_view;
+
+enum { idx_column_offset = 0, idx_column_info = 1 };
+
+// Builds the store and the two editable columns ("Offset", "Info"), sorted by
+// offset ascending, browse selection. Once, after the main window is shown.
 void idx_list_setup();
+
+// The "edited" handler of both renderers. Offsets go through the IDX number
+// syntax; text that is not a number, and anything below 20, becomes 20.
+// Descriptions are stored as typed. The cursor does not move.
 void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_text,
                         gpointer user_data);
+
+// Wheel over the list: while a TAP file is attached, up/down select the
+// previous/next row (handled, even at either end) instead of scrolling.
 gboolean idx_on_scroll(GtkWidget *view, GdkEventScroll *event, gpointer user_data);
+
+// Add appends (20, "<New entry>") and selects it; Remove removes the selected
+// row unless it is protected. Both do nothing before a TAP file is attached.
 void idx_on_add_clicked(GtkButton *button, gpointer user_data);
 void idx_on_remove_clicked(GtkButton *button, gpointer user_data);
+
+// The translated placeholder description of rows made by Add ("<New entry>").
+const char *idx_new_entry_text();
+
+// Removes every row, with the store detached from the view meanwhile. No
+// cursor afterwards.
 void idx_list_clear();
+
+// Appends the records of an IDX text (overwritten at line ends, see
+// idx_parse_text) to the list with the store detached, then puts the cursor
+// on the first row, if any. Returns true if a record at offset 20 was read.
+bool idx_list_load(char *text);
+
+// Insert one row (info is copied) at the top or the bottom, let the sort place
+// it, and put the cursor on it. A row appended with an offset that other rows
+// share is placed after them.
+void idx_list_prepend(gint32 offset, const char *info);
+void idx_list_append(gint32 offset, const char *info);
+
+// The rows in the list's current display order.
+std::vector<IdxRecord> idx_list_rows();
+
+// Removes the selected row if its offset is above 20, or if its description
+// equals `placeholder` byte for byte; otherwise does nothing. The cursor then
+// goes to the row that took its place, else to the new last row; none when
+// the list is empty. Nothing happens without exactly one selected row.
+void idx_remove_selected(const char *placeholder);
+
+// Move the cursor one row up/down in the current order. False (and no move)
+// without exactly one selected row or at the first/last row.
 gboolean idx_select_previous();
 gboolean idx_select_next();
+
+// Stores the selected row's offset (its signed value reinterpreted) and
+// returns true when exactly one row is selected; otherwise returns false and
+// leaves *offset alone.
 gboolean idx_get_selected_offset(guint32 *offset);
