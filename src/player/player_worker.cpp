@@ -94,9 +94,10 @@ void publish(Run &run)
 
 // The header with its length field counting only the data from
 // playback_offset on. The first header of a run comes from the file's
-// position 0 where it was opened; a repeated request gets the same header
-// again (read from the start of the file) and the data goes on from where it
-// was, so that no data byte is ever sent as header or sent twice.
+// position 0 where it was opened. A device that asks again gets the header
+// again, read from the start of the file and counting the data still to
+// come, and the data goes on from where it was: no data byte is ever sent as
+// header, skipped or sent twice.
 const char *serve_header(Run &run)
 {
     if (run.header_sent && !player_tap_seek(run.fd, 0))
