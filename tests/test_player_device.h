@@ -326,3 +326,55 @@ inline std::string buffer_label()
 {
     return gtk_label_get_text(GTK_LABEL(test_widget("label_buffer_time")));
 }
+
+inline constexpr char separator[] = "================================\n";
+
+inline std::string data_of(std::size_t length, unsigned seed = 3)
+{
+    std::string data(length, '\0');
+    guint32 x = seed;
+    for (auto &c : data) {
+        x = x * 1103515245u + 12345u;
+        // Short pulses only: every byte is a whole pulse.
+        c = char(0x20 + (x >> 16) % 0x40);
+    }
+    return data;
+}
+
+struct Fixture {
+    std::string tap_path;
+    std::string tap;
+    std::string data;
+};
+
+// Writes a TAP file (and its IDX text, when given) and attaches it with
+// File, Open; the device port is the test's pty.
+inline Fixture attach(const std::string &data, const std::string &idx = "",
+                      const std::string &name = "tape.tap")
+{
+    test_app_start();
+    Fixture f;
+    f.tap_path = test_path(name);
+    f.data = data;
+    f.tap = tap_header(guint32(data.size())) + data;
+    test_write_file(f.tap_path, f.tap);
+    if (!idx.empty())
+        test_write_file(test_path(name.substr(0, name.rfind('.')) + ".idx"), idx);
+    EXPECT_TRUE(open_tap_file(f.tap_path));
+    return f;
+}
+
+inline std::string le32(guint32 v)
+{
+    std::string s;
+    for (int i = 0; i < 4; ++i)
+        s += char((v >> (8 * i)) & 0xFF);
+    return s;
+}
+
+// What the log got since it read `before`.
+inline std::string log_after(const std::string &before)
+{
+    const std::string now = test_log_text();
+    return now.substr(std::min(before.size(), now.size()));
+}
