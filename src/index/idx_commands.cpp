@@ -1,10 +1,133 @@
 #include "index/idx_commands.h"
 
+#include "index/index_list.h"
+#include "ui/feedback.h"
+#include "ui/glib_ptr.h"
+#include "ui/i18n.h"
+#include "ui/open_dialog.h"
+
+#include <cstring>
+#include <initializer_list>
+
 gchar *tap_file_path = nullptr;
 gchar *idx_file_path = nullptr;
 int tap_file_chosen = 0;
 int index_list_ready = 0;
 
-void idx_on_open_tap_file(GtkMenuItem *, gpointer) {}
-void idx_on_reload_clicked(GtkButton *, gpointer) {}
-void idx_on_save_clicked(GtkButton *, gpointer) {}
+namespace
+{
+
+// What the chooser showed when it last closed with Open; for this run of the
+// program only.
+gchar *ui_tap_chooser_folder = nullptr;
+int ui_tap_chooser_all_files = 0;
+
+void replace_string(gchar **variable, gchar *value)
+{
+    g_free(*variable);
+    *variable = value;
+}
+
+GtkFileFilter *new_filter(const char *name, std::initializer_list<const char *> patterns)
+{
+    GtkFileFilter *filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, name);
+    for (const char *pattern : patterns)
+        gtk_file_filter_add_pattern(filter, pattern);
+    return filter;
+}
+
+} // namespace
+
+gboolean ui_choose_tap_file(gchar **path)
+{
+    GtkWidget *dialog = ui_open_dialog_create();
+    GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_window_set_title(GTK_WINDOW(dialog), "Select a TAP file");
+
+    // Patterns match case-sensitively, hence the three spellings.
+    GtkFileFilter *tap_filter = new_filter("  TAP files (*.TAP) ", {"*.TAP", "*.Tap", "*.tap"});
+    GtkFileFilter *all_filter = new_filter("  All files (*.*) ", {"*"});
+    gtk_file_chooser_add_filter(chooser, tap_filter);
+    gtk_file_chooser_add_filter(chooser, all_filter);
+    gtk_file_chooser_set_filter(chooser, ui_tap_chooser_all_files == 1 ? all_filter : tap_filter);
+    if (ui_tap_chooser_folder != nullptr)
+        gtk_file_chooser_set_current_folder(chooser, ui_tap_chooser_folder);
+
+    gboolean chosen = FALSE;
+    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK) {
+        gchar *file = gtk_file_chooser_get_filename(chooser);
+        if (file != nullptr) {
+            *path = file;
+            chosen = TRUE;
+            replace_string(&ui_tap_chooser_folder, gtk_file_chooser_get_current_folder(chooser));
+            ui_tap_chooser_all_files = gtk_file_chooser_get_filter(chooser) != tap_filter ? 1 : 0;
+        }
+    }
+    gtk_widget_destroy(dialog);
+    return chosen;
+}
+
+gchar *idx_path_for_tap(const gchar *tap_path)
+{
+    const GCharPtr folder(g_path_get_dirname(tap_path));
+    const GCharPtr name(g_path_get_basename(tap_path));
+    if (char *dot = std::strrchr(name.get(), '.'))
+        *dot = '\0';
+    const GCharPtr idx_name(g_strdup_printf("%s.%s", name.get(), "idx"));
+    return g_build_filename(folder.get(), idx_name.get(), nullptr);
+}
+
+gboolean idx_fill_list()
+{
+    idx_list_clear();
+    gchar *text = nullptr;
+    // Any failure (missing file, no permission, a folder of that name, a
+    // read error) counts as "no IDX file".
+    const gboolean read = g_file_get_contents(idx_file_path, &text, nullptr, nullptr);
+    bool has_tape_start = false;
+    if (read) {
+        const GCharPtr owned(text);
+        has_tape_start = idx_list_load(text);
+    }
+    if (!has_tape_start)
+        idx_list_prepend(idx_tape_start, _("Tape start"));
+    return read;
+}
+
+void idx_on_open_tap_file(GtkMenuItem *, gpointer)
+{
+    gchar *chosen = nullptr;
+    if (!ui_choose_tap_file(&chosen))
+        return;
+    replace_string(&tap_file_path, chosen);
+    tap_file_chosen = 1;
+    replace_string(&idx_file_path, idx_path_for_tap(tap_file_path));
+    idx_fill_list();
+    index_list_ready = 1;
+    set_controls_state(1);
+
+    // The path as the file system spells it need not be UTF-8; the status bar
+    // needs it to be.
+    const GCharPtr shown(g_filename_display_name(tap_file_path));
+    const GCharPtr message(g_strdup_printf(_(" Attached: %s"), shown.get()));
+    status_show(message.get());
+}
+
+void idx_on_reload_clicked(GtkButton *, gpointer)
+{
+    if (index_list_ready != 1)
+        return;
+    const gboolean read = idx_fill_list();
+    index_list_ready = 1;
+    set_controls_state(1);
+    status_show(read ? _(" IDX list reloaded") : _(" IDX list reset"));
+}
+
+void idx_on_save_clicked(GtkButton *, gpointer)
+{
+    if (index_list_ready != 1)
+        return;
+    if (idx_save_file(idx_file_path, idx_list_rows()))
+        status_show(_(" IDX list saved to file"));
+}

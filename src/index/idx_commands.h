@@ -1,13 +1,45 @@
 // Open, Reload and Save of the attached TAP file's IDX list. UI thread.
+//
+// Opening a TAP file only attaches it: the file itself is first read when a
+// playback starts. Its IDX file lies beside it ("game.tap" -> "game.idx").
 #pragma once
 
 #include <gtk/gtk.h>
 
+// Full path of the attached TAP file as the chooser gave it (the file
+// system's encoding, which is what open() needs), and of its IDX file.
+// Both null until the first Open; replaced by every Open.
 extern gchar *tap_file_path;
 extern gchar *idx_file_path;
+// Set to 1 by the first successful Open and never reset. Play needs
+// tap_file_chosen; Add, Remove, the wheel, Reload, Save and Play need
+// index_list_ready.
 extern int tap_file_chosen;
 extern int index_list_ready;
 
+// File > Open: choose a TAP file, attach it, fill the list from its IDX file
+// (or with "Tape start" alone) and show " Attached: <path>". Cancelling
+// changes nothing.
 void idx_on_open_tap_file(GtkMenuItem *item, gpointer user_data);
+// Refill the list from the IDX file, discarding edits: " IDX list reloaded",
+// or " IDX list reset" when the file could not be read.
 void idx_on_reload_clicked(GtkButton *button, gpointer user_data);
+// Write the list to the IDX file in its display order; " IDX list saved to
+// file" on success, the save's failure message otherwise.
 void idx_on_save_clicked(GtkButton *button, gpointer user_data);
+
+// Runs the TAP chooser ("Select a TAP file", a TAP filter and an all-files
+// filter). On Open stores a newly allocated full path in *path (the caller
+// g_free()s it), remembers the folder and the active filter for the next
+// run, and returns TRUE. Cancel or closing returns FALSE and remembers
+// nothing.
+gboolean ui_choose_tap_file(gchar **path);
+
+// The IDX path for a TAP path: same folder, the file name cut at its last
+// '.', plus ".idx" (always lowercase). Newly allocated; g_free() it.
+gchar *idx_path_for_tap(const gchar *tap_path);
+
+// Clears the list and loads it from idx_file_path; adds (20, "Tape start")
+// when the file held no record at 20 or could not be read. The list ends
+// with a cursor. Returns whether the file could be read; no message.
+gboolean idx_fill_list();
