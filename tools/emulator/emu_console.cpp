@@ -3,6 +3,7 @@
 #include "emu_options.h"
 #include "emu_tape.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -16,6 +17,15 @@ constexpr char prompt[] = "\r\n> ";
 // split prompt always arrive in different reads.
 constexpr int split_prompt_gap_ms = 700;
 constexpr std::size_t longest_line = 80;
+// A device answers an opened port after a moment, as a USB device reacts to
+// DTR: a client that flushes its input right after opening must not lose
+// the greeting.
+constexpr int greeting_delay_ms = 30;
+// After a tape the client usually closes the port at once. A prompt it never
+// read would sit in the pty until the emulator noticed the close, and a
+// client reopening at once could take it for a fresh one; so the prompt
+// after a tape waits for those who stay.
+constexpr int prompt_after_tape_ms = 300;
 
 // Sleeps while the session lasts; false if it ended or a stop came.
 bool wait_in_session(EmuPort &port, unsigned session, int ms)
@@ -47,8 +57,7 @@ void send_prompt(EmuPort &port, unsigned session)
 
 void greet(EmuPort &port, unsigned session)
 {
-    if (emu_options.late_prompt_ms > 0 &&
-        !wait_in_session(port, session, emu_options.late_prompt_ms))
+    if (!wait_in_session(port, session, std::max(greeting_delay_ms, emu_options.late_prompt_ms)))
         return;
     if (!port_write(port, session, banner))
         return;
@@ -58,7 +67,7 @@ void greet(EmuPort &port, unsigned session)
 }
 
 // What a command line asks the console loop to do next.
-enum class Next { prompt, session_over, bootloader, unplugged, stop };
+enum class Next { prompt, prompt_if_still_there, session_over, bootloader, unplugged, stop };
 
 Next run_line(EmuPort &port, unsigned session, const std::string &line)
 {
@@ -71,7 +80,7 @@ Next run_line(EmuPort &port, unsigned session, const std::string &line)
     emu_log("console: playback");
     switch (tape_play(port, session)) {
     case PlayEnd::done:
-        return Next::prompt;
+        return Next::prompt_if_still_there;
     case PlayEnd::closed:
         return Next::session_over;
     case PlayEnd::unplug:
@@ -112,9 +121,13 @@ Next serve_session(EmuPort &port, unsigned session)
             port_write(port, session, "\r\n");
             const Next next = run_line(port, session, line);
             line.clear();
-            if (next != Next::prompt)
+            if (next == Next::prompt_if_still_there &&
+                wait_in_session(port, session, prompt_after_tape_ms))
+                send_prompt(port, session);
+            else if (next == Next::prompt)
+                send_prompt(port, session);
+            else if (next != Next::prompt_if_still_there)
                 return next;
-            send_prompt(port, session);
         } else if (c == 0x7F || c == '\b') {
             if (!line.empty()) {
                 line.pop_back();
@@ -144,6 +157,7 @@ ConsoleEnd console_run(EmuPort &port)
         case Next::stop:
             return ConsoleEnd::stop;
         case Next::prompt:
+        case Next::prompt_if_still_there:
         case Next::session_over:
             break;
         }
