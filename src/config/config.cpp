@@ -1,15 +1,104 @@
 #include "config/config.h"
 
+#include "ui/glib_ptr.h"
+#include "ui/i18n.h"
+
+#include <glib/gstdio.h>
+
 gchar *device_port = nullptr;
 gchar *bootloader_port = nullptr;
 gchar *config_file_path = nullptr;
 
+namespace
+{
+
+constexpr const char *config_group = "connection";
+
+struct KeyFileDeleter {
+    void operator()(GKeyFile *key_file) const { g_key_file_free(key_file); }
+};
+using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
+
+void set_port(gchar **port, gchar *value)
+{
+    g_free(*port);
+    *port = value;
+}
+
+void set_defaults()
+{
+    set_port(&device_port, g_strdup(config_default_device_port));
+    set_port(&bootloader_port, g_strdup(config_default_bootloader_port));
+}
+
+// The key's string, or a copy of the default when it is absent or unreadable.
+gchar *read_port(GKeyFile *key_file, const char *key, const char *fallback)
+{
+    if (g_key_file_has_key(key_file, config_group, key, nullptr)) {
+        if (gchar *value = g_key_file_get_string(key_file, config_group, key, nullptr))
+            return value;
+    }
+    return g_strdup(fallback);
+}
+
+// The folder for "user.ini": ours under the user's configuration folder,
+// created when nothing is there yet. When it cannot be had, the current
+// directory.
+gchar *config_folder()
+{
+    gchar *folder = g_build_filename(g_get_user_config_dir(), _("ravelo-client"), nullptr);
+    // The user's configuration folder itself may be missing on a fresh
+    // account; its missing parents are made too.
+    if (!g_file_test(folder, G_FILE_TEST_EXISTS))
+        g_mkdir_with_parents(folder, 0700);
+    if (g_file_test(folder, G_FILE_TEST_IS_DIR))
+        return folder;
+    g_free(folder);
+    return g_get_current_dir();
+}
+
+} // namespace
+
 void config_init()
 {
+    const GCharPtr folder(config_folder());
+    config_file_path = g_build_filename(folder.get(), _("user.ini"), nullptr);
     config_load();
 }
-void config_load() {}
+
+void config_load()
+{
+    if (!g_file_test(config_file_path, G_FILE_TEST_EXISTS)) {
+        set_defaults();
+        config_save();
+        return;
+    }
+    const KeyFilePtr key_file(g_key_file_new());
+    if (!g_key_file_load_from_file(key_file.get(), config_file_path, G_KEY_FILE_KEEP_COMMENTS,
+                                   nullptr)) {
+        set_defaults();
+        return;
+    }
+    set_port(&device_port, read_port(key_file.get(), "device_port", config_default_device_port));
+    set_port(&bootloader_port,
+             read_port(key_file.get(), "bootloader_port", config_default_bootloader_port));
+}
+
 int config_save()
 {
-    return 0;
+    GString *text = g_string_new(nullptr);
+    g_string_append(text, "# Ravelo playback client config file - do NOT edit\n");
+    g_string_append(text, "[connection]\n");
+    g_string_append_printf(text, "device_port=%s\n", device_port);
+    g_string_append_printf(text, "bootloader_port=%s\n", bootloader_port);
+
+    const KeyFilePtr key_file(g_key_file_new());
+    // Parsing our own text is the only validation: a value with a line break
+    // would make a line without '=' and must not reach the file.
+    int saved = 0;
+    if (g_key_file_load_from_data(key_file.get(), text->str, text->len, G_KEY_FILE_KEEP_COMMENTS,
+                                  nullptr))
+        saved = g_key_file_save_to_file(key_file.get(), config_file_path, nullptr) ? 1 : 0;
+    g_string_free(text, TRUE);
+    return saved;
 }

@@ -1,13 +1,35 @@
-// The configuration file "user.ini" with the two port names. Silent: every
-// failure falls back to defaults or to the current directory.
+// The configuration file "user.ini" with the two port names, in the folder
+// "ravelo-client" under the user's configuration folder (~/.config or
+// $XDG_CONFIG_HOME). Silent: every failure falls back to the defaults or to
+// the current directory and is never reported. UI thread only.
 #pragma once
 
 #include <glib.h>
 
+// The two port names, always strings (possibly empty) once config_init() has
+// run. Whoever replaces one frees the old string; readers never free them.
+// Worker threads read them without a lock: they change only through the
+// connection settings window, which cannot be opened while a worker runs.
 extern gchar *device_port;
 extern gchar *bootloader_port;
+// Full path of "user.ini"; set once by config_init(), never freed.
 extern gchar *config_file_path;
 
+// Used when the file gives no value: a USB CDC device appears as ttyACM*.
+inline constexpr const char *config_default_device_port = "/dev/ttyACM0";
+inline constexpr const char *config_default_bootloader_port = "/dev/ttyACM1";
+
+// Locates the file (creating its folder with mode 0700 when missing, else
+// falling back to the current directory) and loads it.
 void config_init();
+
+// Reads both ports from config_file_path. A missing file is created with the
+// defaults; a file that exists is never rewritten here, also when it could
+// not be parsed or lacks a key (that port then gets its default).
 void config_load();
+
+// Writes the whole file anew (five lines: a comment, an empty line,
+// "[connection]", "device_port=...", "bootloader_port=..."). Returns 1 when
+// written, 0 when the values would break the file's syntax (a line break in
+// a port name) or the write failed; callers may ignore it.
 int config_save();

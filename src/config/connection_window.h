@@ -1,8 +1,20 @@
-// The connection settings window: edits the two port names.
+// The connection settings window: a small modal window that edits the two
+// port names of config.h. Built once, hidden, at start-up; never destroyed.
+// UI thread only.
 #pragma once
 
 #include <gtk/gtk.h>
 
+// Builds the window with its widgets registered by name ("window_connection_
+// settings", "entry_connection_settings_device_port", ...) and the focus on
+// the device port entry. Returned hidden; start-up stores it in
+// window_connection_settings.
 GtkWidget *config_window_create();
+
+// Menu handler: fills both entries from the stored ports (edits abandoned
+// earlier never reappear) and shows the window.
 void config_window_show(GtkMenuItem *item, gpointer user_data);
+
+// OK: stores both entries' texts as typed (no trimming, empty allowed), hides
+// the window and saves the file. Closing the window instead only hides it.
 void config_window_ok_clicked(GtkButton *button, gpointer user_data);
