@@ -78,7 +78,8 @@ int main(int argc, char **argv)
                 return 2;
             }
         } else if (arg == "--seed" && has_value) {
-            if (!parse_number(argv[++i], &seed) || seed < 0 || seed > 4294967295.0) {
+            if (!parse_number(argv[++i], &seed) || seed < 0 || seed > 4294967295.0 ||
+                seed != static_cast<double>(static_cast<unsigned long>(seed))) {
                 std::fprintf(stderr, "ravelo-tapmaker: --seed wants a whole number\n");
                 return 2;
             }
