@@ -437,6 +437,27 @@ TEST(EmulatorRobustness, NeverSpinsWhileIdleSilentOrHungUp)
     EXPECT_NE(port.read_until(prompt).find(prompt), std::string::npos) << "still serving";
 }
 
+TEST(EmulatorRobustness, AFloodNobodyReadsLeavesTheConsoleWorking)
+{
+    Emulator emulator;
+    ASSERT_TRUE(emulator.ok());
+    PtyClient port(emulator.link());
+    port.read_until(prompt);
+    // Far more echo than the line holds, and nobody reads it.
+    std::string flood;
+    for (int i = 0; i < 4000; ++i)
+        flood += "x\r";
+    ASSERT_TRUE(port.write(flood));
+    usleep(2500 * 1000);
+    // Once the client reads again, the console catches up and still works.
+    const long long deadline = now_ms() + 15000;
+    while (!port.read_for(500).empty() && now_ms() < deadline) {
+    }
+    ASSERT_LT(now_ms(), deadline) << "the echo never ended";
+    ASSERT_TRUE(port.write("p\r"));
+    EXPECT_EQ(port.read_exact(4), "p\r\nh");
+}
+
 TEST(EmulatorRobustness, SigtermEndsItAndRemovesItsLinks)
 {
     Emulator emulator;
