@@ -6,50 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
-
-namespace
-{
-// CPU time (clock ticks) used so far by the thread named "player".
-long player_thread_ticks()
-{
-    long ticks = -1;
-    DIR *dir = opendir("/proc/self/task");
-    if (dir == nullptr)
-        return -1;
-    while (dirent *e = readdir(dir)) {
-        if (e->d_name[0] == '.')
-            continue;
-        const std::string base = std::string("/proc/self/task/") + e->d_name;
-        std::string comm = test_read_file(base + "/comm");
-        if (comm != "player\n")
-            continue;
-        std::ifstream stat(base + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        // Fields after the ")" that closes the name: state is field 3,
-        // utime field 14, stime field 15.
-        std::istringstream rest(line.substr(line.rfind(')') + 2));
-        std::string field;
-        long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14)
-                utime = std::stol(field);
-            if (i == 15)
-                stime = std::stol(field);
-        }
-        ticks = utime + stime;
-    }
-    closedir(dir);
-    return ticks;
-}
-
-} // namespace
 
 TEST(PlaybackDevice, StreamsHeaderThenChunksOfAtMost64)
 {

@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -377,4 +380,44 @@ inline std::string log_after(const std::string &before)
 {
     const std::string now = test_log_text();
     return now.substr(std::min(before.size(), now.size()));
+}
+
+// CPU time (clock ticks) used so far by the thread named "player".
+inline long player_thread_ticks()
+{
+    long ticks = -1;
+    DIR *dir = opendir("/proc/self/task");
+    if (dir == nullptr)
+        return -1;
+    while (dirent *e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        const std::string base = std::string("/proc/self/task/") + e->d_name;
+        std::string comm = test_read_file(base + "/comm");
+        if (comm != "player\n")
+            continue;
+        std::ifstream stat(base + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // Fields after the ")" that closes the name: state is field 3,
+        // utime field 14, stime field 15.
+        std::istringstream rest(line.substr(line.rfind(')') + 2));
+        std::string field;
+        long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14)
+                utime = std::stol(field);
+            if (i == 15)
+                stime = std::stol(field);
+        }
+        ticks = utime + stime;
+    }
+    closedir(dir);
+    return ticks;
+}
+
+// Whether a thread named "player" exists in this process.
+inline bool player_thread_alive()
+{
+    return player_thread_ticks() >= 0;
 }
