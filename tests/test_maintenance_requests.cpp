@@ -128,18 +128,6 @@ TEST(ResetRequest, StartingClearsAPendingResume)
     EXPECT_TRUE(test_spin_until([] { return controls_idle(); }));
 }
 
-TEST(ResetRequest, ASecondRequestAfterTheFirstEndedWorksAgain)
-{
-    test_app_start();
-    set_ports(test_path("ttyGONE").c_str(), "");
-    for (int i = 0; i < 2; ++i) {
-        activate("menuitem_reset_into_bootloader");
-        ASSERT_TRUE(test_spin_until([] { return controls_idle(); }));
-    }
-    EXPECT_EQ(test_log_text(),
-              separator + "Resetting device\nFailed\n" + separator + "Resetting device\nFailed\n");
-}
-
 TEST(UpdateRequest, WithBothPortsEmptyOnlyTheDevicePortIsReported)
 {
     test_app_start();
