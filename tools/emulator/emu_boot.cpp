@@ -331,22 +331,6 @@ struct Bootloader {
     }
 };
 
-// After the exit command, give the programmer a moment to close its port,
-// as the device would take to start its application.
-void let_programmer_go(EmuPort &port)
-{
-    const std::int64_t deadline = emu_now_ms() + 500;
-    for (;;) {
-        port_update(port);
-        const std::int64_t left = deadline - emu_now_ms();
-        if (port.openers == 0 || left <= 0)
-            return;
-        pollfd fd{port.watch, POLLIN, 0};
-        if (emu_poll(&fd, 1, static_cast<int>(left)) < 0 && emu_stopping)
-            return;
-    }
-}
-
 } // namespace
 
 BootEnd boot_run(EmuPort &port)
@@ -354,8 +338,10 @@ BootEnd boot_run(EmuPort &port)
     emu_log("bootloader: up at %s", port.link.c_str());
     Bootloader bootloader(port);
     const BootEnd end = bootloader.run();
+    // After the exit command, give the programmer a moment to close its
+    // port, as the device would take to start its application.
     if (end == BootEnd::exited)
-        let_programmer_go(port);
+        port_wait_unused(port, 500);
     else
         dump_flash();
     emu_log("bootloader: %s", end == BootEnd::exited     ? "exit"

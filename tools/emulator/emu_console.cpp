@@ -27,22 +27,6 @@ constexpr int greeting_delay_ms = 30;
 // after a tape waits for those who stay.
 constexpr int prompt_after_tape_ms = 300;
 
-// Sleeps while the session lasts; false if it ended or a stop came.
-bool wait_in_session(EmuPort &port, unsigned session, int ms)
-{
-    const std::int64_t deadline = emu_now_ms() + ms;
-    for (;;) {
-        port_update(port);
-        if (!port_session_alive(port, session) || emu_stopping)
-            return false;
-        const std::int64_t left = deadline - emu_now_ms();
-        if (left <= 0)
-            return true;
-        pollfd fd{port.watch, POLLIN, 0};
-        emu_poll(&fd, 1, static_cast<int>(left));
-    }
-}
-
 void send_prompt(EmuPort &port, unsigned session)
 {
     if (emu_options.no_prompt)
@@ -51,13 +35,13 @@ void send_prompt(EmuPort &port, unsigned session)
         port_write(port, session, prompt);
         return;
     }
-    if (port_write(port, session, "\r\n") && wait_in_session(port, session, split_prompt_gap_ms))
+    if (port_write(port, session, "\r\n") && port_hold(port, session, split_prompt_gap_ms))
         port_write(port, session, "> ");
 }
 
 void greet(EmuPort &port, unsigned session)
 {
-    if (!wait_in_session(port, session, std::max(greeting_delay_ms, emu_options.late_prompt_ms)))
+    if (!port_hold(port, session, std::max(greeting_delay_ms, emu_options.late_prompt_ms)))
         return;
     if (!port_write(port, session, banner))
         return;
@@ -122,7 +106,7 @@ Next serve_session(EmuPort &port, unsigned session)
             const Next next = run_line(port, session, line);
             line.clear();
             if (next == Next::prompt_if_still_there &&
-                wait_in_session(port, session, prompt_after_tape_ms))
+                port_hold(port, session, prompt_after_tape_ms))
                 send_prompt(port, session);
             else if (next == Next::prompt)
                 send_prompt(port, session);

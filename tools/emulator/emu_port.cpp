@@ -277,6 +277,34 @@ PortWait port_wait_input(EmuPort &port, unsigned session, int timeout_ms)
     }
 }
 
+bool port_hold(EmuPort &port, unsigned session, int ms)
+{
+    const std::int64_t deadline = emu_now_ms() + ms;
+    for (;;) {
+        port_update(port);
+        if (!port_session_alive(port, session) || emu_stopping)
+            return false;
+        const std::int64_t left = deadline - emu_now_ms();
+        if (left <= 0)
+            return true;
+        pollfd fd{port.watch, POLLIN, 0};
+        emu_poll(&fd, 1, static_cast<int>(left));
+    }
+}
+
+void port_wait_unused(EmuPort &port, int ms)
+{
+    const std::int64_t deadline = emu_now_ms() + ms;
+    for (;;) {
+        port_update(port);
+        const std::int64_t left = deadline - emu_now_ms();
+        if (port.openers == 0 || left <= 0 || emu_stopping)
+            return;
+        pollfd fd{port.watch, POLLIN, 0};
+        emu_poll(&fd, 1, static_cast<int>(left));
+    }
+}
+
 std::size_t port_read(EmuPort &port, void *buffer, std::size_t size)
 {
     for (;;) {

@@ -81,6 +81,13 @@ PortWait port_wait_open(EmuPort &port, int timeout_ms);
 // Waits up to `timeout_ms` for bytes from the opener of `session`.
 PortWait port_wait_input(EmuPort &port, unsigned session, int timeout_ms);
 
+// Waits `ms` milliseconds while the opener of `session` keeps the port open
+// (its input stays unread); false as soon as it closed or a stop came.
+bool port_hold(EmuPort &port, unsigned session, int ms);
+
+// Waits up to `ms` milliseconds until nobody has the port open.
+void port_wait_unused(EmuPort &port, int ms);
+
 // Reads what is there, up to `size` bytes, without waiting; 0 when nothing.
 std::size_t port_read(EmuPort &port, void *buffer, std::size_t size);
 
