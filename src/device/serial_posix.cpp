@@ -1,0 +1,218 @@
+// The serial port on POSIX: open, line settings, and reads and writes with
+// a deadline. All waiting is done with poll(): the port is non-blocking, so
+// neither open() nor a read or write ever waits on its own.
+#include "device/serial.h"
+#include "device/serial_platform.h"
+
+#include <glib.h>
+
+#include <cerrno>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace
+{
+int open_port(const char *path)
+{
+    int fd;
+    do
+        fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Whether the port is free for us: nobody holds the lock, and nobody marked
+// it for exclusive use (root could otherwise open a port that another program
+// marked). Changes nothing on the port.
+bool lock_port(int fd)
+{
+    int result;
+    do
+        result = flock(fd, LOCK_EX | LOCK_NB);
+    while (result != 0 && errno == EINTR);
+    if (result != 0)
+        return false;
+#ifdef TIOCGEXCL
+    int marked = 0;
+    if (ioctl(fd, TIOCGEXCL, &marked) == 0 && marked != 0)
+        return false;
+#endif
+    return true;
+}
+
+bool set_attributes(int fd, const termios &settings)
+{
+    int result;
+    do
+        result = tcsetattr(fd, TCSANOW, &settings);
+    while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+constexpr tcflag_t control_fields = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CLOCAL | CREAD
+#ifdef CMSPAR
+                                    | CMSPAR
+#endif
+    ;
+constexpr tcflag_t control_values = CS8 | CLOCAL | CREAD;
+constexpr tcflag_t input_flow_fields = IXON | IXOFF | IXANY;
+
+// 921600 bit/s, 8 data bits, no parity, one stop bit, raw bytes both ways,
+// no flow control. tcsetattr() succeeds when any part of the change took,
+// so the result is read back.
+bool set_line(int fd)
+{
+    termios settings;
+    if (tcgetattr(fd, &settings) != 0)
+        return false;
+    cfmakeraw(&settings);
+    settings.c_cflag = (settings.c_cflag & ~control_fields) | control_values;
+    settings.c_iflag &= ~(input_flow_fields | INPCK | IGNPAR | PARMRK);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    if (cfsetspeed(&settings, B921600) != 0 || !set_attributes(fd, settings))
+        return false;
+
+    termios applied;
+    if (tcgetattr(fd, &applied) != 0)
+        return false;
+    return (applied.c_cflag & control_fields) == control_values &&
+           (applied.c_iflag & input_flow_fields) == 0 && cfgetospeed(&applied) == B921600 &&
+           cfgetispeed(&applied) == B921600;
+}
+
+// Pseudo-terminals and some adapters have no modem lines.
+bool raise_dtr_rts(int fd)
+{
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (ioctl(fd, TIOCMBIS, &lines) == 0)
+        return true;
+    return errno == ENOTTY || errno == EINVAL;
+}
+
+gint64 deadline_after(int ms)
+{
+    return g_get_monotonic_time() + gint64{ms} * 1000;
+}
+
+// Milliseconds until `deadline`, rounded up so that a wait never ends early.
+int ms_until(gint64 deadline)
+{
+    const gint64 left = deadline - g_get_monotonic_time();
+    return left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
+}
+
+// poll() on one descriptor until an event or the deadline; the events seen,
+// 0 when the deadline passed, -1 when poll() itself failed.
+int wait_for(int fd, short events, gint64 deadline)
+{
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        const int result = poll(&entry, 1, ms_until(deadline));
+        if (result > 0)
+            return entry.revents;
+        if (result == 0)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+// A read that failed returns only at its deadline, so that a caller that
+// repeats it (as the player does until told to stop) sleeps instead of
+// spinning on a port that fails at once.
+ssize_t fail_at(gint64 deadline)
+{
+    while (ms_until(deadline) > 0)
+        poll(nullptr, 0, ms_until(deadline));
+    return -1;
+}
+} // namespace
+
+int serial_platform_open(const char *name)
+{
+    int fd = open_port(name);
+    if (fd < 0 && name[0] != '/')
+        fd = open_port((std::string("/dev/") + name).c_str());
+    if (fd < 0)
+        return -1;
+    if (!lock_port(fd)) {
+        close(fd);
+        return -1;
+    }
+    // The exclusive mark keeps out even programs that do not lock.
+    if (ioctl(fd, TIOCEXCL) != 0 || !set_line(fd) || !raise_dtr_rts(fd)) {
+        serial_platform_close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void serial_platform_close(int fd)
+{
+    // The exclusive mark stays on a terminal that outlives this descriptor
+    // (a pseudo-terminal whose master is still open) and would lock out the
+    // next opener; it is harmless to clear on a descriptor that never set it.
+    ioctl(fd, TIOCNXCL);
+    // Not repeated on EINTR: on Linux the descriptor is gone either way.
+    close(fd);
+}
+
+ssize_t serial_read(void *buffer, size_t size)
+{
+    const gint64 deadline = deadline_after(serial_step_ms);
+    const int fd = serial_current_handle();
+    if (fd < 0)
+        return fail_at(deadline);
+    char *bytes = static_cast<char *>(buffer);
+    size_t got = 0;
+    while (got < size) {
+        const int events = wait_for(fd, POLLIN, deadline);
+        if (events == 0)
+            break;
+        if (events > 0 && (events & POLLIN) != 0) {
+            // Bytes that arrived before a hang-up are still delivered.
+            const ssize_t count = read(fd, bytes + got, size - got);
+            if (count > 0) {
+                got += static_cast<size_t>(count);
+                continue;
+            }
+            if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                continue;
+        }
+        // End of file, an error such as EIO, POLLHUP, POLLERR or POLLNVAL
+        // without data, or a failing poll(): the device has gone. What came before is handed
+        // over; the next read reports the failure.
+        return got > 0 ? static_cast<ssize_t>(got) : fail_at(deadline);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+ssize_t serial_write(const void *buffer, size_t size)
+{
+    const gint64 deadline = deadline_after(serial_step_ms);
+    const int fd = serial_current_handle();
+    if (fd < 0)
+        return -1;
+    const char *bytes = static_cast<const char *>(buffer);
+    size_t sent = 0;
+    while (sent < size) {
+        const int events = wait_for(fd, POLLOUT, deadline);
+        if (events == 0)
+            break;
+        if (events < 0 || (events & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+            return -1;
+        const ssize_t count = write(fd, bytes + sent, size - sent);
+        if (count > 0)
+            sent += static_cast<size_t>(count);
+        else if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return -1;
+    }
+    return static_cast<ssize_t>(sent);
+}
