@@ -81,7 +81,7 @@ void player_on_play(GtkButton *, gpointer)
     }
     status_show(_(" Playback started"));
     if (!resume) {
-        log_append("================================\n");
+        log_append(_("================================\n"));
         log_append(_("Playback started\n"));
     }
 
