@@ -1,53 +1,28 @@
-// The configuration file: where it lives, what is written, what is read.
-// Every test case runs in a process of its own with XDG_CONFIG_HOME pointing
-// into its private folder; the user's configuration folder is fixed by the
-// first call that asks for it, so a test that moves it does so first.
+// The configuration file and the connection settings window. Every test case
+// runs in a process of its own with XDG_CONFIG_HOME in its private folder;
+// GLib fixes the user's configuration folder at the first call that asks.
+#include "app/app.h"
 #include "config/config.h"
+#include "config/connection_window.h"
 
 #include "support/harness.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <sys/mount.h>
-#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace
 {
 
-const std::string header = "# Ravelo playback client config file - do NOT edit\n";
-
 std::string five_lines(const std::string &device, const std::string &bootloader)
 {
-    return header + "\n[connection]\ndevice_port=" + device + "\nbootloader_port=" + bootloader +
-           "\n";
+    return "# Ravelo playback client config file - do NOT edit\n\n[connection]\ndevice_port=" +
+           device + "\nbootloader_port=" + bootloader + "\n";
 }
 
-std::string default_file()
-{
-    return five_lines("/dev/ttyACM0", "/dev/ttyACM1");
-}
-
-std::string config_folder()
-{
-    return test_path("config/ravelo-client");
-}
-
-std::string config_file()
-{
-    return config_folder() + "/user.ini";
-}
-
-// Puts a file in place before the program looks for it.
-void prepare(const std::string &content)
-{
-    fs::create_directories(config_folder());
-    test_write_file(config_file(), content);
-}
+const std::string defaults = five_lines("/dev/ttyACM0", "/dev/ttyACM1");
 
 void set_ports(const char *device, const char *bootloader)
 {
@@ -57,186 +32,124 @@ void set_ports(const char *device, const char *bootloader)
     bootloader_port = g_strdup(bootloader);
 }
 
+class ConfigFile : public testing::Test
+{
+  protected:
+    const std::string folder = test_path("config/ravelo-client"), file = folder + "/user.ini";
+};
+
 } // namespace
 
-TEST(ConfigFile, FirstStartWritesExactlyTheFiveLines)
+TEST_F(ConfigFile, FirstStartWritesExactlyTheFiveLinesInAPrivateFolder)
 {
-    ASSERT_FALSE(fs::exists(config_folder()));
-    config_init();
-    EXPECT_STREQ(config_file_path, config_file().c_str());
-    EXPECT_STREQ(device_port, "/dev/ttyACM0");
-    EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
-    EXPECT_EQ(test_read_file(config_file()), default_file());
-    struct stat info;
-    ASSERT_EQ(stat(config_folder().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-
-    // The values are fresh copies each: replacing one leaves the other.
-    EXPECT_NE(device_port, config_default_device_port);
-}
-
-TEST(ConfigFile, PartialFileGivesDefaultsAndStaysAsItWas)
-{
-    const std::string content = "[connection]\ndevice_port=/dev/ttyUSB7\n";
-    prepare(content);
-    config_init();
-    EXPECT_STREQ(device_port, "/dev/ttyUSB7");
-    EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
-    EXPECT_EQ(test_read_file(config_file()), content);
-}
-
-TEST(ConfigFile, BothKeysAreRead)
-{
-    prepare("# mine\n[connection]\nbootloader_port=/dev/ttyS9\ndevice_port=/dev/ttyS8\n");
-    config_init();
-    EXPECT_STREQ(device_port, "/dev/ttyS8");
-    EXPECT_STREQ(bootloader_port, "/dev/ttyS9");
-}
-
-TEST(ConfigFile, EmptyDevicePortIsKeptEmpty)
-{
-    const std::string content = five_lines("", "/dev/ttyACM5");
-    prepare(content);
-    config_init();
-    ASSERT_NE(device_port, nullptr);
-    EXPECT_STREQ(device_port, "");
-    EXPECT_STREQ(bootloader_port, "/dev/ttyACM5");
-    EXPECT_EQ(test_read_file(config_file()), content);
-}
-
-TEST(ConfigFile, UnparsableOrUnreadableFilesAreLeftUntouched)
-{
-    const std::string content = "device_port /dev/ttyUSB0\nno equals sign here\n";
-    prepare(content);
-    config_init();
-    EXPECT_STREQ(device_port, "/dev/ttyACM0");
-    EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
-    EXPECT_EQ(test_read_file(config_file()), content);
-
-    // A value that is not UTF-8 cannot be read as a string: its default.
-    const std::string latin1 = "[connection]\ndevice_port=/dev/caf\xe9\nbootloader_port=/dev/b\n";
-    test_write_file(config_file(), latin1);
-    config_load();
-    EXPECT_STREQ(device_port, "/dev/ttyACM0");
-    EXPECT_STREQ(bootloader_port, "/dev/b");
-    EXPECT_EQ(test_read_file(config_file()), latin1);
-
-    // A folder in the file's place: defaults, and the folder stays.
-    fs::remove(config_file());
-    fs::create_directory(config_file());
-    set_ports("x", "y");
-    config_load();
-    EXPECT_STREQ(device_port, "/dev/ttyACM0");
-    EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
-    EXPECT_TRUE(fs::is_directory(config_file()));
-}
-
-TEST(ConfigFile, ExtraGroupsAndKeysAreIgnoredAndGoneAfterSave)
-{
-    prepare("[other]\ndevice_port=/dev/wrong\n[connection]\ncolour=blue\n"
-            "device_port=/dev/ttyUSB1\n");
-    config_init();
-    EXPECT_STREQ(device_port, "/dev/ttyUSB1");
-    EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
-    EXPECT_EQ(config_save(), 1);
-    EXPECT_EQ(test_read_file(config_file()), five_lines("/dev/ttyUSB1", "/dev/ttyACM1"));
-}
-
-TEST(ConfigFile, SaveWritesValuesAsTheyStand)
-{
-    config_init();
-    set_ports("  /dev/ttyUSB0", "COM4");
-    EXPECT_EQ(config_save(), 1);
-    // Only the blanks right after the equals sign go.
-    EXPECT_EQ(test_read_file(config_file()), five_lines("/dev/ttyUSB0", "COM4"));
-    set_ports("", "");
-    EXPECT_EQ(config_save(), 1);
-    EXPECT_EQ(test_read_file(config_file()), five_lines("", ""));
-    config_load();
-    EXPECT_STREQ(device_port, "");
-    EXPECT_STREQ(bootloader_port, "");
-}
-
-TEST(ConfigFile, ValueThatWouldBreakTheSyntaxWritesNothing)
-{
-    config_init();
-    const std::string before = test_read_file(config_file());
-    set_ports("/dev/tty\nUSB0", "/dev/ttyACM1");
-    EXPECT_EQ(config_save(), 0);
-    EXPECT_EQ(test_read_file(config_file()), before);
-    set_ports("/dev/ttyUSB0", "[group]");
-    EXPECT_EQ(config_save(), 1);
-}
-
-TEST(ConfigFile, MissingParentFoldersAreCreated)
-{
-    const std::string base = test_path("fresh/account/.config");
+    // A fresh account: not even the user's configuration folder exists.
+    const std::string base = test_path("fresh/.config");
     setenv("XDG_CONFIG_HOME", base.c_str(), 1);
     config_init();
     EXPECT_STREQ(config_file_path, (base + "/ravelo-client/user.ini").c_str());
-    EXPECT_EQ(test_read_file(config_file_path), default_file());
-    struct stat info;
-    ASSERT_EQ(stat((base + "/ravelo-client").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-}
-
-TEST(ConfigFile, FolderThatCannotBeCreatedFallsBackToTheCurrentDirectory)
-{
-    // A regular file where a folder would have to be: mkdir fails, even for
-    // root.
-    test_write_file(test_path("blocker"), "");
-    const std::string base = test_path("blocker/config");
-    setenv("XDG_CONFIG_HOME", base.c_str(), 1);
-    config_init();
-    EXPECT_STREQ(config_file_path, test_path("user.ini").c_str());
-    EXPECT_EQ(test_read_file(test_path("user.ini")), default_file());
+    EXPECT_EQ(test_read_file(config_file_path), defaults);
+    EXPECT_EQ(fs::status(base + "/ravelo-client").permissions(), fs::perms(0700));
     EXPECT_STREQ(device_port, "/dev/ttyACM0");
+    EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
 }
 
-TEST(ConfigFile, AFileNamedLikeTheFolderFallsBackToTheCurrentDirectory)
+TEST_F(ConfigFile, LoadTakesWhatTheFileGivesAndNeverRewritesIt)
 {
-    test_write_file(config_folder(), "not a folder");
+    config_init();
+    // clang-format off
+    const std::tuple<std::string, const char *, const char *> cases[] = {
+        {"[connection]\ndevice_port=/dev/ttyUSB7\n", "/dev/ttyUSB7", "/dev/ttyACM1"},
+        {"# mine\n[connection]\nbootloader_port=/dev/ttyS9\ndevice_port=/dev/ttyS8\n", "/dev/ttyS8",
+         "/dev/ttyS9"},
+        {five_lines("", "/dev/ttyACM5"), "", "/dev/ttyACM5"},
+        {"[other]\ndevice_port=/dev/wrong\n[connection]\ncolour=blue\ndevice_port=/dev/ttyUSB1\n",
+         "/dev/ttyUSB1", "/dev/ttyACM1"},
+        // Unparsable, empty, or a value that is not UTF-8: the defaults.
+        {"device_port /dev/ttyUSB0\nno equals sign here\n", "/dev/ttyACM0", "/dev/ttyACM1"},
+        {"", "/dev/ttyACM0", "/dev/ttyACM1"},
+        {"[connection]\ndevice_port=/dev/caf\xe9\nbootloader_port=/dev/b\n", "/dev/ttyACM0", "/dev/b"}};
+    // clang-format on
+    for (const auto &[content, device, bootloader] : cases) {
+        test_write_file(file, content);
+        set_ports("x", "y");
+        config_load();
+        EXPECT_STREQ(device_port, device) << content;
+        EXPECT_STREQ(bootloader_port, bootloader) << content;
+        EXPECT_EQ(test_read_file(file), content);
+    }
+    // A folder in the file's place: the defaults, and the folder stays.
+    fs::remove(file);
+    fs::create_directory(file);
+    config_load();
+    EXPECT_STREQ(device_port, "/dev/ttyACM0");
+    EXPECT_TRUE(fs::is_directory(file));
+}
+
+TEST_F(ConfigFile, SaveWritesTheWholeFileAnewOrNothing)
+{
+    config_init();
+    test_write_file(file, "[other]\nkey=value\n");
+    set_ports("  /dev/ttyUSB0", "/dev/ttyUSB1 ");
+    EXPECT_EQ(config_save(), 1);
+    // Values as they stand, but for the blanks right after the equals sign.
+    EXPECT_EQ(test_read_file(file), five_lines("/dev/ttyUSB0", "/dev/ttyUSB1 "));
+    // A line break would break the syntax: nothing is written.
+    set_ports("/dev/tty\nUSB0", "/dev/ttyACM1");
+    EXPECT_EQ(config_save(), 0);
+    EXPECT_EQ(test_read_file(file), five_lines("/dev/ttyUSB0", "/dev/ttyUSB1 "));
+}
+
+TEST_F(ConfigFile, WithoutItsFolderTheCurrentDirectoryHoldsTheFile)
+{
+    test_write_file(folder, "not a folder");
     config_init();
     EXPECT_STREQ(config_file_path, test_path("user.ini").c_str());
-    EXPECT_EQ(test_read_file(test_path("user.ini")), default_file());
-    EXPECT_EQ(test_read_file(config_folder()), "not a folder");
+    EXPECT_EQ(test_read_file(test_path("user.ini")), defaults);
+    EXPECT_EQ(test_read_file(folder), "not a folder");
 }
 
-TEST(ConfigFile, ExistingFileIsNotRewrittenByLoading)
+TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
 {
-    const std::string content = five_lines("/dev/ttyUSB3", "/dev/ttyUSB4") + "# extra\n";
-    prepare(content);
-    struct stat before;
-    ASSERT_EQ(stat(config_file().c_str(), &before), 0);
-    config_init();
-    config_load();
-    struct stat after;
-    ASSERT_EQ(stat(config_file().c_str(), &after), 0);
-    EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
-    EXPECT_EQ(test_read_file(config_file()), content);
-}
+    test_app_start();
+    const std::string file = test_path("config/ravelo-client/user.ini");
+    const auto widget = [](const char *name) {
+        return GTK_WIDGET(g_object_get_data(G_OBJECT(window_connection_settings), name));
+    };
+    GtkEntry *device = GTK_ENTRY(widget("entry_connection_settings_device_port"));
+    GtkEntry *bootloader = GTK_ENTRY(widget("entry_connection_settings_bootloader_port"));
 
-TEST(ConfigFile, FailedFirstSaveIsSilentAndTriedAgainNextTime)
-{
-    // A read-only folder, which root cannot write either: a tmpfs remounted
-    // read-only. Mounting needs root; without it the case is skipped.
-    fs::create_directories(config_folder());
-    if (mount("tmpfs", config_folder().c_str(), "tmpfs", 0, "size=16k,mode=0700") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    const bool read_only =
-        mount(nullptr, config_folder().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    if (read_only) {
-        config_init();
+    // Configuration > Connection..., as the user picks it.
+    const auto show = [] {
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_connection")));
+        return test_spin_until([] { return gtk_widget_get_mapped(window_connection_settings); });
+    };
+    EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(window_connection_settings)),
+                 "Connection settings");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(show());
+        EXPECT_TRUE(gtk_widget_is_focus(GTK_WIDGET(device)));
+        EXPECT_STREQ(gtk_entry_get_text(device), "/dev/ttyACM0");
+        EXPECT_STREQ(gtk_entry_get_text(bootloader), "/dev/ttyACM1");
+        EXPECT_EQ(gtk_grab_get_current(), window_connection_settings);
+        gtk_entry_set_text(device, "/dev/abandoned");
+        test_send_delete(window_connection_settings);
+        EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
         EXPECT_STREQ(device_port, "/dev/ttyACM0");
-        EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
-        EXPECT_FALSE(fs::exists(config_file()));
-        EXPECT_EQ(config_save(), 0);
-        ASSERT_EQ(mount(nullptr, config_folder().c_str(), nullptr, MS_REMOUNT, nullptr), 0);
-        // The next start (here: the next load) creates it.
-        config_load();
-        EXPECT_EQ(test_read_file(config_file()), default_file());
+        EXPECT_EQ(test_read_file(file), defaults);
     }
-    umount2(config_folder().c_str(), MNT_DETACH);
-    ASSERT_TRUE(read_only);
+
+    // OK takes the texts as typed, an empty device port too, and writes the
+    // whole file even when nothing changed.
+    const std::pair<const char *, const char *> cases[] = {
+        {"/dev/ttyACM0", "/dev/ttyACM0"}, {"", ""}, {" /dev/ttyUSB0", "/dev/ttyUSB0"}};
+    for (const auto &[typed, written] : cases) {
+        test_write_file(file, "[connection]\n# edited by hand\n");
+        ASSERT_TRUE(show());
+        gtk_entry_set_text(device, typed);
+        gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_ok")));
+        EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
+        EXPECT_STREQ(device_port, typed);
+        EXPECT_EQ(test_read_file(file), five_lines(written, "/dev/ttyACM1"));
+    }
 }

@@ -1,326 +1,233 @@
-// The IDX text: number syntax, line grammar, record lines. No window needed.
+// The IDX file: number syntax and line grammar by rule, record lines and how
+// they read back, and saving (the two messages, and the previous file kept
+// whenever a save fails).
 #include "index/idx_format.h"
+
+#include "support/harness.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
-#include <string>
-#include <vector>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
-// Found by argument-dependent lookup, so beside IdxRecord.
-bool operator==(const IdxRecord &a, const IdxRecord &b)
-{
-    return a.offset == b.offset && a.info == b.info;
-}
-
-std::ostream &operator<<(std::ostream &out, const IdxRecord &r)
-{
-    return out << "(" << r.offset << ", \"" << r.info << "\")";
-}
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using Records = std::vector<std::pair<gint32, std::string>>;
 
 namespace
 {
 
-std::optional<gint32> number(const char *text)
+std::optional<gint32> number(const std::string &text)
 {
-    const char *pos = text;
+    const char *pos = text.c_str();
     gint32 value = 12345;
-    if (!idx_parse_number(&pos, &value)) {
-        EXPECT_EQ(value, 0) << "a failed parse leaves 0 for " << text;
-        return std::nullopt;
-    }
-    return value;
+    if (idx_parse_number(&pos, &value))
+        return value;
+    EXPECT_EQ(value, 0) << "a failed parse leaves 0";
+    return std::nullopt;
 }
 
-// What the parser hands on for an IDX text.
-struct Parsed {
-    std::vector<IdxRecord> records;
-    bool has_tape_start;
-};
-
-Parsed parse(std::string text)
+// The records read from an IDX text, and whether one was at 20.
+std::pair<Records, bool> parse(std::string text)
 {
-    Parsed parsed{{}, false};
-    parsed.has_tape_start = idx_parse_text(text.data(), [&](gint32 offset, const char *info) {
-        parsed.records.push_back({offset, info});
+    Records records;
+    const bool tape_start = idx_parse_text(text.data(), [&](gint32 offset, const char *info) {
+        records.push_back({offset, info});
     });
-    return parsed;
+    return {records, tape_start};
 }
 
-using Records = std::vector<IdxRecord>;
+long entries(const std::string &folder)
+{
+    return long(std::distance(fs::directory_iterator(folder), {}));
+}
+
+// A 16 KiB tmpfs of its own, which a read-only remount closes to root too.
+// Mounting needs CAP_SYS_ADMIN.
+bool mount_scratch(const std::string &folder)
+{
+    fs::create_directories(folder);
+    return mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") == 0;
+}
+
+const std::string previous = "0x14\t\tTape start\r\n0x200\t\tOld entry\r\n";
+
+// A save into `folder` fails: the message, the previous file as it was, and
+// nothing else left there. 60 KB are more than the scratch device holds.
+void expect_failed_save_keeps_previous(const std::string &folder)
+{
+    const std::vector<IdxRecord> rows{{20, "Tape start"}, {0x300, std::string(60000, 'x')}};
+    EXPECT_FALSE(idx_save_file((folder + "/game.idx").c_str(), rows));
+    EXPECT_EQ(test_status_text(),
+              " Could not save the list of index records. Check write and sharing permissions!");
+    EXPECT_EQ(test_read_file(folder + "/game.idx"), previous);
+    EXPECT_FALSE(idx_save_file((folder + "/other.idx").c_str(), rows));
+    EXPECT_EQ(entries(folder), 1);
+}
 
 } // namespace
 
-TEST(IdxNumber, EveryBaseByItsPrefix)
+TEST(IdxNumber, SyntaxByRule)
 {
-    EXPECT_EQ(number("100 x"), 100);
-    EXPECT_EQ(number("0144 x"), 100);
-    EXPECT_EQ(number("0x64 x"), 100);
-    EXPECT_EQ(number("0b1100100 x"), 100);
-    EXPECT_EQ(number("0x6A"), 106);
-    EXPECT_EQ(number("0x6a"), 106);
-    EXPECT_EQ(number("0xDeadBeef"), gint32(0xdeadbeefu));
-    EXPECT_EQ(number("07"), 7);
-    EXPECT_EQ(number("9"), 9);
+    const std::optional<gint32> fails;
+    using Cases = std::vector<std::pair<std::string, std::optional<gint32>>>;
+    // clang-format off
+    const std::pair<const char *, Cases> rules[] = {
+        {"the prefix gives the base, hex digits in either case",
+         {{"100 x", 100}, {"0144 x", 100}, {"0x64 x", 100}, {"0b1100100 x", 100}, {"0x6A", 106},
+          {"0x6a", 106}}},
+        {"lowercase prefixes only, no digit at or above the base",
+         {{"0X64", fails}, {"0B101", fails}, {"08", fails}, {"0b102", fails}, {"0x1G", fails},
+          {"0x:", fails}, {"0o17", fails}}},
+        {"0 and a prefix without digits are 0",
+         {{"0 word", 0}, {"0x word", 0}, {"0b\tword", 0}, {"0x", 0}, {"-0", 0}}},
+        {"one minus directly before the digits, no plus",
+         {{"-0x14", -20}, {"-5", -5}, {"--5", fails}, {"- 5", fails}, {"+5", fails}, {"-", fails}}},
+        {"spaces before the number, no TAB",
+         {{"   42", 42}, {"\t42", fails}, {"", fails}, {"   ", fails}}},
+        {"the number ends at a byte 0x00-0x20 only",
+         {{"20Game", fails}, {"12a", fails}, {"20\x01", 20}, {"20\r", 20}, {"20\x7f", fails},
+          {"20\xe9", fails}}},
+        {"modulo 2^32, read as signed",
+         {{"0xFFFFFFFF", -1}, {"0xfffffffb", -5}, {"0x100000014", 20}, {"2147483648", G_MININT32},
+          {"-0x80000001", G_MAXINT32}, {"0x" + std::string(10000, 'f'), -1}}}};
+    // clang-format on
+    for (const auto &[rule, cases] : rules)
+        for (const auto &[text, value] : cases)
+            EXPECT_EQ(number(text), value) << rule << ": '" << text << "'";
 }
 
-TEST(IdxNumber, PrefixesAreLowercaseAndDigitsBelowTheBase)
+TEST(IdxLines, GrammarByRule)
 {
-    EXPECT_EQ(number("0X64"), std::nullopt);
-    EXPECT_EQ(number("0B101"), std::nullopt);
-    EXPECT_EQ(number("08"), std::nullopt);
-    EXPECT_EQ(number("0777778"), std::nullopt);
-    EXPECT_EQ(number("0b102"), std::nullopt);
-    EXPECT_EQ(number("0x1G"), std::nullopt);
-    EXPECT_EQ(number("0x:"), std::nullopt);
-    EXPECT_EQ(number("12a"), std::nullopt);
-    EXPECT_EQ(number("0o17"), std::nullopt);
-}
-
-TEST(IdxNumber, ZeroAndBarePrefixesAreZero)
-{
-    EXPECT_EQ(number("0 word"), 0);
-    EXPECT_EQ(number("0x word"), 0);
-    EXPECT_EQ(number("0b\tword"), 0);
-    EXPECT_EQ(number("0"), 0);
-    EXPECT_EQ(number("0x"), 0);
-    EXPECT_EQ(number("-0"), 0);
-}
-
-TEST(IdxNumber, OneMinusDirectlyBeforeTheDigits)
-{
-    EXPECT_EQ(number("-0x14"), -20);
-    EXPECT_EQ(number("-5"), -5);
-    EXPECT_EQ(number("-0b11"), -3);
-    EXPECT_EQ(number("--5"), std::nullopt);
-    EXPECT_EQ(number("- 5"), std::nullopt);
-    EXPECT_EQ(number("+5"), std::nullopt);
-    EXPECT_EQ(number("-"), std::nullopt);
-}
-
-TEST(IdxNumber, SpacesBeforeButNotTabs)
-{
-    EXPECT_EQ(number("   42"), 42);
-    EXPECT_EQ(number("\t42"), std::nullopt);
-    EXPECT_EQ(number(" \t42"), std::nullopt);
-    EXPECT_EQ(number(""), std::nullopt);
-    EXPECT_EQ(number("    "), std::nullopt);
-}
-
-TEST(IdxNumber, MustEndAtABlankOrControlByte)
-{
-    EXPECT_EQ(number("20Game"), std::nullopt);
-    EXPECT_EQ(number("20\x01"), 20);
-    EXPECT_EQ(number("20\x0b"), 20);
-    EXPECT_EQ(number("20\r"), 20);
-    EXPECT_EQ(number("20\x7f"), std::nullopt);
-    // Bytes from 0x80 up are not terminators (nor digits).
-    EXPECT_EQ(number("20\xe9"), std::nullopt);
-    EXPECT_EQ(number("20\xc3\xa9"), std::nullopt);
-}
-
-TEST(IdxNumber, WrapsAroundAt32Bits)
-{
-    EXPECT_EQ(number("0xFFFFFFFF"), -1);
-    EXPECT_EQ(number("0xfffffffb"), -5);
-    EXPECT_EQ(number("0x100000014"), 20);
-    EXPECT_EQ(number("4294967296"), 0);
-    EXPECT_EQ(number("2147483648"), G_MININT32);
-    EXPECT_EQ(number("-2147483648"), G_MININT32);
-    EXPECT_EQ(number("-0x80000001"), G_MAXINT32);
-    // A very long number only wraps: no overflow trap, no crash.
-    EXPECT_EQ(number(("0x" + std::string(10000, 'f')).c_str()), -1);
-}
-
-TEST(IdxNumber, AdvancesPastTheNumberOnly)
-{
-    const char *text = "  0x14\t\tTape start";
-    const char *pos = text;
-    gint32 value = 0;
-    ASSERT_TRUE(idx_parse_number(&pos, &value));
-    EXPECT_EQ(value, 20);
-    EXPECT_EQ(pos, text + 6);
-}
-
-TEST(IdxLines, TheDocumentedExamples)
-{
-    const Parsed tape = parse("0x14\t\tTape start\r\n");
-    EXPECT_EQ(tape.records, (Records{{20, "Tape start"}}));
-    EXPECT_TRUE(tape.has_tape_start);
-
-    const Parsed intro = parse("  0x100   Intro  ");
-    EXPECT_EQ(intro.records, (Records{{256, "Intro  "}}));
-    EXPECT_FALSE(intro.has_tape_start);
-
-    EXPECT_EQ(parse("0x200").records, (Records{{512, ""}}));
-    EXPECT_EQ(parse("0x200\r\n").records, (Records{{512, ""}}));
-    EXPECT_EQ(parse("-0x14 Before\n").records, (Records{{-20, "Before"}}));
-    EXPECT_EQ(parse("0 Zero\n0x Zero\n0b Zero\n").records,
-              (Records{{0, "Zero"}, {0, "Zero"}, {0, "Zero"}}));
-}
-
-TEST(IdxLines, MalformedLinesAreSkippedSilently)
-{
-    const Parsed parsed = parse("\t0x20 tab first\n"
-                                "# comment\n"
-                                "+100 plus\n"
-                                "- 100 spaced minus\n"
-                                "0X64 capital\n"
-                                "20Game\n"
-                                "08 octal\n"
-                                "0x1G bad hex\n"
-                                "0x: colon\n"
-                                "Heading without number\n"
-                                "0x30 kept\n");
-    EXPECT_EQ(parsed.records, (Records{{0x30, "kept"}}));
-    EXPECT_FALSE(parsed.has_tape_start);
-}
-
-TEST(IdxLines, LineEndsAndBlankLines)
-{
-    // CR LF, LF, runs of empty lines, no final line end.
-    EXPECT_EQ(parse("0x14 a\r\n\r\n\n\n0x15 b\n0x16 c").records,
-              (Records{{20, "a"}, {21, "b"}, {22, "c"}}));
-    // The first CR ends the content; what follows up to the LF is not read.
-    EXPECT_EQ(parse("0x14 a\rjunk 0x99\n0x15 b").records, (Records{{20, "a"}, {21, "b"}}));
-    // CR alone is no line end: only the first record of such a file is read.
-    EXPECT_EQ(parse("0x14 a\r0x15 b\r0x16 c\r").records, (Records{{20, "a"}}));
-    // Only CRs, only LFs, nothing.
-    EXPECT_TRUE(parse("\r\r\r\r").records.empty());
-    EXPECT_TRUE(parse("\n\n\r\n\n").records.empty());
-    EXPECT_TRUE(parse("").records.empty());
-    EXPECT_FALSE(parse("\n\n").has_tape_start);
-    // CRs at the start of a line after an LF are skipped with the empty lines.
-    EXPECT_EQ(parse("0x14 a\n\r\r0x15 b").records, (Records{{20, "a"}, {21, "b"}}));
-}
-
-TEST(IdxLines, DescriptionRules)
-{
-    // Spaces and TABs after the number are skipped, trailing ones kept.
-    EXPECT_EQ(parse("0x14 \t \tTape\t start \t\n").records, (Records{{20, "Tape\t start \t"}}));
-    // Another control byte ends the number and starts the description.
-    EXPECT_EQ(parse("0x14\x0bvertical\n").records, (Records{{20, "\x0bvertical"}}));
-    // Numbers in the description are just text.
-    EXPECT_EQ(parse("100 0x200 300\n").records, (Records{{100, "0x200 300"}}));
-    // Equal offsets are all kept, in file order.
-    EXPECT_EQ(parse("0x14 one\n0x14 two\n").records, (Records{{20, "one"}, {20, "two"}}));
-}
-
-TEST(IdxLines, TextAfterNulIsNotRead)
-{
-    std::string text("0x14 a\n0x15 b\0"
-                     "0x16 c\n",
-                     21);
-    text.push_back('\0');
-    EXPECT_EQ(parse(text).records, (Records{{20, "a"}, {21, "b"}}));
-
-    std::string mid_line("0x20 befo\0re\n0x21 after\n", 24);
-    mid_line.push_back('\0');
-    EXPECT_EQ(parse(mid_line).records, (Records{{32, "befo"}}));
-}
-
-TEST(IdxLines, TapeStartFlagNeedsExactly20)
-{
-    EXPECT_TRUE(parse("0x100 a\n20 b\n").has_tape_start);
-    EXPECT_TRUE(parse("0x100000014 wrapped\n").has_tape_start);
-    EXPECT_FALSE(parse("21 a\n19 b\n0x114 c\n").has_tape_start);
-    EXPECT_FALSE(parse("20Game\n").has_tape_start);
+    // clang-format off
+    const std::tuple<std::string, Records, bool> cases[] = {
+        {"0x14\t\tTape start\r\n", {{20, "Tape start"}}, true},
+        {"  0x100   Intro  ", {{256, "Intro  "}}, false},
+        {"0x200", {{512, ""}}, false},
+        // A line whose number does not parse is skipped silently.
+        {"\t0x20 tab\n# comment\n+100 plus\n- 100 minus\n0X64 capital\n20Game\n08 octal\n"
+         "0x1G hex\n0x: colon\nHeading\n0x30 kept\n", {{0x30, "kept"}}, false},
+        // LF ends a line and the first CR its content; a CR alone ends nothing.
+        {"0x14 a\r0x99 junk\n0x15 b\r\n\r\n\n\n0x16 c\n\r\r0x17 d",
+         {{20, "a"}, {21, "b"}, {22, "c"}, {23, "d"}}, true},
+        {"0x14 a\r0x15 b\r0x16 c\r", {{20, "a"}}, true},
+        {"", {}, false}, {"\n\n  \r\n\t\n", {}, false}, {"\r\r\r\r", {}, false},
+        // After the number spaces and TABs are skipped; the rest of the line is
+        // the description, trailing blanks and other control bytes included.
+        {"0x14 \t Tape\t start \t\n", {{20, "Tape\t start \t"}}, true},
+        {"0x15\x0bvertical", {{21, "\x0bvertical"}}, false},
+        {"100 0x200 300", {{100, "0x200 300"}}, false},
+        // Equal offsets are all kept; the flag needs exactly 20 (after the wrap).
+        {"0x14 one\n20 two\n", {{20, "one"}, {20, "two"}}, true},
+        {"21 a\n19 b\n0x100000014 c", {{21, "a"}, {19, "b"}, {20, "c"}}, true},
+        {"21 a\n19 b\n0x114 c", {{21, "a"}, {19, "b"}, {0x114, "c"}}, false},
+        // Nothing after a NUL is read, even in the middle of a line.
+        {"0x14 a\n0x15 b\0" "0x16 c\n"s, {{20, "a"}, {21, "b"}}, true},
+        {"0x20 befo\0re\n0x21 after\n"s, {{32, "befo"}}, false},
+        // Descriptions that are not UTF-8 are read as Windows-1252 (the bytes
+        // it leaves undefined as C1 controls); UTF-8 stays as it is.
+        {"0x20 Caf\xe9\n0x21 Caf\xc3\xa9\n0x22 \x80\x96\x93\x94\n0x23 \x81\x8d\n0x24 ab\xc3",
+         {{32, "Caf\xc3\xa9"}, {33, "Caf\xc3\xa9"}, {34, "\xe2\x82\xac\xe2\x80\x93\xe2\x80\x9c\xe2\x80\x9d"},
+          {35, "\xc2\x81\xc2\x8d"}, {36, "ab\xc3\x83"}}, false}};
+    // clang-format on
+    for (const auto &[text, records, has_tape_start] : cases)
+        EXPECT_EQ(parse(text), std::make_pair(records, has_tape_start)) << "'" << text << "'";
 }
 
 TEST(IdxLines, HostileInput)
 {
-    // A one-megabyte line.
-    const std::string long_info(1 << 20, 'x');
-    const Parsed big = parse("0x14 " + long_info + "\n0x15 next\n");
-    ASSERT_EQ(big.records.size(), 2u);
-    EXPECT_EQ(big.records[0].info, long_info);
-    EXPECT_EQ(big.records[1], (IdxRecord{21, "next"}));
+    const std::string long_info(1 << 20, 'x'), no_number(1 << 20, '9');
+    EXPECT_EQ(parse("0x14 " + long_info + "\n" + no_number + "z\n0x15 next").first,
+              (Records{{20, long_info}, {21, "next"}}));
 
-    // A long line that never parses, then a good one.
-    EXPECT_EQ(parse(std::string(1 << 20, '9') + "z\n0x16 ok").records, (Records{{22, "ok"}}));
-
-    // Every byte value once as a description: nothing may crash, and what
-    // comes out must be UTF-8 for the toolkit.
-    std::string all;
+    // Every byte but the line ends in one description: each becomes one
+    // character of valid UTF-8.
+    std::string every;
     for (int c = 1; c < 256; ++c)
         if (c != '\n' && c != '\r')
-            all.push_back(char(c));
-    const Parsed every = parse("0x14 " + all + "\n");
-    ASSERT_EQ(every.records.size(), 1u);
-    EXPECT_TRUE(g_utf8_validate(every.records[0].info.c_str(), -1, nullptr));
+            every.push_back(char(c));
+    const Records rows = parse("0x14 " + every).first;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(g_utf8_validate(rows[0].second.c_str(), -1, nullptr));
+    EXPECT_EQ(g_utf8_strlen(rows[0].second.c_str(), -1), glong(every.size()));
 }
 
-TEST(IdxLines, NonUtf8DescriptionsAreReadAsWindows1252)
+TEST(IdxRecordLine, WrittenByTheTabRuleAndReadBack)
 {
-    // "Café", "€5 – “x”", and a valid UTF-8 line that must stay as it is.
-    const Parsed parsed = parse("0x14 Caf\xe9\n"
-                                "0x15 \x80"
-                                "5 \x96 \x93x\x94\n"
-                                "0x16 Caf\xc3\xa9\n"
-                                "0x17 \x81\x8d\n");
-    ASSERT_EQ(parsed.records.size(), 4u);
-    EXPECT_EQ(parsed.records[0].info, "Caf\xc3\xa9");
-    EXPECT_EQ(parsed.records[1].info, "\xe2\x82\xac"
-                                      "5 \xe2\x80\x93 \xe2\x80\x9cx\xe2\x80\x9d");
-    EXPECT_EQ(parsed.records[2].info, "Caf\xc3\xa9");
-    // The bytes the code page leaves undefined survive as C1 code points.
-    EXPECT_EQ(parsed.records[3].info, "\xc2\x81\xc2\x8d");
-    // A UTF-8 sequence cut short is not UTF-8 either.
-    EXPECT_EQ(parse("0x14 ab\xc3\n").records[0].info, "ab\xc3\x83");
+    // Two TABs up to 0xFFFFF compared as signed, so for negative offsets too,
+    // which are written as their 32-bit pattern.
+    // clang-format off
+    const std::tuple<gint32, const char *, const char *> cases[] = {
+        {20, "Tape start", "0x14\t\tTape start\r\n"}, {0, "zero", "0x0\t\tzero\r\n"},
+        {0xFFFFF, "a", "0xfffff\t\ta\r\n"},           {0x100000, "b", "0x100000\tb\r\n"},
+        {G_MAXINT32, "c", "0x7fffffff\tc\r\n"},        {-5, "d", "0xfffffffb\t\td\r\n"},
+        {G_MININT32, "e", "0x80000000\t\te\r\n"},
+        {0xABC, "in\ttab 0x1  ", "0xabc\t\tin\ttab 0x1  \r\n"},
+        {0xDEF, "Caf\xc3\xa9 \xe2\x82\xac", "0xdef\t\tCaf\xc3\xa9 \xe2\x82\xac\r\n"}};
+    // clang-format on
+    for (const auto &[offset, info, line] : cases) {
+        EXPECT_EQ(idx_format_record(offset, info), line);
+        EXPECT_EQ(parse(line).first, (Records{{offset, info}}));
+    }
+
+    // What does not come back: empty descriptions, leading blanks, line breaks.
+    // clang-format off
+    const std::tuple<gint32, const char *, const char *, Records> changed[] = {
+        {0x200, "", "0x200\t\t<Missing info>\r\n", {{0x200, "<Missing info>"}}},
+        {0x200, nullptr, "0x200\t\t<Missing info>\r\n", {{0x200, "<Missing info>"}}},
+        {0x200, " \t lead", "0x200\t\t \t lead\r\n", {{0x200, "lead"}}},
+        {0x200, "one\rtwo", "0x200\t\tone\rtwo\r\n", {{0x200, "one"}}},
+        {0x200, "one\n0x300 two", "0x200\t\tone\n0x300 two\r\n", {{0x200, "one"}, {0x300, "two"}}}};
+    // clang-format on
+    for (const auto &[offset, info, line, back] : changed) {
+        EXPECT_EQ(idx_format_record(offset, info), line);
+        EXPECT_EQ(parse(line).first, back);
+    }
 }
 
-TEST(IdxRecordLine, TabsByOffsetAndLowercaseHex)
+TEST(IdxSave, ReplacesTheFileKeepingItsModeAndLinks)
 {
-    EXPECT_EQ(idx_format_record(20, "Tape start"), "0x14\t\tTape start\r\n");
-    EXPECT_EQ(idx_format_record(0, "zero"), "0x0\t\tzero\r\n");
-    EXPECT_EQ(idx_format_record(0xFFFFF, "a"), "0xfffff\t\ta\r\n");
-    EXPECT_EQ(idx_format_record(0x100000, "b"), "0x100000\tb\r\n");
-    EXPECT_EQ(idx_format_record(0xABCDEF, "c"), "0xabcdef\tc\r\n");
-    EXPECT_EQ(idx_format_record(G_MAXINT32, "d"), "0x7fffffff\td\r\n");
-    // Negative offsets: their 32-bit pattern, and two TABs (signed compare).
-    EXPECT_EQ(idx_format_record(-5, "e"), "0xfffffffb\t\te\r\n");
-    EXPECT_EQ(idx_format_record(G_MININT32, "f"), "0x80000000\t\tf\r\n");
+    test_app_start();
+    fs::create_directory(test_path("real"));
+    const std::string path = test_path("real/game.idx"), link = test_path("game.idx");
+    test_write_file(path, "old content, longer than the new one\r\n");
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    fs::create_symlink(path, link);
+    ASSERT_TRUE(idx_save_file(link.c_str(), {{20, "Tape start"}, {0x100000, ""}}));
+    EXPECT_EQ(test_status_text(), " The list of index records was saved");
+    EXPECT_EQ(test_read_file(path), "0x14\t\tTape start\r\n0x100000\t<Missing info>\r\n");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
+    // The temporary file became the IDX file; nothing else is left.
+    EXPECT_EQ(entries(test_path("real")), 1);
+    ASSERT_TRUE(idx_save_file(path.c_str(), {}));
+    EXPECT_EQ(test_read_file(path), "");
 }
 
-TEST(IdxRecordLine, EmptyDescriptionIsMissingInfo)
+TEST(IdxSave, ReadOnlyFolderKeepsThePreviousFile)
 {
-    EXPECT_EQ(idx_format_record(0x200, ""), "0x200\t\t<Missing info>\r\n");
-    EXPECT_EQ(idx_format_record(0x200, nullptr), "0x200\t\t<Missing info>\r\n");
-    EXPECT_EQ(idx_format_record(0x200000, ""), "0x200000\t<Missing info>\r\n");
-    EXPECT_EQ(idx_format_record(0x200, " "), "0x200\t\t \r\n");
+    test_app_start();
+    const std::string folder = test_path("read-only");
+    if (!mount_scratch(folder))
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    test_write_file(folder + "/game.idx", previous);
+    EXPECT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    expect_failed_save_keeps_previous(folder);
+    umount2(folder.c_str(), MNT_DETACH);
 }
 
-TEST(IdxRecordLine, WholeFileTextAndEmptyList)
+TEST(IdxSave, FullDeviceKeepsThePreviousFile)
 {
-    EXPECT_EQ(idx_format_records({}), "");
-    EXPECT_EQ(idx_format_records({{20, "Tape start"}, {0x100000, "Far"}, {21, ""}}),
-              "0x14\t\tTape start\r\n0x100000\tFar\r\n0x15\t\t<Missing info>\r\n");
-}
-
-TEST(IdxRoundTrip, WriterAndReaderAgree)
-{
-    const Records rows{
-        {20, "Tape start"},        {0x100, "Intro  "},  {-5, "Before the start"},
-        {0xFFFFF, "Edge"},         {0x100000, "Far"},   {G_MININT32, "Min"},
-        {G_MAXINT32, "Max"},       {20, "Same offset"}, {33, "Caf\xc3\xa9 \xe2\x82\xac"},
-        {34, "inner\ttab and 0x1"}};
-    std::string text = idx_format_records(rows);
-    EXPECT_EQ(parse(text).records, rows);
-    EXPECT_TRUE(parse(text).has_tape_start);
-}
-
-TEST(IdxRoundTrip, TheThreeDocumentedExceptions)
-{
-    // Empty descriptions come back as "<Missing info>".
-    EXPECT_EQ(parse(idx_format_records({{0x200, ""}})).records,
-              (Records{{0x200, "<Missing info>"}}));
-    // Leading blanks of a description are lost.
-    EXPECT_EQ(parse(idx_format_records({{0x200, " \t lead"}})).records, (Records{{0x200, "lead"}}));
-    // A CR or LF inside a description breaks it; the rest is a record only
-    // when it begins with a number.
-    EXPECT_EQ(parse(idx_format_records({{0x200, "one\rtwo"}})).records, (Records{{0x200, "one"}}));
-    EXPECT_EQ(parse(idx_format_records({{0x200, "one\nsecond line"}})).records,
-              (Records{{0x200, "one"}}));
-    EXPECT_EQ(parse(idx_format_records({{0x200, "one\n0x300 two"}})).records,
-              (Records{{0x200, "one"}, {0x300, "two"}}));
+    test_app_start();
+    const std::string folder = test_path("full");
+    if (!mount_scratch(folder))
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    test_write_file(folder + "/game.idx", previous);
+    expect_failed_save_keeps_previous(folder);
+    // A list that fits is saved on the same device.
+    EXPECT_TRUE(idx_save_file((folder + "/game.idx").c_str(), {{20, "Tape start"}}));
+    EXPECT_EQ(test_read_file(folder + "/game.idx"), "0x14\t\tTape start\r\n");
+    umount2(folder.c_str(), MNT_DETACH);
 }

@@ -1,36 +1,38 @@
-// The index list in the real main window: sorting, editing through the
-// renderers' "edited" signal, Add/Remove, cursor placement, wheel, Prev/Next.
+// The index list in the real main window (order and cursor, cell edits as the
+// renderers report them, Add/Remove, Previous/Next and the wheel) and its
+// commands: File > Open through the real chooser answered by the test, and
+// Reload and Save with the real buttons.
 #include "index/idx_commands.h"
 #include "index/index_list.h"
+#include "ui/feedback.h"
 
 #include "support/harness.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include <filesystem>
 
-bool operator==(const IdxRecord &a, const IdxRecord &b)
-{
-    return a.offset == b.offset && a.info == b.info;
-}
-
-std::ostream &operator<<(std::ostream &out, const IdxRecord &r)
-{
-    return out << "(" << r.offset << ", \"" << r.info << "\")";
-}
+namespace fs = std::filesystem;
+using Records = std::vector<std::pair<gint32, std::string>>;
 
 namespace
 {
 
-using Records = std::vector<IdxRecord>;
-
-void load(std::string text)
+// The rows as the list shows them.
+Records rows()
 {
-    idx_list_load(text.data());
+    Records rows;
+    for (const IdxRecord &row : idx_list_rows())
+        rows.emplace_back(row.offset, row.info);
+    return rows;
 }
 
-// The list as the user sees it, and which row is selected (-1: none).
+bool load(std::string text)
+{
+    return idx_list_load(text.data());
+}
+
+// The position of the selected row in the list's order; -1 when none is.
 int selected_index()
 {
     GtkTreeSelection *selection = gtk_tree_view_get_selection(index_view);
@@ -47,10 +49,16 @@ int selected_index()
 std::string selected_info()
 {
     const int index = selected_index();
-    return index < 0 ? std::string("<none>") : idx_list_rows().at(size_t(index)).info;
+    return index < 0 ? "<none>" : rows().at(size_t(index)).second;
 }
 
-// The user's click on a row.
+// What the user does: click a button, a row or a column header, finish
+// editing a cell (what its renderer reports), turn the wheel over the list.
+void click(const char *button)
+{
+    gtk_button_clicked(GTK_BUTTON(test_widget(button)));
+}
+
 void select_row(int row)
 {
     GtkTreePath *path = gtk_tree_path_new_from_indices(row, -1);
@@ -58,431 +66,382 @@ void select_row(int row)
     gtk_tree_path_free(path);
 }
 
-GtkCellRenderer *renderer_of(int column)
-{
-    GList *cells =
-        gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(gtk_tree_view_get_column(index_view, column)));
-    auto *renderer = GTK_CELL_RENDERER(cells->data);
-    g_list_free(cells);
-    return renderer;
-}
-
-// What the renderer emits when the user finishes editing a cell.
-void edit(int row, int column, const char *text)
-{
-    const std::string path = std::to_string(row);
-    g_signal_emit_by_name(renderer_of(column), "edited", path.c_str(), text);
-}
-
 void click_header(int column)
 {
     gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, column));
 }
 
-void click(const char *button)
+void edit(int row, int column, const char *text)
 {
-    gtk_button_clicked(GTK_BUTTON(test_widget(button)));
+    GList *cells =
+        gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(gtk_tree_view_get_column(index_view, column)));
+    g_signal_emit_by_name(cells->data, "edited", std::to_string(row).c_str(), text);
+    g_list_free(cells);
 }
 
-// Delivers a wheel notch to the list the way the X server does, so that
-// the event travels on to the scrolled window when the list lets it pass.
-void wheel(GdkScrollDirection direction)
+// True when the list consumed the notch, so that the scrolled window around
+// it does not scroll.
+bool wheel(GdkScrollDirection direction)
 {
     GdkEvent *event = gdk_event_new(GDK_SCROLL);
     event->scroll.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(index_view)));
-    event->scroll.send_event = TRUE;
     event->scroll.direction = direction;
-    event->scroll.time = GDK_CURRENT_TIME;
-    gtk_main_do_event(event);
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(index_view, "scroll_event", event, &handled);
     gdk_event_free(event);
-    test_spin_for(20);
-}
-
-double scroll_position()
-{
-    GtkWidget *scrolled = test_widget("scrolledwindow_indexes");
-    return gtk_adjustment_get_value(
-        gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled)));
-}
-
-std::string many_records(int count)
-{
-    std::string text;
-    for (int i = 0; i < count; ++i)
-        text += std::to_string(100 + i) + " Record " + std::to_string(i) + "\n";
-    return text;
-}
-
-int cursor_changes = 0;
-
-void count_cursor_change(GtkTreeView *, gpointer)
-{
-    ++cursor_changes;
+    return handled;
 }
 
 class IndexList : public testing::Test
 {
   protected:
+    // As if a TAP file had been attached.
     void SetUp() override
     {
         test_app_start();
-        g_signal_connect(index_view, "cursor_changed", G_CALLBACK(count_cursor_change), nullptr);
+        index_list_ready = 1;
     }
-    // As if a TAP file had been attached.
-    static void attach() { index_list_ready = 1; }
+};
+
+// What the chooser showed when it came up.
+struct ChooserSeen {
+    std::string title, filter, folder;
+    std::vector<std::string> filters;
+    bool modal_with_open_as_default = false;
+};
+
+enum class Answer { open, open_all_files, open_tap_files, cancel, close };
+
+std::string owned(gchar *text)
+{
+    std::string result = text != nullptr ? text : "";
+    g_free(text);
+    return result;
+}
+
+// Answers the next file chooser: notes what it shows, then cancels or closes
+// it, or picks `path` (after switching the filter if asked) and presses Open.
+// The chooser loads a folder asynchronously, so the main loop is spun (nested
+// in the chooser's) until it reports the file chosen before Open is pressed,
+// and until it reports its folder before that is read. Only choosers that are
+// cancelled or closed are looked at for their folder, and all of those have
+// one to show. The chooser is always answered, so that nothing hangs.
+void answer_chooser(ChooserSeen *seen, Answer answer, const std::string &path)
+{
+    test_answer_window(GTK_TYPE_FILE_CHOOSER_DIALOG, [=](GtkWidget *dialog) {
+        GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+        seen->title = gtk_window_get_title(GTK_WINDOW(dialog));
+        seen->modal_with_open_as_default =
+            gtk_window_get_modal(GTK_WINDOW(dialog)) &&
+            gtk_widget_has_default(GTK_WIDGET(g_object_get_data(G_OBJECT(dialog), "button2")));
+        seen->filter = gtk_file_filter_get_name(gtk_file_chooser_get_filter(chooser));
+        GSList *filters = gtk_file_chooser_list_filters(chooser);
+        for (GSList *l = filters; l != nullptr; l = l->next)
+            seen->filters.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(l->data)));
+        GtkFileFilter *tap_filter = GTK_FILE_FILTER(filters->data);
+        GtkFileFilter *all_filter = GTK_FILE_FILTER(g_slist_last(filters)->data);
+        g_slist_free(filters);
+
+        if (answer == Answer::cancel || answer == Answer::close) {
+            const auto folder = [=] { return owned(gtk_file_chooser_get_current_folder(chooser)); };
+            test_spin_until([=] { return !folder().empty(); }, 10000);
+            seen->folder = folder();
+            // Look elsewhere first, then change one's mind.
+            gtk_file_chooser_set_filter(chooser, gtk_file_chooser_get_filter(chooser) == tap_filter
+                                                     ? all_filter
+                                                     : tap_filter);
+            gtk_file_chooser_set_current_folder(chooser, test_dir().c_str());
+            test_spin_until([=] { return folder() == test_dir(); }, 10000);
+            if (answer == Answer::cancel)
+                gtk_button_clicked(GTK_BUTTON(g_object_get_data(G_OBJECT(dialog), "button1")));
+            else
+                test_send_delete(dialog);
+            return;
+        }
+        if (answer != Answer::open)
+            gtk_file_chooser_set_filter(chooser,
+                                        answer == Answer::open_tap_files ? tap_filter : all_filter);
+        gtk_file_chooser_set_filename(chooser, path.c_str());
+        const bool chosen = test_spin_until(
+            [=] { return owned(gtk_file_chooser_get_filename(chooser)) == path; }, 10000);
+        gtk_dialog_response(GTK_DIALOG(dialog), chosen ? GTK_RESPONSE_OK : GTK_RESPONSE_NONE);
+    });
+}
+
+// File > Open, answered as asked.
+ChooserSeen open_tap(const std::string &path, Answer answer = Answer::open)
+{
+    ChooserSeen seen;
+    answer_chooser(&seen, answer, path);
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_open")));
+    EXPECT_FALSE(seen.title.empty()) << "no chooser came up";
+    return seen;
+}
+
+const std::string tap_filter = "  TAP files (*.TAP) ", all_filter = "  All files (*.*) ";
+
+class IdxCommands : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        test_app_start();
+        fs::create_directory(test_path("tapes"));
+        test_write_file(tap, "C64-TAPE-RAW");
+    }
+    const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
 };
 
 } // namespace
 
-TEST_F(IndexList, AfterSetUpEmptySortedByOffsetAndInert)
+TEST_F(IndexList, EmptySortedByOffsetAndInertBeforeATapFile)
 {
-    EXPECT_EQ(gtk_tree_view_get_model(index_view), GTK_TREE_MODEL(index_store));
-    EXPECT_EQ(gtk_tree_model_get_n_columns(GTK_TREE_MODEL(index_store)), 2);
-    EXPECT_EQ(gtk_tree_model_get_column_type(GTK_TREE_MODEL(index_store), 0), G_TYPE_INT);
-    EXPECT_EQ(gtk_tree_model_get_column_type(GTK_TREE_MODEL(index_store), 1), G_TYPE_STRING);
-    gint column = -1;
-    GtkSortType order = GTK_SORT_DESCENDING;
-    ASSERT_TRUE(
-        gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(index_store), &column, &order));
-    EXPECT_EQ(column, 0);
-    EXPECT_EQ(order, GTK_SORT_ASCENDING);
+    index_list_ready = 0;
     EXPECT_EQ(gtk_tree_selection_get_mode(gtk_tree_view_get_selection(index_view)),
               GTK_SELECTION_BROWSE);
-
-    EXPECT_STREQ(gtk_tree_view_column_get_title(gtk_tree_view_get_column(index_view, 0)), "Offset");
-    EXPECT_STREQ(gtk_tree_view_column_get_title(gtk_tree_view_get_column(index_view, 1)), "Info");
-    EXPECT_EQ(gtk_tree_view_get_column(index_view, 2), nullptr);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(gtk_tree_view_column_get_sort_column_id(gtk_tree_view_get_column(index_view, i)),
-                  i);
-        gboolean editable = FALSE;
-        gfloat xalign = -1;
-        g_object_get(renderer_of(i), "editable", &editable, "xalign", &xalign, nullptr);
-        EXPECT_TRUE(editable);
-        EXPECT_FLOAT_EQ(xalign, i == 0 ? 1.0f : 0.0f);
-    }
-
-    EXPECT_TRUE(idx_list_rows().empty());
-    // Nothing attached yet: Add, Remove and Previous/Next do nothing.
-    click("button_index_add");
-    EXPECT_TRUE(idx_list_rows().empty());
-    idx_list_prepend(20, "Tape start");
-    click("button_index_remove");
-    click("button_index_add");
-    EXPECT_EQ(idx_list_rows(), (Records{{20, "Tape start"}}));
-}
-
-TEST_F(IndexList, LoadSortsShowsAndSelectsTheFirstRow)
-{
-    attach();
-    cursor_changes = 0;
-    EXPECT_FALSE(idx_list_load(std::string("0x300 Third\n0x200 Second\n0x100 First\n").data()));
-    EXPECT_EQ(idx_list_rows(), (Records{{0x100, "First"}, {0x200, "Second"}, {0x300, "Third"}}));
-    EXPECT_EQ(selected_index(), 0);
-    EXPECT_GE(cursor_changes, 1);
-    // The store is back in the view after the bulk change.
-    EXPECT_EQ(gtk_tree_view_get_model(index_view), GTK_TREE_MODEL(index_store));
-
-    // Loading adds to what is there; callers clear first.
-    EXPECT_TRUE(idx_list_load(std::string("0x14 Tape start\n").data()));
-    EXPECT_EQ(idx_list_rows().size(), 4u);
-    EXPECT_EQ(selected_info(), "Tape start");
-
-    idx_list_clear();
-    EXPECT_TRUE(idx_list_rows().empty());
-    EXPECT_EQ(selected_index(), -1);
-    EXPECT_EQ(gtk_tree_view_get_model(index_view), GTK_TREE_MODEL(index_store));
-    guint32 offset = 7;
-    EXPECT_FALSE(idx_get_selected_offset(&offset));
-    EXPECT_EQ(offset, 7u);
-
-    // A text without valid lines leaves the list empty and without cursor.
-    EXPECT_FALSE(idx_list_load(std::string("# nothing\n\n").data()));
-    EXPECT_EQ(selected_index(), -1);
-}
-
-TEST_F(IndexList, InsertSelectsTheNewRowWhereTheSortPutsIt)
-{
-    attach();
-    load("0x100 A\n0x200 B\n");
-    cursor_changes = 0;
-    idx_list_prepend(20, "Tape start");
-    EXPECT_EQ(selected_index(), 0);
-    idx_list_append(0x150, "Between");
-    EXPECT_EQ(idx_list_rows()[2], (IdxRecord{0x150, "Between"}));
-    EXPECT_EQ(selected_index(), 2);
-    EXPECT_EQ(cursor_changes, 2);
+    EXPECT_TRUE(rows().empty());
     guint32 offset = 0;
-    ASSERT_TRUE(idx_get_selected_offset(&offset));
-    EXPECT_EQ(offset, 0x150u);
+    EXPECT_FALSE(idx_get_selected_offset(&offset));
 
-    // Negative offsets are kept and handed out as their 32-bit pattern.
-    idx_list_append(-5, "Before");
+    click("button_index_add");
+    EXPECT_TRUE(rows().empty());
+    // Rows that Remove and the wheel would act on once a TAP file is attached.
+    load("0x20 Next\n0x14 <New entry>\n");
+    click("button_index_remove");
+    EXPECT_FALSE(wheel(GDK_SCROLL_DOWN));
+    EXPECT_EQ(rows(), (Records{{20, "<New entry>"}, {32, "Next"}}));
     EXPECT_EQ(selected_index(), 0);
-    ASSERT_TRUE(idx_get_selected_offset(&offset));
-    EXPECT_EQ(offset, 0xfffffffbu);
 }
 
-TEST_F(IndexList, AddGoesAfterRowsAtTwentyInEitherOrder)
+TEST_F(IndexList, NewRowsGoWhereTheSortPutsThemAndAreSelected)
 {
-    attach();
-    idx_list_prepend(20, "Tape start");
+    load("0x300 Far\n0x100 Near\n0x14 Tape start\n");
+    idx_list_append(0x150, "Between");
+    EXPECT_EQ(selected_index(), 2);
+    // Add goes after the rows at 20, in either order.
     click("button_index_add");
-    EXPECT_EQ(idx_list_rows(), (Records{{20, "Tape start"}, {20, "<New entry>"}}));
+    EXPECT_EQ(rows()[1], (Records::value_type{20, "<New entry>"}));
     EXPECT_EQ(selected_index(), 1);
-
-    load("0x300 Far\n0x14 Also at twenty\n");
+    click_header(idx_column_offset);
     click("button_index_add");
-    Records rows = idx_list_rows();
-    ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[3], (IdxRecord{20, "<New entry>"}));
-    EXPECT_EQ(rows[4], (IdxRecord{0x300, "Far"}));
-    EXPECT_EQ(selected_index(), 3);
-
-    click_header(0); // now descending
-    click("button_index_add");
-    rows = idx_list_rows();
-    ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[0], (IdxRecord{0x300, "Far"}));
-    EXPECT_EQ(rows[5], (IdxRecord{20, "<New entry>"}));
+    EXPECT_EQ(rows().front(), (Records::value_type{0x300, "Far"}));
     EXPECT_EQ(selected_index(), 5);
+    EXPECT_EQ(selected_info(), "<New entry>");
+
+    // Clear leaves no cursor.
+    idx_list_clear();
+    EXPECT_FALSE(load("# nothing\n\n"));
+    EXPECT_EQ(selected_index(), -1);
 }
 
-TEST_F(IndexList, RemoveProtectsRowsAtTwentyOrBelow)
+TEST_F(IndexList, RemoveSparesRowsAtTwentyOrBelowAndSelectsTheNextRow)
 {
-    attach();
-    load("0x14 Tape start\n5 Early\n-1 Negative\n0x100 Above\n0x101 <New entry>\n");
-    const Records loaded{{-1, "Negative"},
-                         {5, "Early"},
-                         {20, "Tape start"},
-                         {0x100, "Above"},
-                         {0x101, "<New entry>"}};
-    ASSERT_EQ(idx_list_rows(), loaded);
-
-    // Rows at 20 or below with a real description stay, silently.
+    load("0x14 Tape start\n5 Early\n-1 Negative\n0x100 Above\n0x101 <New entry>\n0x200 Last\n");
+    const Records loaded = rows();
     for (int row = 0; row < 3; ++row) {
         select_row(row);
         click("button_index_remove");
-        EXPECT_EQ(idx_list_rows(), loaded) << "row " << row;
-        EXPECT_EQ(selected_index(), row);
+        EXPECT_EQ(rows(), loaded) << "row " << row;
     }
-
-    // An unedited Add row at 20 can go.
+    // A row that Add made can go; the row that followed it is selected.
     click("button_index_add");
-    EXPECT_EQ(selected_index(), 3);
-    EXPECT_EQ(selected_info(), "<New entry>");
     click("button_index_remove");
-    EXPECT_EQ(idx_list_rows(), loaded);
-
-    // Above 20 any description goes, the placeholder too.
+    EXPECT_EQ(rows(), loaded);
+    EXPECT_EQ(selected_info(), "Above");
+    // Above 20 any description goes. After the last row the new last one is
+    // selected, after the only row none.
     select_row(4);
     click("button_index_remove");
-    select_row(3);
+    EXPECT_EQ(selected_info(), "Last");
     click("button_index_remove");
-    EXPECT_EQ(idx_list_rows(), (Records{{-1, "Negative"}, {5, "Early"}, {20, "Tape start"}}));
-
-    // The row at 5 becomes removable once its offset is edited above 20.
-    edit(1, 0, "0x40");
-    EXPECT_EQ(idx_list_rows()[2], (IdxRecord{0x40, "Early"}));
+    EXPECT_EQ(selected_info(), "Above");
+    click("button_index_remove");
+    // The row at 5 can go once its offset is edited above 20.
+    edit(1, idx_column_offset, "0x40");
     select_row(2);
     click("button_index_remove");
-    EXPECT_EQ(idx_list_rows(), (Records{{-1, "Negative"}, {20, "Tape start"}}));
-
-    // Without an attached TAP file the button does nothing; the function
-    // itself still works for its callers.
-    index_list_ready = 0;
-    click("button_index_add");
-    EXPECT_EQ(idx_list_rows().size(), 2u);
-    idx_list_append(20, "placeholder");
-    idx_remove_selected("placeholder");
-    EXPECT_EQ(idx_list_rows().size(), 2u);
-}
-
-TEST_F(IndexList, RemoveMovesTheCursorToTheFollowingRow)
-{
-    attach();
-    load("0x100 A\n0x200 B\n0x300 C\n");
-    select_row(1);
+    EXPECT_EQ(rows(), (Records{{-1, "Negative"}, {20, "Tape start"}}));
+    idx_list_clear();
+    load("0x100 Only\n");
     click("button_index_remove");
-    EXPECT_EQ(idx_list_rows(), (Records{{0x100, "A"}, {0x300, "C"}}));
-    EXPECT_EQ(selected_info(), "C");
-
-    click("button_index_remove"); // the last row: the new last row is next
-    EXPECT_EQ(selected_info(), "A");
-
-    click("button_index_remove"); // the only row: nothing is selected
-    EXPECT_TRUE(idx_list_rows().empty());
     EXPECT_EQ(selected_index(), -1);
-    click("button_index_remove");
-    EXPECT_TRUE(idx_list_rows().empty());
 }
 
-TEST_F(IndexList, OffsetEditsFollowTheNumberSyntaxAndTheFloor)
+TEST_F(IndexList, EditsFollowTheNumberSyntaxOrAreTakenAsTyped)
 {
-    attach();
-    load("0x14 Tape start\n0x200 Moving\n0x300 Last\n");
-    edit(1, 0, "0x100");
-    EXPECT_EQ(idx_list_rows()[1], (IdxRecord{256, "Moving"}));
-    edit(1, 0, "0x400");
-    EXPECT_EQ(idx_list_rows(), (Records{{20, "Tape start"}, {0x300, "Last"}, {0x400, "Moving"}}));
-    // The view shows the value in decimal.
-    GtkTreeIter iter;
-    ASSERT_TRUE(gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(index_store), &iter, nullptr, 2));
-    gtk_tree_view_column_cell_set_cell_data(gtk_tree_view_get_column(index_view, 0),
-                                            GTK_TREE_MODEL(index_store), &iter, FALSE, FALSE);
-    gchar *shown = nullptr;
-    g_object_get(renderer_of(0), "text", &shown, nullptr);
-    EXPECT_STREQ(shown, "1024");
-    g_free(shown);
+    load("0x14 Tape start\n0x200 Other\n0x300 Moving\n");
+    edit(2, idx_column_offset, "0x100");
+    EXPECT_EQ(rows(), (Records{{20, "Tape start"}, {256, "Moving"}, {0x200, "Other"}}));
 
-    for (const char *text : {"5", "-1", "abc", "", "100abc", "0X100", "\t300", "0xffffffff"}) {
+    // No number, or one below 20 (also after the wrap-around), gives 20.
+    const std::pair<const char *, gint32> cases[] = {
+        {"5", 20},      {"-1", 20},  {"abc", 20},        {"", 20},
+        {"100abc", 20}, {"021", 20}, {"2147483648", 20}, {"  300 ", 300}};
+    for (const auto &[text, offset] : cases) {
         idx_list_clear();
-        load("0x14 Tape start\n0x500 Moving\n0x600 Last\n");
-        edit(1, 0, text);
-        EXPECT_EQ(idx_list_rows(), (Records{{20, "Tape start"}, {20, "Moving"}, {0x600, "Last"}}))
-            << "'" << text << "'";
+        load("0x200 Moving\n");
+        edit(0, idx_column_offset, text);
+        EXPECT_EQ(rows(), (Records{{offset, "Moving"}})) << "'" << text << "'";
     }
-    edit(1, 0, "  300 ");
-    EXPECT_EQ(idx_list_rows()[1], (IdxRecord{300, "Moving"}));
-    edit(1, 0, "021"); // octal: 17, so 20
-    EXPECT_EQ(idx_list_rows()[1], (IdxRecord{20, "Moving"}));
-    edit(1, 0, "0b10101");
-    EXPECT_EQ(idx_list_rows()[1], (IdxRecord{21, "Moving"}));
-    edit(1, 0, "2147483648"); // wraps to the most negative value: 20
-    EXPECT_EQ(idx_list_rows()[1], (IdxRecord{20, "Moving"}));
-
-    // A path that names no row is ignored.
-    edit(99, 0, "0x100");
-    edit(99, 1, "x");
-    EXPECT_EQ(idx_list_rows().size(), 3u);
+    for (const char *text : {"  as typed  ", ""}) {
+        edit(0, idx_column_info, text);
+        EXPECT_EQ(rows()[0].second, text);
+    }
+    edit(9, idx_column_info, "a path that names no row");
+    EXPECT_EQ(rows().size(), 1u);
 }
 
-TEST_F(IndexList, DescriptionEditsAreStoredAsTyped)
+TEST(IdxPath, SameFolderNameCutAtItsLastDotLowercaseIdx)
 {
-    attach();
-    load("0x14 Tape start\n0x100 Old\n");
-    edit(1, 1, "  spaced  ");
-    EXPECT_EQ(idx_list_rows()[1], (IdxRecord{0x100, "  spaced  "}));
-    edit(1, 1, "");
-    EXPECT_EQ(idx_list_rows()[1], (IdxRecord{0x100, ""}));
-    EXPECT_EQ(idx_format_records(idx_list_rows()),
-              "0x14\t\tTape start\r\n0x100\t\t<Missing info>\r\n");
-    // Editing a description doesn't re-sort by offset or move the cursor.
-    select_row(0);
-    edit(1, 1, "Zzz");
-    EXPECT_EQ(selected_index(), 0);
-    EXPECT_EQ(idx_list_rows()[1].offset, 0x100);
+    const std::pair<const char *, const char *> cases[] = {
+        {"/tapes/game.tap", "/tapes/game.idx"}, {"/tapes/game.side2.TAP", "/tapes/game.side2.idx"},
+        {"/tapes/game", "/tapes/game.idx"},     {"/my.tapes/game", "/my.tapes/game.idx"},
+        {"/tapes/.tap", "/tapes/.idx"},         {"/tapes/caf\xe9.Tap", "/tapes/caf\xe9.idx"}};
+    for (const auto &[tap, idx] : cases)
+        EXPECT_EQ(owned(idx_path_for_tap(tap)), idx);
 }
 
-TEST_F(IndexList, HeaderSortingDrivesPrevNextAndSaveOrder)
+TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
 {
-    attach();
-    load("0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
-    click_header(1);
-    gint column = -1;
-    GtkSortType order;
-    gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(index_store), &column, &order);
-    EXPECT_EQ(column, 1);
-    EXPECT_EQ(order, GTK_SORT_ASCENDING);
-    // By description, whatever the offsets say.
-    Records rows = idx_list_rows();
-    ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].info, "apple");
-    EXPECT_EQ(rows[1].info, "banana");
-    EXPECT_EQ(rows[2].info, "cherry");
-    EXPECT_EQ(rows[3].info, "tape start");
+    // Before the first Open, Reload and Save do nothing.
+    const std::string before = test_status_text();
+    click("button_index_reload");
+    click("button_index_save");
+    EXPECT_EQ(test_status_text(), before);
 
+    set_controls_state(0);
+    const ChooserSeen seen = open_tap(tap);
+    EXPECT_EQ(seen.title, "Select a TAP file");
+    EXPECT_TRUE(seen.modal_with_open_as_default);
+    EXPECT_EQ(seen.filters, (std::vector<std::string>{tap_filter, all_filter}));
+    EXPECT_EQ(seen.filter, tap_filter);
+    EXPECT_STREQ(tap_file_path, tap.c_str());
+    EXPECT_STREQ(idx_file_path, idx.c_str());
+    EXPECT_EQ(tap_file_chosen, 1);
+    EXPECT_EQ(index_list_ready, 1);
+    EXPECT_TRUE(test_sensitive("button_play"));
+    EXPECT_FALSE(test_sensitive("button_stop"));
+    EXPECT_FALSE(fs::exists(idx));
+
+    // Every Open reads the IDX file anew, dropping unsaved edits.
+    const std::tuple<const char *, Records, int> cases[] = {
+        {nullptr, {{20, "Tape start"}}, 0}, // no IDX file
+        {"/", {{20, "Tape start"}}, 0},     // a folder in its place
+        {"", {{20, "Tape start"}}, 0},
+        {"0x400\t\tD\r\n0x200\t\tB\r\n0x14\t\tA\r\n", {{20, "A"}, {0x200, "B"}, {0x400, "D"}}, 0},
+        {"0x200 B\n0x100 A\n", {{20, "Tape start"}, {0x100, "A"}, {0x200, "B"}}, 0},
+        {"0x100 A\n5 Early\n", {{5, "Early"}, {20, "Tape start"}, {0x100, "A"}}, 1}};
+    for (const auto &[content, expected, selected] : cases) {
+        edit(0, idx_column_info, "Unsaved");
+        fs::remove_all(idx);
+        if (content != nullptr && std::string(content) == "/")
+            fs::create_directory(idx);
+        else if (content != nullptr)
+            test_write_file(idx, content);
+        open_tap(tap);
+        EXPECT_EQ(rows(), expected) << (content ? content : "no IDX file");
+        EXPECT_EQ(selected_index(), selected);
+        EXPECT_EQ(test_status_text(), " Attached: " + tap);
+    }
+}
+
+TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
+{
+    fs::create_directory(test_path("other"));
+    const std::string bin = test_path("other/game.bin"), bin_idx = test_path("other/game.idx");
+    test_write_file(bin, "");
+    open_tap(bin, Answer::open_all_files);
+    EXPECT_STREQ(idx_file_path, bin_idx.c_str());
+    edit(0, idx_column_info, "Edited");
+    const std::string status = test_status_text();
+
+    for (Answer answer : {Answer::cancel, Answer::close}) {
+        const ChooserSeen seen = open_tap(tap, answer);
+        EXPECT_EQ(seen.filter, all_filter);
+        EXPECT_EQ(seen.folder, test_path("other"));
+        EXPECT_STREQ(tap_file_path, bin.c_str());
+        EXPECT_STREQ(idx_file_path, bin_idx.c_str());
+        EXPECT_EQ(rows(), (Records{{20, "Edited"}}));
+        EXPECT_EQ(test_status_text(), status);
+    }
+    click("button_index_save");
+    EXPECT_EQ(test_read_file(bin_idx), "0x14\t\tEdited\r\n");
+
+    open_tap(tap, Answer::open_tap_files);
+    const ChooserSeen seen = open_tap(tap, Answer::cancel);
+    EXPECT_EQ(seen.filter, tap_filter);
+    EXPECT_EQ(seen.folder, test_path("tapes"));
+}
+
+TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
+{
+    test_write_file(idx, "0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
+    open_tap(tap);
+    click_header(idx_column_info);
+    const Records by_info{
+        {0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}};
+    EXPECT_EQ(rows(), by_info);
+
+    // Previous and Next stop at the ends; the wheel is consumed even there.
     select_row(0);
     EXPECT_FALSE(idx_select_previous());
+    EXPECT_TRUE(wheel(GDK_SCROLL_UP));
     EXPECT_EQ(selected_info(), "apple");
     EXPECT_TRUE(idx_select_next());
-    EXPECT_EQ(selected_info(), "banana");
-    EXPECT_TRUE(idx_select_next());
+    EXPECT_TRUE(wheel(GDK_SCROLL_DOWN));
     EXPECT_EQ(selected_info(), "cherry");
-    EXPECT_TRUE(idx_select_next());
+    EXPECT_TRUE(wheel(GDK_SCROLL_DOWN));
+    EXPECT_FALSE(idx_select_next());
+    EXPECT_TRUE(wheel(GDK_SCROLL_DOWN));
     EXPECT_EQ(selected_info(), "tape start");
-    EXPECT_FALSE(idx_select_next());
-    EXPECT_EQ(selected_info(), "tape start");
-
-    const std::string path = test_path("sorted.idx");
-    ASSERT_TRUE(idx_save_file(path.c_str(), idx_list_rows()));
-    EXPECT_EQ(test_read_file(path), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
-                                    "0x14\t\ttape start\r\n");
-
-    click_header(1); // the same header again reverses
-    rows = idx_list_rows();
-    EXPECT_EQ(rows[0].info, "tape start");
-    EXPECT_EQ(rows[3].info, "apple");
-
-    // The order chosen survives clearing and loading.
-    idx_list_clear();
-    load("0x10 b\n0x20 a\n");
-    EXPECT_EQ(idx_list_rows(), (Records{{0x10, "b"}, {0x20, "a"}}));
-    EXPECT_EQ(selected_info(), "b");
-}
-
-TEST_F(IndexList, PreviousAndNextStopAtTheEnds)
-{
-    EXPECT_FALSE(idx_select_previous());
-    EXPECT_FALSE(idx_select_next());
-    load("0x100 A\n0x200 B\n0x300 C\n");
-    EXPECT_EQ(selected_info(), "A");
-    EXPECT_FALSE(idx_select_previous());
-    EXPECT_EQ(selected_info(), "A");
-    EXPECT_TRUE(idx_select_next());
-    EXPECT_TRUE(idx_select_next());
-    EXPECT_EQ(selected_info(), "C");
-    cursor_changes = 0;
-    EXPECT_FALSE(idx_select_next());
-    EXPECT_EQ(selected_info(), "C");
-    EXPECT_EQ(cursor_changes, 0);
     EXPECT_TRUE(idx_select_previous());
-    EXPECT_EQ(selected_info(), "B");
-    EXPECT_EQ(cursor_changes, 1);
+    EXPECT_EQ(selected_info(), "cherry");
+    // Sideways the wheel is the view's.
+    EXPECT_FALSE(wheel(GDK_SCROLL_LEFT));
+    EXPECT_FALSE(wheel(GDK_SCROLL_RIGHT));
+
+    click("button_index_save");
+    EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
+                                   "0x14\t\ttape start\r\n");
+    // The same header again reverses; the order chosen outlives Reload.
+    click_header(idx_column_info);
+    test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
+    click("button_index_reload");
+    EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
+    EXPECT_EQ(selected_index(), 0);
 }
 
-TEST_F(IndexList, WheelStepsOnlyWhileAListIsAttached)
+TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
 {
-    load(many_records(300));
-    test_spin_for(100);
-    ASSERT_EQ(selected_index(), 0);
-    ASSERT_EQ(scroll_position(), 0.0);
-
-    // Not attached: the wheel scrolls the view as usual, the selection stays.
-    wheel(GDK_SCROLL_DOWN);
-    EXPECT_GT(scroll_position(), 0.0);
+    open_tap(tap);
+    click("button_index_add");
+    edit(1, idx_column_info, "");
+    idx_list_append(0x100000, "Far away");
+    idx_list_append(0x200, "  Intro  ");
+    Records saved = rows();
+    click("button_index_save");
+    EXPECT_EQ(test_status_text(), " IDX list saved to file");
+    // Reload gives the rows back, but for what the format cannot keep.
+    idx_list_append(0x300, "Unsaved");
+    click("button_index_reload");
+    EXPECT_EQ(test_status_text(), " IDX list reloaded");
+    saved[1].second = "<Missing info>";
+    saved[2].second = "Intro  ";
+    EXPECT_EQ(rows(), saved);
     EXPECT_EQ(selected_index(), 0);
-    wheel(GDK_SCROLL_UP);
-    EXPECT_EQ(scroll_position(), 0.0);
 
-    attach();
-    wheel(GDK_SCROLL_UP); // first row: nothing moves, the view does not scroll
+    // A folder in the IDX file's place cannot be replaced by a file.
+    fs::remove(idx);
+    fs::create_directory(idx);
+    click("button_index_save");
+    EXPECT_EQ(test_status_text(),
+              " Could not save the list of index records. Check write and sharing permissions!");
+    EXPECT_EQ(rows(), saved);
+    EXPECT_EQ(std::distance(fs::directory_iterator(test_path("tapes")), {}), 2);
+
+    fs::remove(idx);
+    click("button_index_reload");
+    EXPECT_EQ(test_status_text(), " IDX list reset");
+    EXPECT_EQ(rows(), (Records{{20, "Tape start"}}));
     EXPECT_EQ(selected_index(), 0);
-    EXPECT_EQ(scroll_position(), 0.0);
-    wheel(GDK_SCROLL_DOWN);
-    wheel(GDK_SCROLL_DOWN);
-    EXPECT_EQ(selected_index(), 2);
-    EXPECT_EQ(scroll_position(), 0.0);
-    wheel(GDK_SCROLL_UP);
-    EXPECT_EQ(selected_index(), 1);
-
-    // Left and right are passed on.
-    GdkEvent *event = gdk_event_new(GDK_SCROLL);
-    event->scroll.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(index_view)));
-    for (GdkScrollDirection direction : {GDK_SCROLL_LEFT, GDK_SCROLL_RIGHT, GDK_SCROLL_UP}) {
-        event->scroll.direction = direction;
-        gboolean handled = FALSE;
-        g_signal_emit_by_name(index_view, "scroll_event", event, &handled);
-        EXPECT_EQ(handled, direction == GDK_SCROLL_UP);
-    }
-    gdk_event_free(event);
-
-    // At the last row the notch is still consumed.
-    select_row(299);
-    test_spin_for(50);
-    const double bottom = scroll_position();
-    EXPECT_GT(bottom, 0.0);
-    wheel(GDK_SCROLL_DOWN);
-    EXPECT_EQ(selected_index(), 299);
-    EXPECT_EQ(scroll_position(), bottom);
 }
