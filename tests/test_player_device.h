@@ -228,33 +228,23 @@ inline std::string tap_header(guint32 data_length)
 }
 
 // Attaches `path` through File, Open and the real file chooser, answered as
-// the user would: select the file, press Open.
+// the user would: once the chooser shows its folder, select the file and,
+// once it shows the file as selected, press Open.
 inline bool open_tap_file(const std::string &path)
 {
-    struct Answer {
-        GtkWidget *dialog;
-        std::string path;
-        int turns;
-    };
     test_answer_window(GTK_TYPE_FILE_CHOOSER_DIALOG, [path](GtkWidget *dialog) {
-        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), path.c_str());
-        // The chooser loads the folder in the background; answer once it
-        // shows the file as selected.
-        g_timeout_add(
-            20,
-            [](gpointer data) -> gboolean {
-                auto *answer = static_cast<Answer *>(data);
-                gchar *chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(answer->dialog));
-                const bool ready = chosen != nullptr && answer->path == chosen;
-                g_free(chosen);
-                if (!ready && ++answer->turns < 250)
-                    return TRUE;
-                gtk_dialog_response(GTK_DIALOG(answer->dialog),
-                                    ready ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
-                delete answer;
-                return FALSE;
-            },
-            new Answer{dialog, path, 0});
+        GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+        const auto shows = [chooser](gchar *(*get)(GtkFileChooser *), const std::string &want) {
+            gchar *value = get(chooser);
+            const bool match = value != nullptr && (want.empty() || want == value);
+            g_free(value);
+            return match;
+        };
+        test_spin_until([&] { return shows(gtk_file_chooser_get_current_folder, ""); }, 10000);
+        gtk_file_chooser_set_filename(chooser, path.c_str());
+        const bool chosen =
+            test_spin_until([&] { return shows(gtk_file_chooser_get_filename, path); }, 10000);
+        gtk_dialog_response(GTK_DIALOG(dialog), chosen ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
     });
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_open")));
     return tap_file_path != nullptr && path == tap_file_path;
