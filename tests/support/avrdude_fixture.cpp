@@ -1,5 +1,9 @@
 #include "support/avrdude_fixture.h"
 
+#include "support/harness.h"
+
+#include <glib.h>
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,17 +16,6 @@
 namespace
 {
 
-bool read_all(const std::string &path, std::string &content)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    content = all.str();
-    return true;
-}
-
 bool write_all(const std::string &path, const std::string &content)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -31,25 +24,13 @@ bool write_all(const std::string &path, const std::string &content)
     return bool(out);
 }
 
-int hex_nibble(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 } // namespace
 
 bool avrdude_fixture_write(const std::string &dir)
 {
-    std::string system;
-    if (!read_all("/etc/avrdude.conf", system) || system.empty())
-        return false;
-    return write_all(dir + "/avrdude.conf", system + "\n# The device's microcontroller.\n"
+    const std::string system = test_read_file("/etc/avrdude.conf");
+    return !system.empty() &&
+           write_all(dir + "/avrdude.conf", system + "\n# The device's microcontroller.\n"
                                                      "part parent \"m32u4\"\n"
                                                      "    id = \"ravelo\";\n"
                                                      "    desc = \"Ravelo (ATmega32U4)\";\n"
@@ -72,10 +53,8 @@ std::vector<pid_t> avrdude_fixture_processes(const std::string &dir)
         if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0])))
             continue;
         const std::string base = std::string("/proc/") + entry->d_name;
-        std::string stat;
-        if (!read_all(base + "/stat", stat))
-            continue;
         // "pid (comm) state ppid ..."; comm may hold blanks and parentheses.
+        const std::string stat = test_read_file(base + "/stat");
         const auto open = stat.find('(');
         const auto close = stat.rfind(')');
         if (open == std::string::npos || close == std::string::npos || close < open)
@@ -105,7 +84,8 @@ std::vector<unsigned char> hex_data_bytes(const std::string &image)
         if (line.size() < 11 || line[0] != ':')
             continue;
         auto byte_at = [&line](std::size_t i) {
-            return (hex_nibble(line[1 + 2 * i]) << 4) | hex_nibble(line[2 + 2 * i]);
+            return g_ascii_xdigit_value(line[1 + 2 * i]) << 4 |
+                   g_ascii_xdigit_value(line[2 + 2 * i]);
         };
         const int count = byte_at(0);
         if (byte_at(3) != 0x00 || line.size() < std::size_t(11 + 2 * count))

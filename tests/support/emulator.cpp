@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -32,34 +31,19 @@ long long now_ms()
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// The value that follows `option` in `args`, if any (the last one counts).
-void take_option(const std::vector<std::string> &args, const char *option, std::string *value)
-{
-    for (std::size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == option)
-            *value = args[i + 1];
-}
-
 } // namespace
 
 Emulator::Emulator(const std::vector<std::string> &extra_args)
+    : link_(test_path("ttyEMU")), bootloader_link_(link_ + "-boot"),
+      record_(test_path("record.bin")), flash_(test_path("flash.bin"))
 {
-    link_ = test_path("ttyEMU");
-    record_ = test_path("record.bin");
-    flash_ = test_path("flash.bin");
-    take_option(extra_args, "--link", &link_);
-    bootloader_link_ = link_ + "-boot";
-    take_option(extra_args, "--bootloader-link", &bootloader_link_);
-    take_option(extra_args, "--record", &record_);
-    take_option(extra_args, "--flash-out", &flash_);
-
     std::vector<std::string> args = {RAVELO_TOOLS_DIR "/emulator/ravelo-emulator",
                                      "--link",
-                                     test_path("ttyEMU"),
+                                     link_,
                                      "--record",
-                                     test_path("record.bin"),
+                                     record_,
                                      "--flash-out",
-                                     test_path("flash.bin")};
+                                     flash_};
     args.insert(args.end(), extra_args.begin(), extra_args.end());
     std::vector<char *> argv;
     for (std::string &arg : args)
@@ -223,65 +207,37 @@ bool PtyClient::fill(int timeout_ms)
     return false;
 }
 
-std::string PtyClient::read_until(const std::string &marker, int timeout_ms)
+void PtyClient::fill_until(const std::function<bool()> &enough, int timeout_ms)
 {
     const long long deadline = now_ms() + timeout_ms;
-    std::size_t at;
-    while ((at = pending_.find(marker)) == std::string::npos) {
-        const long long left = deadline - now_ms();
-        if (left <= 0 || hung_up_ || fd_ < 0)
-            break;
+    for (long long left; !enough() && (left = deadline - now_ms()) > 0 && !hung_up_ && fd_ >= 0;)
         fill(static_cast<int>(left));
-    }
-    const std::size_t take = at == std::string::npos ? pending_.size() : at + marker.size();
-    std::string text = pending_.substr(0, take);
-    pending_.erase(0, take);
+}
+
+std::string PtyClient::take(std::size_t size)
+{
+    std::string text = pending_.substr(0, size);
+    pending_.erase(0, size);
     return text;
+}
+
+std::string PtyClient::read_until(const std::string &marker, int timeout_ms)
+{
+    fill_until([&] { return pending_.find(marker) != std::string::npos; }, timeout_ms);
+    const std::size_t at = pending_.find(marker);
+    return take(at == std::string::npos ? pending_.size() : at + marker.size());
 }
 
 std::string PtyClient::read_exact(std::size_t count, int timeout_ms)
 {
-    const long long deadline = now_ms() + timeout_ms;
-    while (pending_.size() < count) {
-        const long long left = deadline - now_ms();
-        if (left <= 0 || hung_up_ || fd_ < 0)
-            break;
-        fill(static_cast<int>(left));
-    }
-    const std::size_t take = std::min(count, pending_.size());
-    std::string text = pending_.substr(0, take);
-    pending_.erase(0, take);
-    return text;
+    fill_until([&] { return pending_.size() >= count; }, timeout_ms);
+    return take(count);
 }
 
 std::string PtyClient::read_for(int ms)
 {
-    const long long deadline = now_ms() + ms;
-    for (;;) {
-        const long long left = deadline - now_ms();
-        if (left <= 0 || hung_up_ || fd_ < 0)
-            break;
-        fill(static_cast<int>(left));
-    }
-    std::string text;
-    text.swap(pending_);
-    return text;
-}
-
-bool emulator_make_avrdude_conf(const std::string &dir)
-{
-    std::ifstream system_conf("/etc/avrdude.conf", std::ios::binary);
-    if (!system_conf)
-        return false;
-    std::ofstream conf(dir + "/avrdude.conf", std::ios::binary | std::ios::trunc);
-    conf << system_conf.rdbuf();
-    conf << "\n# The Ravelo device: an ATmega32U4 with an AVR109 bootloader.\n"
-            "part parent \"m32u4\"\n"
-            "    id   = \"ravelo\";\n"
-            "    desc = \"Ravelo (ATmega32U4)\";\n"
-            ";\n";
-    conf.close();
-    return static_cast<bool>(conf);
+    fill_until([] { return false; }, ms);
+    return take(pending_.size());
 }
 
 bool emulator_wait_path(const std::string &path, bool exists, int timeout_ms)

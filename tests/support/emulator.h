@@ -1,23 +1,24 @@
 // The device emulator (tools/emulator) for tests and benchmarks.
 //
 // Emulator starts ravelo-emulator with its ports linked in the test's private
-// folder and ends it again; PtyClient is a plain client of such a port for
-// tests that talk to the emulator directly (it shares no code with the
-// client's serial link); emulator_make_avrdude_conf() prepares what the real
-// avrdude needs to program the emulated device.
+// folder and ends it again; PtyClient is a plain end of a pseudo-terminal for
+// tests that talk to the emulator directly, or that play the device at a
+// pty's master themselves (it shares no code with the client's serial link).
+// The avrdude configuration for the emulated device: avrdude_fixture.h.
 #pragma once
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 // Starts ravelo-emulator with --link test_path("ttyEMU") --record
 // test_path("record.bin") --flash-out test_path("flash.bin") plus
-// `extra_args` (which may override those three and --bootloader-link);
-// returns once "ready" was printed. A failure to start is reported as a test
-// failure and leaves ok() false. The emulator also ends if the thread that
-// made this object ends, so a crashed test leaves no emulator behind.
+// `extra_args`; returns once "ready" was printed. A failure to start is
+// reported as a test failure and leaves ok() false. The emulator also ends if
+// the thread that made this object ends, so a crashed test leaves no
+// emulator behind.
 class Emulator
 {
   public:
@@ -30,7 +31,6 @@ class Emulator
     const std::string &bootloader_link() const { return bootloader_link_; } // bootloader port path
     const std::string &record_path() const { return record_; }
     const std::string &flash_path() const { return flash_; }
-    pid_t pid() const { return pid_; }
     // True once the emulator said "ready" (and until it was ended).
     bool ok() const { return pid_ > 0; }
     // Ends the emulator now (as the destructor does); returns its exit
@@ -40,12 +40,13 @@ class Emulator
     double cpu_seconds() const;
 
   private:
-    std::string link_, bootloader_link_, record_, flash_;
+    const std::string link_, bootloader_link_, record_, flash_;
     pid_t pid_ = -1;
 };
 
-// A raw client of a pseudo-terminal port, as a terminal program or the
-// device's host would open it: O_NOCTTY, raw 8N1, reads with deadlines.
+// A raw end of a pseudo-terminal, opened as a terminal program or the
+// device's host would open a port: O_NOCTTY, raw 8N1, reads with deadlines.
+// Opened on "/dev/ptmx" it is the master of a new pty.
 class PtyClient
 {
   public:
@@ -75,15 +76,14 @@ class PtyClient
   private:
     // Waits up to `timeout_ms` for more bytes; false if none came.
     bool fill(int timeout_ms);
+    // Fills until `enough` says so, the time is up or the line hung up.
+    void fill_until(const std::function<bool()> &enough, int timeout_ms);
+    // Takes up to `size` bytes from the front of what came.
+    std::string take(std::size_t size);
     int fd_ = -1;
     bool hung_up_ = false;
     std::string pending_;
 };
-
-// Writes `dir`/avrdude.conf: the system's /etc/avrdude.conf plus the part
-// "ravelo" (an ATmega32U4), so that the client's fixed avrdude command line
-// works unchanged. False if the system file is missing or the write fails.
-bool emulator_make_avrdude_conf(const std::string &dir);
 
 // Waits up to `timeout_ms` until `path` exists (or, with `exists` false,
 // until it no longer does); returns whether it happened.
