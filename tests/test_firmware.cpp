@@ -1,288 +1,198 @@
-// The embedded firmware image, its file, and the build's image tool.
+// The parts of a firmware update that need no window: the embedded image,
+// ravelo-firmware (the build's tool that makes, checks and embeds it), and
+// running the flashing tool.
 #include "support/avrdude_fixture.h"
 #include "support/harness.h"
 
 #include "maintenance/firmware.h"
+#include "maintenance/tool_run.h"
 
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <glib/gstdio.h>
-#include <sys/stat.h>
 
-#include <sstream>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 namespace
 {
 
-std::string embedded_image()
-{
-    return std::string(device_firmware_image, device_firmware_image_length);
-}
-
-int nibble(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1; // lower case counts as wrong: the image uses capitals
-}
-
-// Splits on CR LF; false when a CR or LF appears other than as a pair, or
-// the text does not end with one.
-bool split_lines(const std::string &text, std::vector<std::string> &lines)
-{
-    std::string::size_type pos = 0;
-    while (pos < text.size()) {
-        const auto crlf = text.find("\r\n", pos);
-        if (crlf == std::string::npos)
-            return false;
-        const std::string line = text.substr(pos, crlf - pos);
-        if (line.find_first_of("\r\n") != std::string::npos)
-            return false;
-        lines.push_back(line);
-        pos = crlf + 2;
-    }
-    return true;
-}
-
-struct ToolRun {
+struct ToolResult {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
-// Runs the build's image tool with `args`.
-ToolRun image_tool(const std::vector<std::string> &args)
+ToolResult image_tool(std::vector<std::string> args)
 {
+    args.insert(args.begin(), RAVELO_TOOLS_DIR "/firmware/ravelo-firmware");
     std::vector<gchar *> argv;
-    static std::string program = RAVELO_TOOLS_DIR "/firmware/ravelo-firmware";
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string &a : copies)
-        argv.push_back(a.data());
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
     argv.push_back(nullptr);
-    ToolRun run;
-    gchar *out = nullptr;
-    gchar *err = nullptr;
-    gint wait_status = 0;
-    GError *error = nullptr;
-    if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err,
-                      &wait_status, &error)) {
-        ADD_FAILURE() << "cannot run " << program << ": " << error->message;
-        g_error_free(error);
-        return run;
-    }
-    run.out = out;
-    run.err = err;
+    gchar *out = nullptr, *err = nullptr;
+    gint status = 0;
+    EXPECT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out,
+                             &err, &status, nullptr))
+        << "cannot run " << args[0];
+    ToolResult result{g_spawn_check_wait_status(status, nullptr) ? 0 : 1, out ? out : "",
+                      err ? err : ""};
     g_free(out);
     g_free(err);
-    run.status = g_spawn_check_wait_status(wait_status, nullptr) ? 0 : 1;
-    return run;
+    return result;
 }
 
-std::string generated_placeholder()
+// Alive and not a zombie.
+bool process_alive(pid_t pid)
 {
-    const std::string path = test_path("placeholder.hex");
-    EXPECT_EQ(image_tool({"generate", path}).status, 0);
-    return test_read_file(path);
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text))
+        return false;
+    const auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
 }
 
 } // namespace
 
-// The embedded image is laid out as the device's image: a substitute of
-// another form is caught here if the build's warnings went unread.
+// Checked on its own, not with the build's tool, so that a substitute of
+// another form is caught even if the build's warnings went unread.
 TEST(FirmwareImage, HasTheDevicesLayout)
 {
-    const std::string image = embedded_image();
+    const std::string image(device_firmware_image, device_firmware_image_length);
     EXPECT_EQ(image.size(), 22661u);
-    EXPECT_EQ(image.find('\0'), std::string::npos);
-
     std::vector<std::string> lines;
-    ASSERT_TRUE(split_lines(image, lines)) << "every line must end with CR LF, and only lines";
+    for (std::size_t pos = 0, end; pos < image.size(); pos = end + 2) {
+        end = image.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos) << "the last line does not end with CR LF";
+        lines.push_back(image.substr(pos, end - pos));
+    }
     ASSERT_EQ(lines.size(), 505u);
     EXPECT_EQ(lines.back(), ":00000001FF");
-
-    unsigned expected_address = 0;
+    unsigned address = 0;
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-        SCOPED_TRACE("record " + std::to_string(i + 1) + ": " + lines[i]);
         const std::string &line = lines[i];
-        ASSERT_GE(line.size(), 11u);
-        ASSERT_EQ(line[0], ':');
-        ASSERT_EQ(line.size() % 2, 1u);
-        std::vector<unsigned> bytes;
-        for (std::size_t d = 1; d < line.size(); d += 2) {
-            const int hi = nibble(line[d]);
-            const int lo = nibble(line[d + 1]);
-            ASSERT_GE(hi, 0) << "not a capital hex digit";
-            ASSERT_GE(lo, 0) << "not a capital hex digit";
-            bytes.push_back(unsigned(hi * 16 + lo));
-        }
+        SCOPED_TRACE("line " + std::to_string(i + 1) + ": " + line);
         const unsigned count = i < 502 ? 16 : 8;
-        EXPECT_EQ(bytes[0], count);
-        EXPECT_EQ(bytes.size(), count + 5);
-        EXPECT_EQ(bytes[1] * 256 + bytes[2], expected_address);
-        EXPECT_EQ(bytes[3], 0x00u) << "only data records before the end";
+        ASSERT_EQ(line.size(), 11 + 2 * count);
+        // Capitals only; a NUL or a bare CR or LF would show here too.
+        ASSERT_EQ(line.find_first_not_of("0123456789ABCDEF", 1), std::string::npos);
+        char head[10];
+        std::snprintf(head, sizeof head, ":%02X%04X00", count, address);
+        EXPECT_EQ(line.substr(0, 9), head) << "byte count, consecutive address, data record";
         unsigned sum = 0;
-        for (unsigned b : bytes)
-            sum += b;
+        for (std::size_t d = 1; d < line.size(); d += 2)
+            sum += unsigned(std::stoul(line.substr(d, 2), nullptr, 16));
         EXPECT_EQ(sum % 256, 0u) << "checksum";
-        expected_address += count;
+        address += count;
     }
-    EXPECT_EQ(expected_address, 0x1F70u);
-    EXPECT_EQ(hex_data_bytes(image).size(), 8048u);
 }
 
-TEST(FirmwareFile, WriteCreatesTheWholeImageAndReplacesAnOldFile)
+// The placeholder has the device image's layout (checked without warnings)
+// and is harmless: a reset vector that parks the CPU (cli; rjmp .), then
+// rows of text naming their own address. check and embed refuse an image
+// the flashing tool would misread and name the fault, and a refused embed
+// leaves no source that a later build would take as up to date; a sound
+// image of another layout passes with warnings.
+TEST(FirmwareTool, MakesAndChecksImages)
 {
-    ASSERT_FALSE(g_file_test("ravelo32u4.hex", G_FILE_TEST_EXISTS));
-    EXPECT_EQ(device_firmware_write(), 1);
-    EXPECT_EQ(test_read_file(test_path("ravelo32u4.hex")), embedded_image());
-    // Longer than the image: a write that did not truncate would leave a
-    // tail the tool reads as garbage records.
-    test_write_file(test_path("ravelo32u4.hex"), std::string(40000, 'x'));
-    EXPECT_EQ(device_firmware_write(), 1);
-    EXPECT_EQ(test_read_file(test_path("ravelo32u4.hex")), embedded_image());
-}
-
-TEST(FirmwareFile, WriteFailsWhenTheNameIsTakenAndLeavesNothing)
-{
-    ASSERT_EQ(g_mkdir(test_path("ravelo32u4.hex").c_str(), 0755), 0);
-    EXPECT_EQ(device_firmware_write(), 0);
-    EXPECT_TRUE(g_file_test("ravelo32u4.hex", G_FILE_TEST_IS_DIR));
-    // No temporary file of the failed write stays behind.
-    GDir *dir = g_dir_open(test_dir().c_str(), 0, nullptr);
-    ASSERT_NE(dir, nullptr);
-    while (const gchar *name = g_dir_read_name(dir))
-        EXPECT_FALSE(g_str_has_prefix(name, "ravelo32u4.hex.")) << name;
-    g_dir_close(dir);
-}
-
-TEST(FirmwareFile, DeleteRemovesItAndToleratesAbsence)
-{
-    ASSERT_EQ(device_firmware_write(), 1);
-    EXPECT_EQ(device_firmware_delete(), 1);
-    EXPECT_FALSE(g_file_test("ravelo32u4.hex", G_FILE_TEST_EXISTS));
-    EXPECT_EQ(device_firmware_delete(), 0);
-    EXPECT_FALSE(g_file_test("ravelo32u4.hex", G_FILE_TEST_EXISTS));
-}
-
-TEST(FirmwareTool, GeneratesAHarmlessImageOfTheDevicesLayout)
-{
-    const std::string image = generated_placeholder();
-    EXPECT_EQ(image.size(), 22661u);
-    EXPECT_EQ(generated_placeholder(), image) << "the placeholder must be reproducible";
-
-    const ToolRun check = image_tool({"check", test_path("placeholder.hex")});
-    EXPECT_EQ(check.status, 0);
-    EXPECT_NE(check.out.find("505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n"),
-              std::string::npos)
-        << check.out;
-    EXPECT_EQ(check.err, "") << "no warnings for the device's layout";
-
-    // Reset vector: cli, then a jump to itself.
-    const std::vector<unsigned char> data = hex_data_bytes(image);
+    const std::string in = test_path("image.hex"), out = test_path("image.cpp");
+    ASSERT_EQ(image_tool({"generate", in}).status, 0);
+    const ToolResult report = image_tool({"check", in});
+    EXPECT_EQ(report.out + report.err,
+              in + ": 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n");
+    const std::string good = test_read_file(in);
+    const std::vector<unsigned char> data = hex_data_bytes(good);
     ASSERT_EQ(data.size(), 8048u);
-    EXPECT_EQ(data[0], 0xF8);
-    EXPECT_EQ(data[1], 0x94);
-    EXPECT_EQ(data[2], 0xFF);
-    EXPECT_EQ(data[3], 0xCF);
-    // Every later row names its own address.
+    EXPECT_EQ(std::string(data.begin(), data.begin() + 4), "\xF8\x94\xFF\xCF");
     EXPECT_EQ(std::string(data.begin() + 0x10, data.begin() + 0x20), "Ravelo stub 0010");
-    EXPECT_EQ(std::string(data.begin() + 0x1F60, data.end()), "Ravelo stub 1F60");
-}
+    EXPECT_EQ(std::string(data.end() - 16, data.end()), "Ravelo stub 1F60");
 
-TEST(FirmwareTool, RejectsMalformedImagesAndNamesTheLine)
-{
-    const std::string good = generated_placeholder();
-    ASSERT_EQ(good.size(), 22661u);
-    const std::string::size_type line3 = 2 * 45; // two 16-byte records of 45 bytes each
-
-    struct Case {
-        const char *what;
-        std::string image;
-        const char *expected;
+    const std::size_t line3 = 2 * 45; // after two records of 16 bytes
+    const auto changed = [&good](std::size_t at, char c) {
+        std::string image = good;
+        image[at] = c;
+        return image;
     };
-    std::string bad_sum = good;
-    bad_sum[line3 + 41] = bad_sum[line3 + 41] == '0' ? '1' : '0';
-    std::string bad_digit = good;
-    bad_digit[line3 + 12] = 'G';
-    std::string bad_count = good;
-    bad_count[line3 + 2] = 'F';
-    std::string lf_only;
-    for (char c : good)
-        if (c != '\r')
-            lf_only += c;
-    std::string with_nul = good;
-    with_nul[line3 + 5] = '\0';
-    const std::string no_end = good.substr(0, good.size() - 13);
-    const std::string after_end = good + ":00000001FF\r\n";
-    const std::string no_last_crlf = good.substr(0, good.size() - 2);
-    std::string bad_start = good;
-    bad_start[line3] = ';';
-    const std::vector<Case> cases = {
-        {"checksum", bad_sum, "line 3: checksum is"},
-        {"digit", bad_digit, "line 3: is not an even number of hexadecimal digits"},
-        {"count", bad_count, "line 3: byte count says"},
-        {"line ends", lf_only, "line 1: does not end with CR LF"},
-        {"NUL", with_nul, "NUL byte at offset 95"},
-        {"end record", no_end, "no end record"},
-        {"after end", after_end, "line 506: follows the end record"},
-        {"last line end", no_last_crlf, "line 505: does not end with CR LF"},
-        {"colon", bad_start, "line 3: does not begin with ':'"},
-        {"empty", "", "the image is empty"},
+    std::string lf_only = good;
+    lf_only.erase(std::remove(lf_only.begin(), lf_only.end(), '\r'), lf_only.end());
+    struct Case {
+        std::string image;
+        int status;
+        const char *says;
+    };
+    const Case cases[] = {
+        {changed(line3 + 41, good[line3 + 41] == '0' ? '1' : '0'), 1, "line 3: checksum is"},
+        {changed(line3 + 12, 'G'), 1, "line 3: is not an even number of hexadecimal digits"},
+        {changed(line3 + 2, 'F'), 1, "line 3: byte count says"},
+        {changed(line3, ';'), 1, "line 3: does not begin with ':'"},
+        {changed(line3 + 5, '\0'), 1, "NUL byte at offset 95"},
+        {lf_only, 1, "line 1: does not end with CR LF"},
+        {good.substr(0, good.size() - 2), 1, "line 505: does not end with CR LF"},
+        {good.substr(0, good.size() - 13), 1, "no end record"},
+        {good + ":00000001FF\r\n", 1, "line 506: follows the end record"},
+        {"", 1, "the image is empty"},
+        {":0400000001020304F2\r\n:00000001FF\r\n", 0, "warning: not 502 data records"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string in = test_path("bad.hex");
-        const std::string out = test_path("bad.cpp");
+        SCOPED_TRACE(c.says);
         test_write_file(in, c.image);
-        const ToolRun check = image_tool({"check", in});
-        EXPECT_EQ(check.status, 1);
-        EXPECT_NE(check.err.find(c.expected), std::string::npos) << check.err;
-        // The build step fails and leaves no source that a later build
-        // would take as up to date.
-        EXPECT_EQ(image_tool({"embed", in, out}).status, 1);
-        EXPECT_FALSE(g_file_test(out.c_str(), G_FILE_TEST_EXISTS));
+        const ToolResult check = image_tool({"check", in});
+        EXPECT_EQ(check.status, c.status);
+        EXPECT_NE(check.err.find(c.says), std::string::npos) << check.err;
+        EXPECT_EQ(image_tool({"embed", in, out}).status, c.status);
+        EXPECT_EQ(g_file_test(out.c_str(), G_FILE_TEST_EXISTS), c.status == 0);
         EXPECT_FALSE(g_file_test((out + ".tmp").c_str(), G_FILE_TEST_EXISTS));
     }
 }
 
-TEST(FirmwareTool, AcceptsAnotherLayoutWithWarnings)
+TEST(ToolRun, OnlyAZeroExitStatusSucceeds)
 {
-    const std::string image = ":0400000001020304F2\r\n:00000001FF\r\n";
-    const std::string in = test_path("small.hex");
-    test_write_file(in, image);
-    const ToolRun check = image_tool({"check", in});
-    EXPECT_EQ(check.status, 0);
-    EXPECT_NE(check.out.find("2 records, 4 data bytes at 0x0000-0x0003, 34 bytes"),
-              std::string::npos)
-        << check.out;
-    EXPECT_NE(check.err.find("warning: not 502 data records"), std::string::npos) << check.err;
-    EXPECT_NE(check.err.find("warning: length is not 22661 bytes"), std::string::npos);
+    const std::pair<const char *, int> cases[] = {
+        {"true", 1},
+        {"false", 0},
+        {"sh -c 'kill -9 $$'", 0},     // ended by a signal
+        {"ravelo-no-such-program", 0}, // cannot be started
+        {"sh -c 'touch started", 0},   // cannot be split: nothing runs
+    };
+    for (const auto &[line, result] : cases)
+        EXPECT_EQ(device_tool_run(line, 10000), result) << line;
+    EXPECT_FALSE(g_file_test("started", G_FILE_TEST_EXISTS));
 }
 
-TEST(FirmwareTool, EmbedsEveryByteWithoutATerminator)
+// Blanks split and quotes group, but nothing is expanded: no shell runs the
+// line. The tool runs here, and its standard streams lead nowhere.
+TEST(ToolRun, RunsHereWithWordsSplitAsTheShellWould)
 {
-    const std::string image = ":0400000001020304F2\r\n:00000001FF\r\n";
-    const std::string in = test_path("small.hex");
-    const std::string out = test_path("small.cpp");
-    test_write_file(in, image);
-    ASSERT_EQ(image_tool({"embed", in, out}).status, 0);
-    const std::string source = test_read_file(out);
-    EXPECT_NE(source.find("const char device_firmware_image[34] = {"), std::string::npos) << source;
-    const auto open = source.find('{');
-    const auto close = source.find('}');
-    ASSERT_NE(open, std::string::npos);
-    ASSERT_NE(close, std::string::npos);
-    std::istringstream list(source.substr(open + 1, close - open - 1));
-    std::string listed;
-    unsigned value = 0;
-    char comma = 0;
-    while (list >> value >> comma && comma == ',')
-        listed += char(value);
-    EXPECT_EQ(listed, image);
+    EXPECT_EQ(device_tool_run(
+                  "sh -c 'readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2 | cat > streams; "
+                  "printf \"%s|\" \"$@\" > words; pwd > where' "
+                  "sh -Pa b 'c d' \"e\"\\ f $HOME",
+                  10000),
+              1);
+    EXPECT_EQ(test_read_file(test_path("words")), "-Pa|b|c d|e f|$HOME|");
+    EXPECT_EQ(test_read_file(test_path("where")), test_dir() + "\n");
+    EXPECT_EQ(test_read_file(test_path("streams")), "/dev/null\n/dev/null\n/dev/null\n");
+}
+
+// A tool that ignores the request to end, with a child that inherits the
+// ignored signal: past the limit both are killed and the tool is reaped.
+TEST(ToolRun, ATimeLimitEndsTheToolsProcessGroup)
+{
+    const gint64 start = g_get_monotonic_time();
+    EXPECT_EQ(device_tool_run(
+                  "sh -c 'trap \"\" TERM; echo $$ > pid; sleep 60 & echo $! > child; wait'", 500),
+              0);
+    EXPECT_LT(g_get_monotonic_time() - start, G_GINT64_CONSTANT(10000000));
+    const pid_t pid = std::atoi(test_read_file(test_path("pid")).c_str());
+    const pid_t child = std::atoi(test_read_file(test_path("child")).c_str());
+    ASSERT_TRUE(pid > 0 && child > 0);
+    EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the tool was reaped";
+    // The orphaned child may take a moment to be reaped by init.
+    EXPECT_TRUE(test_spin_until([&] { return !process_alive(child); }, 5000));
 }
