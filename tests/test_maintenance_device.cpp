@@ -238,13 +238,14 @@ TEST(Reset, SucceedsAndTheNextPlayStartsAtTheSelectedRecord)
     ASSERT_TRUE(test_spin_until([&] { return recorded().size() > 20 + 3000; }, 20000));
     click("button_pause");
     ASSERT_TRUE(status_is(" Playback paused", 3000));
-    const std::size_t first = recorded().size();
     run_request(reset_request, " Device reset succeeded", 15000);
     // The device got "b\r": into its bootloader and, once that idles, back
     // to the console.
     ASSERT_TRUE(emulator_wait_path(device.bootloader_link(), true, 10000) &&
                 emulator_wait_path(device.bootloader_link(), false, 10000) &&
                 emulator_wait_path(device.link(), true, 5000));
+    // Only now: chunks still in flight at the pause are recorded by then.
+    const std::size_t first = recorded().size();
 
     const std::string log = test_log_text();
     click("button_play");
