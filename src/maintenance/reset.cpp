@@ -6,6 +6,7 @@
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
+#include "ui/worker.h"
 
 namespace
 {
@@ -31,25 +32,13 @@ void device_reset_activate(GtkMenuItem *, gpointer)
         return;
     }
     status_show(_(" Device reset requested"));
-    log_append(_("================================\n"));
-    log_append(_("Resetting device\n"));
-
-    GError *error = nullptr;
-    GThread *thread = g_thread_try_new("reset", device_reset_worker, nullptr, &error);
-    if (thread == nullptr) {
-        GErrorPtr owned(error);
-        GCharPtr text(g_strdup_printf(_(" %s"), owned->message));
-        status_show(text.get());
+    log_operation(_("Resetting device\n"));
+    if (!ui_start_worker("reset", device_reset_worker)) {
         serial_close();
         return;
     }
-    // A later Play starts afresh: the device is no longer where a pause
-    // left it.
-    g_mutex_lock(&resume_lock);
-    resume_pending = 0;
-    g_mutex_unlock(&resume_lock);
+    device_cancel_resume();
     set_controls_state(0);
-    g_thread_unref(thread);
 }
 
 gpointer device_reset_worker(gpointer)
@@ -59,17 +48,29 @@ gpointer device_reset_worker(gpointer)
     return nullptr;
 }
 
-gboolean device_reset_done(gpointer message)
+void device_cancel_resume()
+{
+    g_mutex_lock(&resume_lock);
+    resume_pending = 0;
+    g_mutex_unlock(&resume_lock);
+}
+
+void device_show_outcome(const char *message, const char *failed_template, const char *succeeded)
 {
     if (message != nullptr) {
-        GCharPtr text(
-            g_strdup_printf(_(" Device reset failed: %s"), static_cast<const char *>(message)));
+        GCharPtr text(g_strdup_printf(failed_template, message));
         status_show(text.get());
         log_append(_("Failed\n"));
     } else {
-        status_show(_(" Device reset succeeded"));
+        status_show(succeeded);
         log_append(_("Completed\n"));
     }
+}
+
+gboolean device_reset_done(gpointer message)
+{
+    device_show_outcome(static_cast<const char *>(message), _(" Device reset failed: %s"),
+                        _(" Device reset succeeded"));
     set_controls_state(1);
     serial_close();
     return FALSE;

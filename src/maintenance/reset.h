@@ -25,6 +25,15 @@ gpointer device_reset_worker(gpointer unused);
 // closes the port. Returns FALSE. UI thread.
 gboolean device_reset_done(gpointer message);
 
+// Shared with the firmware update, UI thread. A device operation that
+// starts makes a later Play start afresh: the device is no longer where a
+// pause left it.
+void device_cancel_resume();
+// Shows a worker's outcome: `failed_template` (translated, one %s) filled
+// with the message and "Failed\n" in the log, or `succeeded` and
+// "Completed\n" when there is no message.
+void device_show_outcome(const char *message, const char *failed_template, const char *succeeded);
+
 // The device steps shared with the firmware update, on a worker thread:
 // open device_port, wait for the console prompt, send "b\r". Stops at the
 // first failure and returns its worker message, or nullptr when the command

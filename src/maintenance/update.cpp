@@ -9,6 +9,7 @@
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
+#include "ui/worker.h"
 
 #include <atomic>
 
@@ -74,23 +75,13 @@ void device_update_activate(GtkMenuItem *, gpointer)
         return;
     }
     status_show(_(" Firmware update requested"));
-    log_append(_("================================\n"));
-    log_append(_("Updating device firmware\n"));
-
-    GError *error = nullptr;
-    GThread *thread = g_thread_try_new("update", device_update_worker, nullptr, &error);
-    if (thread == nullptr) {
-        GErrorPtr owned(error);
-        GCharPtr text(g_strdup_printf(_(" %s"), owned->message));
-        status_show(text.get());
+    log_operation(_("Updating device firmware\n"));
+    if (!ui_start_worker("update", device_update_worker)) {
         device_firmware_delete();
         return;
     }
-    g_mutex_lock(&resume_lock);
-    resume_pending = 0;
-    g_mutex_unlock(&resume_lock);
+    device_cancel_resume();
     set_controls_state(0);
-    g_thread_unref(thread);
 }
 
 gpointer device_update_worker(gpointer)
@@ -109,15 +100,8 @@ gpointer device_update_worker(gpointer)
 
 gboolean device_update_done(gpointer message)
 {
-    if (message != nullptr) {
-        GCharPtr text(
-            g_strdup_printf(_(" Firmware update failed: %s"), static_cast<const char *>(message)));
-        status_show(text.get());
-        log_append(_("Failed\n"));
-    } else {
-        status_show(_(" Firmware update succeeded"));
-        log_append(_("Completed\n"));
-    }
+    device_show_outcome(static_cast<const char *>(message), _(" Firmware update failed: %s"),
+                        _(" Firmware update succeeded"));
     device_firmware_delete();
     set_controls_state(1);
     serial_close();

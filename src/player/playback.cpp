@@ -10,6 +10,7 @@
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 #include "ui/main_window.h"
+#include "ui/worker.h"
 
 int player_running = 0;
 GMutex player_lock;
@@ -80,23 +81,14 @@ void player_on_play(GtkButton *, gpointer)
         playback_offset = offset;
     }
     status_show(_(" Playback started"));
-    if (!resume) {
-        log_append(_("================================\n"));
-        log_append(_("Playback started\n"));
-    }
-
-    GError *error = nullptr;
-    GThread *thread = g_thread_try_new("player", player_worker, nullptr, &error);
-    if (thread == nullptr) {
-        GErrorPtr owned(error);
-        GCharPtr text(g_strdup_printf(_(" %s"), owned ? owned->message : ""));
-        status_show(text.get());
+    if (!resume)
+        log_operation(_("Playback started\n"));
+    if (!ui_start_worker("player", player_worker)) {
         serial_close();
         return;
     }
     worker_active = true;
     set_controls_state(0);
-    g_thread_unref(thread);
 }
 
 void player_on_pause(GtkButton *, gpointer)
