@@ -85,30 +85,28 @@ void pack(GtkWidget *box, GtkWidget *child, gboolean expand, gboolean fill, guin
     gtk_box_pack_start(GTK_BOX(box), child, expand, fill, padding);
 }
 
-// A top-level menu title with an image and its (hidden) submenu.
-GtkWidget *menu_title(Builder &b, GtkWidget *menubar, const std::string &role, const char *label,
+// A menu item with a mnemonic label and a stock image, appended to `shell`.
+GtkWidget *menu_entry(Builder &b, GtkWidget *shell, const std::string &role, const char *label,
                       const char *stock)
 {
     GtkWidget *item = b.registry.shown(gtk_image_menu_item_new_with_mnemonic(_(label)),
                                        ("menuitem_" + role).c_str());
-    gtk_container_add(GTK_CONTAINER(menubar), item);
+    gtk_container_add(GTK_CONTAINER(shell), item);
     GtkWidget *image = b.registry.shown(gtk_image_new_from_stock(stock, GTK_ICON_SIZE_MENU),
                                         ("image_menuitem_" + role).c_str());
     gtk_image_menu_item_set_image(GTK_IMAGE_MENU_ITEM(item), image);
+    return item;
+}
+
+// A menu title on the menu bar with its submenu, which stays hidden until
+// the title is opened.
+GtkWidget *menu_title(Builder &b, GtkWidget *menubar, const std::string &role, const char *label,
+                      const char *stock)
+{
+    GtkWidget *item = menu_entry(b, menubar, role, label, stock);
     GtkWidget *menu = b.registry.add(gtk_menu_new(), ("menuitem_" + role + "_menu").c_str());
     gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), menu);
     return menu;
-}
-
-void menu_entry(Builder &b, GtkWidget *menu, const std::string &role, const char *label,
-                const char *stock)
-{
-    GtkWidget *item = b.registry.shown(gtk_image_menu_item_new_with_mnemonic(_(label)),
-                                       ("menuitem_" + role).c_str());
-    gtk_container_add(GTK_CONTAINER(menu), item);
-    GtkWidget *image = b.registry.shown(gtk_image_new_from_stock(stock, GTK_ICON_SIZE_MENU),
-                                        ("image_menuitem_" + role).c_str());
-    gtk_image_menu_item_set_image(GTK_IMAGE_MENU_ITEM(item), image);
 }
 
 void stock_entry(Builder &b, GtkWidget *menu, const char *name, const char *stock)
