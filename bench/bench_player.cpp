@@ -15,13 +15,15 @@
 // It works in a private temporary folder (HOME, configuration, files) and
 // starts the emulator from the build tree.
 #include "app/app.h"
+#include "ui/registry.h"
 #include "config/config.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
 #include "player/playback.h"
+#include "player/player_state.h"
 #include "player/player_worker.h"
 #include "ui/feedback.h"
-#include "ui/main_window.h"
+#include "ui/registry.h"
 
 #include "tap_maker.h"
 

@@ -2,6 +2,7 @@
 #include "support/harness.h"
 
 #include "app/app.h"
+#include "ui/registry.h"
 #include "ui/about.h"
 
 #include <gdk/gdkkeysyms.h>

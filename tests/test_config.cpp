@@ -2,6 +2,7 @@
 // runs in a process of its own with XDG_CONFIG_HOME in its private folder;
 // GLib fixes the user's configuration folder at the first call that asks.
 #include "app/app.h"
+#include "ui/registry.h"
 #include "config/config.h"
 #include "config/connection_window.h"
 

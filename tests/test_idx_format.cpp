@@ -1,6 +1,7 @@
 // The IDX file: number syntax and line grammar by rule, record lines and how
 // they read back, and saving (the two messages, and the previous file kept
 // whenever a save fails).
+#include "index/idx_commands.h"
 #include "index/idx_format.h"
 
 #include "support/harness.h"

@@ -2,14 +2,17 @@
 #include "support/harness.h"
 
 #include "app/app.h"
+#include "app/main_window.h"
+#include "ui/registry.h"
 #include "config/connection_window.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
 #include "maintenance/reset.h"
 #include "maintenance/update.h"
 #include "player/playback.h"
+#include "player/player_state.h"
 #include "ui/about.h"
-#include "ui/main_window.h"
+#include "ui/registry.h"
 
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>

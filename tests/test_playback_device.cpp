@@ -6,6 +6,7 @@
 #include "test_player_device.h"
 
 #include "app/app.h"
+#include "ui/registry.h"
 #include "index/index_list.h"
 
 #include "tap_maker.h"

@@ -9,6 +9,7 @@
 #include "device/serial.h"
 #include "index/idx_commands.h"
 #include "player/playback.h"
+#include "player/player_state.h"
 #include "player/player_worker.h"
 
 #include <gtest/gtest.h>

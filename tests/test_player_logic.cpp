@@ -3,6 +3,7 @@
 #include "support/harness.h"
 
 #include "player/playback.h"
+#include "player/player_state.h"
 #include "player/player_worker.h"
 #include "player/tap_file.h"
 

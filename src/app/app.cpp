@@ -1,13 +1,11 @@
 #include "app/app.h"
 
+#include "app/main_window.h"
 #include "config/config.h"
 #include "config/connection_window.h"
 #include "index/index_list.h"
 #include "player/playback.h"
-#include "ui/main_window.h"
-
-GtkWidget *window_main = nullptr;
-GtkWidget *window_connection_settings = nullptr;
+#include "ui/registry.h"
 
 void app_startup(int *argc, char ***argv)
 {

@@ -1,5 +1,6 @@
 #include "config/config.h"
 
+#include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 
@@ -101,4 +102,25 @@ int config_save()
         saved = g_key_file_save_to_file(key_file.get(), config_file_path, nullptr) ? 1 : 0;
     g_string_free(text, TRUE);
     return saved;
+}
+
+namespace
+{
+bool port_ready(const gchar *port, const char *error)
+{
+    if (port != nullptr && port[0] != '\0')
+        return true;
+    status_show(error);
+    return false;
+}
+} // namespace
+
+bool config_device_port_ready()
+{
+    return port_ready(device_port, _(" Error: Invalid device port"));
+}
+
+bool config_bootloader_port_ready()
+{
+    return port_ready(bootloader_port, _(" Error: Invalid bootloader port"));
 }

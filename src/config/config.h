@@ -28,6 +28,12 @@ void config_init();
 // not be parsed or lacks a key (that port then gets its default).
 void config_load();
 
+// Whether the device (bootloader) port names anything. When it does not,
+// shows " Error: Invalid device port" (" Error: Invalid bootloader port") on
+// the status bar and returns false. UI thread.
+bool config_device_port_ready();
+bool config_bootloader_port_ready();
+
 // Writes the whole file anew (five lines: a comment, an empty line,
 // "[connection]", "device_port=...", "bootloader_port=..."). Returns 1 when
 // written, 0 when the values would break the file's syntax (a line break in

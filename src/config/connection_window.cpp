@@ -1,9 +1,8 @@
 #include "config/connection_window.h"
 
-#include "app/app.h"
+#include "ui/registry.h"
 #include "config/config.h"
 #include "ui/i18n.h"
-#include "ui/main_window.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
-// The device console's exchanges, built on the single reads and writes of
-// serial_posix.cpp.
+// The device console's exchanges and the one open port, built on the
+// platform seam (serial_platform.h).
 #include "device/serial.h"
 #include "device/serial_platform.h"
 
@@ -45,19 +45,30 @@ int write_fully(const char *bytes, size_t length)
     }
     return 1;
 }
-} // namespace
 
-int serial_current_handle()
+// The descriptor of the open port, or -1 when no port is open.
+int current_handle()
 {
     g_mutex_lock(&port_lock);
     const int handle = port_open ? port_handle : -1;
     g_mutex_unlock(&port_lock);
     return handle;
 }
+} // namespace
+
+ssize_t serial_read(void *buffer, size_t size)
+{
+    return serial_platform_read(current_handle(), buffer, size, serial_step_ms);
+}
+
+ssize_t serial_write(const void *buffer, size_t size)
+{
+    return serial_platform_write(current_handle(), buffer, size, serial_step_ms);
+}
 
 int serial_open(const char *name)
 {
-    if (name == nullptr || serial_current_handle() >= 0)
+    if (name == nullptr || current_handle() >= 0)
         return 0;
     const int fd = serial_platform_open(name);
     if (fd < 0)

@@ -1,7 +1,9 @@
-// The system's side of the serial link: opening, configuring and closing a
-// port. serial_read() and serial_write() (serial.h) belong to it as well.
-// Only the device module includes this header.
+// The system's side of the serial link: every system call on a port, behind
+// one seam. It keeps no state: each call works on the descriptor and the
+// time step it is given. Only the device module includes this header.
 #pragma once
+
+#include <sys/types.h>
 
 // Opens `name` as serial.h describes for serial_open(), takes it for
 // exclusive use and sets the line. The descriptor, or -1 with nothing left
@@ -11,5 +13,10 @@ int serial_platform_open(const char *name);
 // Gives up exclusive use and closes `fd`.
 void serial_platform_close(int fd);
 
-// The descriptor of the open port, or -1 when no port is open.
-int serial_current_handle();
+// One read on `fd` as serial.h describes for serial_read(), waiting at most
+// `step_ms`. A negative `fd` (no port) fails once `step_ms` are over.
+ssize_t serial_platform_read(int fd, void *buffer, size_t size, int step_ms);
+
+// One write on `fd` as serial.h describes for serial_write(), waiting at
+// most `step_ms`. A negative `fd` fails at once.
+ssize_t serial_platform_write(int fd, const void *buffer, size_t size, int step_ms);

@@ -1,7 +1,6 @@
 // The serial port on POSIX: open, line settings, and reads and writes with
 // a deadline. All waiting is done with poll(): the port is non-blocking, so
 // neither open() nor a read or write ever waits on its own.
-#include "device/serial.h"
 #include "device/serial_platform.h"
 
 #include <glib.h>
@@ -164,10 +163,9 @@ void serial_platform_close(int fd)
     close(fd);
 }
 
-ssize_t serial_read(void *buffer, size_t size)
+ssize_t serial_platform_read(int fd, void *buffer, size_t size, int step_ms)
 {
-    const gint64 deadline = deadline_after(serial_step_ms);
-    const int fd = serial_current_handle();
+    const gint64 deadline = deadline_after(step_ms);
     if (fd < 0)
         return fail_at(deadline);
     char *bytes = static_cast<char *>(buffer);
@@ -194,10 +192,9 @@ ssize_t serial_read(void *buffer, size_t size)
     return static_cast<ssize_t>(got);
 }
 
-ssize_t serial_write(const void *buffer, size_t size)
+ssize_t serial_platform_write(int fd, const void *buffer, size_t size, int step_ms)
 {
-    const gint64 deadline = deadline_after(serial_step_ms);
-    const int fd = serial_current_handle();
+    const gint64 deadline = deadline_after(step_ms);
     if (fd < 0)
         return -1;
     const char *bytes = static_cast<const char *>(buffer);

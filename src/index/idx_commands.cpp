@@ -22,6 +22,12 @@ namespace
 gchar *ui_tap_chooser_folder = nullptr;
 int ui_tap_chooser_all_files = 0;
 
+// The placeholder description of rows made by Add.
+const char *new_entry_text()
+{
+    return _("<New entry>");
+}
+
 void replace_string(gchar **variable, gchar *value)
 {
     g_free(*variable);
@@ -124,10 +130,49 @@ void idx_on_reload_clicked(GtkButton *, gpointer)
     status_show(read ? _(" IDX list reloaded") : _(" IDX list reset"));
 }
 
+bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows)
+{
+    const bool saved = idx_write_file(path, rows);
+    if (saved)
+        status_show(_(" The list of index records was saved"));
+    else
+        status_show(_(" Could not save the list of index records. Check write and sharing "
+                      "permissions!"));
+    return saved;
+}
+
 void idx_on_save_clicked(GtkButton *, gpointer)
 {
     if (index_list_ready != 1)
         return;
     if (idx_save_file(idx_file_path, idx_list_rows()))
         status_show(_(" IDX list saved to file"));
+}
+
+gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)
+{
+    if (index_list_ready != 1)
+        return FALSE;
+    switch (event->direction) {
+    case GDK_SCROLL_UP:
+        idx_select_previous();
+        return TRUE;
+    case GDK_SCROLL_DOWN:
+        idx_select_next();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void idx_on_add_clicked(GtkButton *, gpointer)
+{
+    if (index_list_ready == 1)
+        idx_list_append(idx_tape_start, new_entry_text());
+}
+
+void idx_on_remove_clicked(GtkButton *, gpointer)
+{
+    if (index_list_ready == 1)
+        idx_remove_selected(new_entry_text());
 }

@@ -4,7 +4,11 @@
 // playback starts. Its IDX file lies beside it ("game.tap" -> "game.idx").
 #pragma once
 
+#include "index/idx_format.h"
+
 #include <gtk/gtk.h>
+
+#include <vector>
 
 // Full path of the attached TAP file as the chooser gave it (the file
 // system's encoding, which is what open() needs), and of its IDX file.
@@ -27,6 +31,21 @@ void idx_on_reload_clicked(GtkButton *button, gpointer user_data);
 // Write the list to the IDX file in its display order; " IDX list saved to
 // file" on success, the save's failure message otherwise.
 void idx_on_save_clicked(GtkButton *button, gpointer user_data);
+
+// Wheel over the list: while a TAP file is attached, up/down select the
+// previous/next row (handled, even at either end) instead of scrolling.
+gboolean idx_on_scroll(GtkWidget *view, GdkEventScroll *event, gpointer user_data);
+
+// Add appends (20, "<New entry>") and selects it; Remove removes the selected
+// row unless it is protected. Both do nothing before a TAP file is attached.
+void idx_on_add_clicked(GtkButton *button, gpointer user_data);
+void idx_on_remove_clicked(GtkButton *button, gpointer user_data);
+
+// Writes `rows` to the IDX file at `path` and says on the status bar how it
+// went (" The list of index records was saved" or " Could not save the list
+// of index records. Check write and sharing permissions!"). Returns whether
+// the file was written.
+bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows);
 
 // Runs the TAP chooser ("Select a TAP file", a TAP filter and an all-files
 // filter). On Open stores a newly allocated full path in *path (the caller

@@ -1,8 +1,6 @@
 #include "index/idx_format.h"
 
-#include "ui/feedback.h"
 #include "ui/glib_ptr.h"
-#include "ui/i18n.h"
 
 #include <glib/gstdio.h>
 
@@ -87,6 +85,33 @@ GCharPtr resolved_target(const char *path)
         }
     }
     return GCharPtr(g_strdup(path));
+}
+
+bool replace_file(const char *path, const std::string &content)
+{
+    const GCharPtr target = resolved_target(path);
+    const GCharPtr folder(g_path_get_dirname(target.get()));
+    // A short fixed name: a long IDX name must not push the temporary
+    // name past the file system's limit.
+    const GCharPtr temporary(g_build_filename(folder.get(), ".ravelo-idx-XXXXXX", nullptr));
+    const int fd = g_mkstemp_full(temporary.get(), O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+
+    // Keep the permissions of the file being replaced. If that fails the new
+    // file simply has the default ones; the content is what matters.
+    struct stat previous;
+    if (stat(target.get(), &previous) == 0 && fchmod(fd, previous.st_mode & 07777) != 0)
+        g_debug("IDX save: permissions of %s not carried over", target.get());
+
+    bool ok = write_all(fd, content.data(), content.size()) && fsync(fd) == 0;
+    // close() reports the delayed errors of some file systems (NFS quota).
+    ok = close(fd) == 0 && ok;
+    if (ok)
+        ok = g_rename(temporary.get(), target.get()) == 0;
+    if (!ok)
+        g_unlink(temporary.get());
+    return ok;
 }
 
 } // namespace
@@ -202,40 +227,7 @@ std::string idx_format_records(const std::vector<IdxRecord> &rows)
     return text;
 }
 
-bool idx_replace_file(const char *path, const std::string &content)
+bool idx_write_file(const char *path, const std::vector<IdxRecord> &rows)
 {
-    const GCharPtr target = resolved_target(path);
-    const GCharPtr folder(g_path_get_dirname(target.get()));
-    // A short fixed name: a long IDX name must not push the temporary
-    // name past the file system's limit.
-    const GCharPtr temporary(g_build_filename(folder.get(), ".ravelo-idx-XXXXXX", nullptr));
-    const int fd = g_mkstemp_full(temporary.get(), O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-
-    // Keep the permissions of the file being replaced. If that fails the new
-    // file simply has the default ones; the content is what matters.
-    struct stat previous;
-    if (stat(target.get(), &previous) == 0 && fchmod(fd, previous.st_mode & 07777) != 0)
-        g_debug("IDX save: permissions of %s not carried over", target.get());
-
-    bool ok = write_all(fd, content.data(), content.size()) && fsync(fd) == 0;
-    // close() reports the delayed errors of some file systems (NFS quota).
-    ok = close(fd) == 0 && ok;
-    if (ok)
-        ok = g_rename(temporary.get(), target.get()) == 0;
-    if (!ok)
-        g_unlink(temporary.get());
-    return ok;
-}
-
-bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows)
-{
-    const bool saved = idx_replace_file(path, idx_format_records(rows));
-    if (saved)
-        status_show(_(" The list of index records was saved"));
-    else
-        status_show(_(" Could not save the list of index records. Check write and sharing "
-                      "permissions!"));
-    return saved;
+    return replace_file(path, idx_format_records(rows));
 }

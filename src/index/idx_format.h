@@ -1,6 +1,7 @@
 // The IDX file: a text file beside a TAP file, one index record per line
-// ("0x14<TAB><TAB>Tape start"). This module reads and writes that text; it
-// holds no list and no widget (the list is index_list.h).
+// ("0x14<TAB><TAB>Tape start"). This module turns that text into records and
+// records into text and files; it holds no list, no widget and shows
+// nothing (the list is index_list.h, the commands idx_commands.h).
 #pragma once
 
 #include <glib.h>
@@ -49,15 +50,9 @@ std::string idx_format_record(gint32 offset, const char *info);
 // The whole file text for `rows`, in the order given.
 std::string idx_format_records(const std::vector<IdxRecord> &rows);
 
-// Writes `rows` to the IDX file at `path` and reports the outcome on the
-// status bar (" The list of index records was saved" or " Could not save the
-// list of index records. Check write and sharing permissions!").
-// The text goes to a temporary file beside the target, which replaces the
-// target only once it was written, flushed and closed without error, so a
-// failed save leaves any previous file as it was. Returns whether the file
-// was saved. UI thread (it shows a message).
-bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows);
-
-// The same without any message: true once `content` has replaced the file
-// at `path` (a symbolic link is followed, so the link stays a link).
-bool idx_replace_file(const char *path, const std::string &content);
+// Writes `rows` to the IDX file at `path` (a symbolic link is followed, so
+// the link stays a link). The text goes to a temporary file beside the
+// target, which replaces the target only once it was written, flushed and
+// closed without error, so a failed write leaves any previous file as it
+// was. Returns whether the file was written. Shows nothing.
+bool idx_write_file(const char *path, const std::vector<IdxRecord> &rows);

@@ -1,10 +1,8 @@
 #include "index/index_list.h"
 
-#include "app/app.h"
-#include "index/idx_commands.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
-#include "ui/main_window.h"
+#include "ui/registry.h"
 
 #include <cstring>
 
@@ -128,39 +126,6 @@ void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_t
     default:
         break;
     }
-}
-
-gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)
-{
-    if (index_list_ready != 1)
-        return FALSE;
-    switch (event->direction) {
-    case GDK_SCROLL_UP:
-        idx_select_previous();
-        return TRUE;
-    case GDK_SCROLL_DOWN:
-        idx_select_next();
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
-const char *idx_new_entry_text()
-{
-    return _("<New entry>");
-}
-
-void idx_on_add_clicked(GtkButton *, gpointer)
-{
-    if (index_list_ready == 1)
-        idx_list_append(idx_tape_start, idx_new_entry_text());
-}
-
-void idx_on_remove_clicked(GtkButton *, gpointer)
-{
-    if (index_list_ready == 1)
-        idx_remove_selected(idx_new_entry_text());
 }
 
 void idx_list_clear()

@@ -28,18 +28,6 @@ void idx_list_setup();
 void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_text,
                         gpointer user_data);
 
-// Wheel over the list: while a TAP file is attached, up/down select the
-// previous/next row (handled, even at either end) instead of scrolling.
-gboolean idx_on_scroll(GtkWidget *view, GdkEventScroll *event, gpointer user_data);
-
-// Add appends (20, "<New entry>") and selects it; Remove removes the selected
-// row unless it is protected. Both do nothing before a TAP file is attached.
-void idx_on_add_clicked(GtkButton *button, gpointer user_data);
-void idx_on_remove_clicked(GtkButton *button, gpointer user_data);
-
-// The translated placeholder description of rows made by Add ("<New entry>").
-const char *idx_new_entry_text();
-
 // Removes every row, with the store detached from the view meanwhile. No
 // cursor afterwards.
 void idx_list_clear();

@@ -1,15 +1,12 @@
 #include "maintenance/update.h"
 
 #include "config/config.h"
-#include "device/serial.h"
+#include "maintenance/device_operation.h"
 #include "maintenance/firmware.h"
-#include "maintenance/reset.h"
 #include "maintenance/tool_run.h"
-#include "player/playback.h"
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
-#include "ui/worker.h"
 
 #include <atomic>
 
@@ -44,10 +41,44 @@ bool tool_components_present()
     return found != nullptr;
 }
 
-bool is_empty(const gchar *text)
+bool prepare()
 {
-    return text == nullptr || text[0] == '\0';
+    if (!config_bootloader_port_ready())
+        return false;
+    if (!tool_components_present()) {
+        status_show(_(" Error: Some update components are missing"));
+        return false;
+    }
+    if (!device_firmware_write()) {
+        status_show(_(" Error: Could not copy firmware"));
+        return false;
+    }
+    return true;
 }
+
+void release()
+{
+    device_firmware_delete();
+}
+
+const char *run_tool()
+{
+    g_usleep(bootloader_wait_us);
+    GCharPtr command(g_strdup_printf(tool_command, tool_in_working_dir() ? tool_local : tool_name,
+                                     bootloader_port));
+    return device_tool_run(command.get(), tool_limit_ms.load()) ? nullptr : device_msg_tool_failed;
+}
+
+constexpr DeviceOperation update_operation{
+    "update",
+    N_(" Firmware update requested"),
+    N_("Updating device firmware\n"),
+    N_(" Firmware update failed: %s"),
+    N_(" Firmware update succeeded"),
+    prepare,
+    release,
+    run_tool,
+};
 
 } // namespace
 
@@ -58,52 +89,5 @@ void device_update_set_tool_limit_ms(int limit_ms)
 
 void device_update_activate(GtkMenuItem *, gpointer)
 {
-    if (is_empty(device_port)) {
-        status_show(_(" Error: Invalid device port"));
-        return;
-    }
-    if (is_empty(bootloader_port)) {
-        status_show(_(" Error: Invalid bootloader port"));
-        return;
-    }
-    if (!tool_components_present()) {
-        status_show(_(" Error: Some update components are missing"));
-        return;
-    }
-    if (!device_firmware_write()) {
-        status_show(_(" Error: Could not copy firmware"));
-        return;
-    }
-    status_show(_(" Firmware update requested"));
-    log_operation(_("Updating device firmware\n"));
-    if (!ui_start_worker("update", device_update_worker)) {
-        device_firmware_delete();
-        return;
-    }
-    device_cancel_resume();
-    set_controls_state(0);
-}
-
-gpointer device_update_worker(gpointer)
-{
-    const char *message = device_reset_steps();
-    if (message == nullptr) {
-        g_usleep(bootloader_wait_us);
-        GCharPtr command(g_strdup_printf(
-            tool_command, tool_in_working_dir() ? tool_local : tool_name, bootloader_port));
-        if (!device_tool_run(command.get(), tool_limit_ms.load()))
-            message = device_msg_tool_failed;
-    }
-    gdk_threads_add_idle(device_update_done, const_cast<char *>(message));
-    return nullptr;
-}
-
-gboolean device_update_done(gpointer message)
-{
-    device_show_outcome(static_cast<const char *>(message), _(" Firmware update failed: %s"),
-                        _(" Firmware update succeeded"));
-    device_firmware_delete();
-    set_controls_state(1);
-    serial_close();
-    return FALSE;
+    device_operation_start(update_operation);
 }

@@ -1,7 +1,7 @@
 // Firmware, Update firmware: writes the embedded image to "ravelo32u4.hex",
 // sends the device into its bootloader as a reset does, waits two seconds
-// and runs avrdude on the bootloader port. The device work runs on an
-// "update" worker thread; its completion runs on the UI thread.
+// and runs avrdude on the bootloader port, on an "update" worker thread (see
+// device_operation.h). The image file is removed when the update has ended.
 //
 // Before anything starts, the request needs: a device port, a bootloader
 // port, "avrdude.conf" in the working directory and an avrdude executable
@@ -21,14 +21,6 @@ inline constexpr int device_update_tool_limit_default_ms = 120000;
 
 // The "activate" handler of menuitem_update. UI thread.
 void device_update_activate(GtkMenuItem *item, gpointer user_data);
-
-// The "update" worker: the reset steps, two seconds' wait, the tool. Never
-// touches a widget and never closes the port. Returns nullptr.
-gpointer device_update_worker(gpointer unused);
-
-// One-shot idle callback: shows the outcome, removes the image file,
-// restores the idle controls and closes the port. Returns FALSE. UI thread.
-gboolean device_update_done(gpointer message);
 
 // For tests: replaces the tool's time limit (milliseconds) for updates that
 // start afterwards.

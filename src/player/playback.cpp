@@ -1,53 +1,30 @@
 #include "player/playback.h"
 
-#include "app/app.h"
 #include "config/config.h"
 #include "device/serial.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
+#include "player/player_state.h"
 #include "player/player_worker.h"
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
-#include "ui/main_window.h"
+#include "ui/registry.h"
 #include "ui/worker.h"
-
-int player_running = 0;
-GMutex player_lock;
-int resume_pending = 0;
-GMutex resume_lock;
 
 namespace
 {
-// 1 from a successful thread start until its player_finished() has run. The
-// busy arrangement already keeps Play insensitive meanwhile; this also keeps
-// a programmatic click from starting a second worker on the same port.
-bool worker_active = false;
-
-int get_flag(GMutex *lock, const int *flag)
-{
-    g_mutex_lock(lock);
-    const int value = *flag;
-    g_mutex_unlock(lock);
-    return value;
-}
-
-void set_flag(GMutex *lock, int *flag, int value)
-{
-    g_mutex_lock(lock);
-    *flag = value;
-    g_mutex_unlock(lock);
-}
+constexpr PlayerReports reports{player_finished, player_show_buffer_time};
 
 // Pause, Stop, Previous and Next: resume_pending first, so that it already
 // tells pause from stop when the worker sees the cleared flag. False when no
 // run is going on.
-bool end_run(int resume)
+bool end_run(bool resume)
 {
-    if (get_flag(&player_lock, &player_running) == 0)
+    if (!player_is_running())
         return false;
-    set_flag(&resume_lock, &resume_pending, resume);
-    set_flag(&player_lock, &player_running, 0);
+    player_set_resume_pending(resume);
+    player_set_running(false);
     return true;
 }
 
@@ -55,7 +32,7 @@ bool end_run(int resume)
 // flag cleared or its file and port closed, and ends with the process.
 void quit()
 {
-    set_flag(&player_lock, &player_running, 0);
+    player_set_running(false);
     player_close_tap_file();
     serial_close();
     idx_list_clear();
@@ -65,13 +42,11 @@ void quit()
 
 void player_on_play(GtkButton *, gpointer)
 {
-    if (tap_file_chosen != 1 || index_list_ready != 1 || worker_active)
+    if (tap_file_chosen != 1 || index_list_ready != 1 || ui_worker_active())
         return;
-    if (device_port == nullptr || device_port[0] == '\0') {
-        status_show(_(" Error: Invalid device port"));
+    if (!config_device_port_ready())
         return;
-    }
-    const bool resume = get_flag(&resume_lock, &resume_pending) != 0;
+    const bool resume = player_resume_pending();
     if (!resume) {
         guint32 offset = 0;
         if (!idx_get_selected_offset(&offset)) {
@@ -83,46 +58,45 @@ void player_on_play(GtkButton *, gpointer)
     status_show(_(" Playback started"));
     if (!resume)
         log_operation(_("Playback started\n"));
-    if (!ui_start_worker("player", player_worker)) {
+    if (!ui_start_worker("player", player_worker, const_cast<PlayerReports *>(&reports))) {
         serial_close();
         return;
     }
-    worker_active = true;
     set_controls_state(0);
 }
 
 void player_on_pause(GtkButton *, gpointer)
 {
-    end_run(1);
+    end_run(true);
 }
 
 void player_on_stop(GtkButton *, gpointer)
 {
-    end_run(0);
+    end_run(false);
 }
 
 void player_on_previous(GtkButton *, gpointer)
 {
-    if (end_run(0))
+    if (end_run(false))
         (void)idx_select_previous();
 }
 
 void player_on_next(GtkButton *, gpointer)
 {
-    if (end_run(0))
+    if (end_run(false))
         (void)idx_select_next();
 }
 
 void player_on_cursor_changed(GtkTreeView *, gpointer)
 {
-    set_flag(&resume_lock, &resume_pending, 0);
+    player_set_resume_pending(false);
 }
 
 gboolean player_finished(gpointer data)
 {
     const auto *message = static_cast<const gchar *>(data);
-    if (get_flag(&player_lock, &player_running) == 0) {
-        if (get_flag(&resume_lock, &resume_pending) != 0) {
+    if (!player_is_running()) {
+        if (player_resume_pending()) {
             status_show(_(" Playback paused"));
             log_append(_("Paused\n"));
         } else {
@@ -132,13 +106,13 @@ gboolean player_finished(gpointer data)
     } else if (message != nullptr) {
         GCharPtr text(g_strdup_printf(_(" Playback over: %s"), message));
         status_show(text.get());
-        set_flag(&resume_lock, &resume_pending, 0);
-        set_flag(&player_lock, &player_running, 0);
+        player_set_resume_pending(false);
+        player_set_running(false);
     }
     player_close_tap_file();
     serial_close();
     set_controls_state(1);
-    worker_active = false;
+    ui_worker_done();
     return FALSE;
 }
 

@@ -2,23 +2,14 @@
 // UI thread only.
 //
 // Play starts the "player" worker (player_worker.h) and switches the controls
-// to busy; Pause, Stop, Previous and Next only clear player_running (having
-// set resume_pending first) and the worker ends within about 500 ms. The
+// to busy; it does nothing while any worker runs. Pause, Stop, Previous and
+// Next only clear player_running (having set resume_pending first) and the
+// worker ends within about 500 ms. The
 // worker's player_finished() then shows the outcome, closes the TAP file and
 // the port and restores the idle controls.
 #pragma once
 
 #include <gtk/gtk.h>
-
-// 1 while the player should go on; under player_lock. Set by the worker,
-// cleared by Pause, Stop, Previous, Next, quit and player_finished().
-extern int player_running;
-extern GMutex player_lock;
-// 1 from Pause until something cancels the resume (Stop, Previous, Next, a
-// cursor move, a run that ended by itself, a reset or update); under
-// resume_lock. While it is 1, Play goes on from playback_offset.
-extern int resume_pending;
-extern GMutex resume_lock;
 
 // Handlers of the transport buttons; each ignores its arguments. Pause,
 // Stop, Previous and Next do nothing at all when no run is going on.
@@ -41,6 +32,6 @@ gchar *player_format_buffer_time(guint32 seconds);
 
 // File, Quit and the main window's "destroy": stop the player, close the TAP
 // file and the port, clear the index list and leave the main loop, without
-// waiting for the worker.
+// waiting for a worker (one still running ends with the process).
 void ui_on_quit(GtkMenuItem *item, gpointer user_data);
 void ui_on_window_main_destroy(GtkWidget *window, gpointer user_data);

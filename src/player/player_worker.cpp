@@ -1,9 +1,10 @@
 #include "player/player_worker.h"
 
 #include "config/config.h"
+#include "device/outcomes.h"
 #include "device/serial.h"
 #include "index/idx_commands.h"
-#include "player/playback.h"
+#include "player/player_state.h"
 #include "player/tap_file.h"
 
 #include <gdk/gdk.h>
@@ -22,10 +23,8 @@ namespace
 {
 // Ending messages, handed to player_finished() untranslated; it translates
 // only the template around them.
-constexpr char msg_port[] = "Unable to access communication port to device";
 constexpr char msg_open[] = "Unable to open file";
 constexpr char msg_size[] = "Unable to retrieve file size";
-constexpr char msg_sync[] = "Unable to sync with device";
 constexpr char msg_start[] = "Unable to start playback on device";
 constexpr char msg_invalid_index[] = "Invalid index supplied for file";
 constexpr char msg_seek[] = "Error seeking in index file";
@@ -51,14 +50,6 @@ struct Run {
     guint32 last_seconds = no_seconds;
 };
 
-bool still_running()
-{
-    g_mutex_lock(&player_lock);
-    const bool running = player_running != 0;
-    g_mutex_unlock(&player_lock);
-    return running;
-}
-
 guint32 get_le32(const guint8 *p)
 {
     return guint32(p[0]) | guint32(p[1]) << 8 | guint32(p[2]) << 16 | guint32(p[3]) << 24;
@@ -79,7 +70,7 @@ const char *read_error()
     return msg_read;
 }
 
-void publish(Run &run)
+void publish(Run &run, GSourceFunc show)
 {
     const guint32 seconds = run.cycles / player_clock_hz;
     if (seconds != run.last_seconds) {
@@ -87,7 +78,7 @@ void publish(Run &run)
         buffer_seconds = seconds;
         buffer_cycles = run.cycles;
         g_mutex_unlock(&buffer_lock);
-        gdk_threads_add_idle(player_show_buffer_time, nullptr);
+        gdk_threads_add_idle(show, nullptr);
     }
     run.last_seconds = seconds;
 }
@@ -124,7 +115,7 @@ const char *serve_header(Run &run)
     return nullptr;
 }
 
-const char *serve_data(Run &run)
+const char *serve_data(Run &run, GSourceFunc show)
 {
     const guint32 n = run.remaining < player_chunk_size ? run.remaining : player_chunk_size;
     if (n > 0) {
@@ -134,17 +125,17 @@ const char *serve_data(Run &run)
             return msg_write;
         player_count_pulses(player_xfer_buffer, n, &run.cycles);
     }
-    publish(run);
+    publish(run, show);
     playback_offset += n;
     run.remaining -= n;
     return nullptr;
 }
 
 // Serves requests until the run ends; returns the ending message.
-const char *serve(Run &run)
+const char *serve(Run &run, GSourceFunc show)
 {
     for (;;) {
-        if (!still_running())
+        if (!player_is_running())
             return nullptr;
         // A silent or vanished device costs one 500 ms read per turn, never a
         // spin: serial_read() waits out its time-out even when it fails.
@@ -156,7 +147,7 @@ const char *serve(Run &run)
             end = serve_header(run);
             break;
         case 'd':
-            end = serve_data(run);
+            end = serve_data(run, show);
             break;
         case 'e':
             return msg_success;
@@ -170,14 +161,12 @@ const char *serve(Run &run)
     }
 }
 
-const char *play()
+const char *play(GSourceFunc show)
 {
-    g_mutex_lock(&player_lock);
-    player_running = 1;
-    g_mutex_unlock(&player_lock);
+    player_set_running(true);
 
     if (!serial_open(device_port))
-        return msg_port;
+        return device_msg_no_port;
     // An offset inside the header means the start of the data; keeping the
     // offset at the data position is what lets a paused run resume exactly.
     if (playback_offset < player_header_size)
@@ -192,14 +181,11 @@ const char *play()
     if (!player_tap_size(run.fd, &run.size))
         return msg_size;
     if (!serial_wait_prompt())
-        return msg_sync;
+        return device_msg_no_sync;
     if (!serial_command("p"))
         return msg_start;
 
-    g_mutex_lock(&resume_lock);
-    const bool resume = resume_pending != 0;
-    g_mutex_unlock(&resume_lock);
-    if (resume) {
+    if (player_resume_pending()) {
         g_mutex_lock(&buffer_lock);
         run.cycles = buffer_cycles;
         run.last_seconds = buffer_seconds;
@@ -209,7 +195,7 @@ const char *play()
         player_pulse_partial = 0;
     }
 
-    const char *end = serve(run);
+    const char *end = serve(run, show);
 
     // The exact sum, not only the one of the last whole second, so that a
     // resumed run counts on without losing the fraction sent since.
@@ -260,9 +246,10 @@ void player_close_tap_file()
         player_tap_close(tap_file_handle);
 }
 
-gpointer player_worker(gpointer)
+gpointer player_worker(gpointer reports)
 {
-    const char *message = play();
-    gdk_threads_add_idle(player_finished, const_cast<char *>(message));
+    const auto *report = static_cast<const PlayerReports *>(reports);
+    const char *message = play(report->show_buffer_time);
+    gdk_threads_add_idle(report->finished, const_cast<char *>(message));
     return nullptr;
 }

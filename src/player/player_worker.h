@@ -4,9 +4,8 @@
 // One run of player_worker() opens the port and the TAP file, synchronises
 // with the device, starts its playback with "p" and then serves one-byte
 // requests until the device reports the end ('e' or 'f'), an exchange fails,
-// or player_running is found cleared. It never touches a widget: it ends by
-// scheduling player_finished() with its ending message, and publishes the
-// buffer time through player_show_buffer_time().
+// or player_running is found cleared. It never touches a widget: it reports
+// through the two idle callbacks that its starter hands it.
 #pragma once
 
 #include <glib.h>
@@ -48,10 +47,19 @@ inline constexpr guint32 player_clock_hz = 985248;
 // The TAP header's size, and so the offset of the first data byte.
 inline constexpr guint32 player_header_size = 20;
 
-// Thread body; schedules player_finished() exactly once as its last act, with
-// one of the constant, untranslated ending messages or with nullptr when the
-// run ended because player_running was cleared.
-gpointer player_worker(gpointer unused);
+// How a run reports to the UI thread: one-shot idle callbacks that the
+// worker schedules. `finished` gets the ending message; `show_buffer_time`
+// runs each time the whole seconds of buffer_seconds change.
+struct PlayerReports {
+    GSourceFunc finished;
+    GSourceFunc show_buffer_time;
+};
+
+// Thread body; `reports` points to a PlayerReports that outlives the run. It
+// schedules `finished` exactly once as its last act, with one of the
+// constant, untranslated ending messages, or with nullptr when the run ended
+// because player_running was cleared.
+gpointer player_worker(gpointer reports);
 
 // Adds the pulse lengths of `length` data bytes to *cycles (wrapping at
 // 2^32): a byte b > 0 is 8 * b cycles, a zero byte is followed by a 24-bit

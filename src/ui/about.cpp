@@ -1,6 +1,6 @@
 #include "ui/about.h"
 
-#include "app/app.h"
+#include "ui/registry.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 

@@ -1,7 +1,6 @@
 #include "ui/feedback.h"
 
-#include "app/app.h"
-#include "ui/main_window.h"
+#include "ui/registry.h"
 
 #include <array>
 

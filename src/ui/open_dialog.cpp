@@ -1,7 +1,7 @@
 #include "ui/open_dialog.h"
 
 #include "ui/i18n.h"
-#include "ui/main_window.h"
+#include "ui/registry.h"
 
 namespace
 {

@@ -4,16 +4,26 @@
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 
+namespace
+{
+bool worker_active = false;
+} // namespace
+
 void log_operation(const gchar *heading)
 {
     log_append(_("================================\n"));
     log_append(heading);
 }
 
-bool ui_start_worker(const char *name, GThreadFunc body)
+bool ui_worker_active()
+{
+    return worker_active;
+}
+
+bool ui_start_worker(const char *name, GThreadFunc body, gpointer data)
 {
     GError *error = nullptr;
-    GThread *thread = g_thread_try_new(name, body, nullptr, &error);
+    GThread *thread = g_thread_try_new(name, body, data, &error);
     if (thread == nullptr) {
         GErrorPtr owned(error);
         GCharPtr text(g_strdup_printf(_(" %s"), owned ? owned->message : ""));
@@ -21,5 +31,11 @@ bool ui_start_worker(const char *name, GThreadFunc body)
         return false;
     }
     g_thread_unref(thread);
+    worker_active = true;
     return true;
+}
+
+void ui_worker_done()
+{
+    worker_active = false;
 }

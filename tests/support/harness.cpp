@@ -1,7 +1,8 @@
 #include "support/harness.h"
 
 #include "app/app.h"
-#include "ui/main_window.h"
+#include "ui/registry.h"
+#include "ui/registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/main_window.h"
+#include "app/main_window.h"
 
 #include "config/connection_window.h"
 #include "index/idx_commands.h"
@@ -8,36 +8,11 @@
 #include "player/playback.h"
 #include "ui/about.h"
 #include "ui/i18n.h"
+#include "ui/registry.h"
 
 #include <string>
 #include <utility>
 #include <vector>
-
-void ui_register_widget(GtkWidget *window, GtkWidget *widget, const gchar *name)
-{
-    g_object_set_data_full(G_OBJECT(window), name, gtk_widget_ref(widget),
-                           reinterpret_cast<GDestroyNotify>(gtk_widget_unref));
-}
-
-void ui_register_plain(GtkWidget *window, gpointer object, const gchar *name)
-{
-    g_object_set_data(G_OBJECT(window), name, object);
-}
-
-GtkWidget *lookup_widget(GtkWidget *widget, const gchar *name)
-{
-    for (;;) {
-        GtkWidget *parent = GTK_IS_MENU(widget) ? gtk_menu_get_attach_widget(GTK_MENU(widget))
-                                                : gtk_widget_get_parent(widget);
-        if (parent == nullptr)
-            break;
-        widget = parent;
-    }
-    auto *found = static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(widget), name));
-    if (found == nullptr)
-        g_log(nullptr, G_LOG_LEVEL_WARNING, "Widget not found: %s", name);
-    return found;
-}
 
 namespace
 {

@@ -1,0 +1,10 @@
+// The main window: its widget tree and the wiring of its signals to the
+// handlers of every module.
+#pragma once
+
+#include <gtk/gtk.h>
+
+// Builds the main window with every widget registered under its fixed name
+// and the seventeen handlers connected. Returned unshown (its children are
+// visible). Never fails.
+GtkWidget *ui_window_main_create();

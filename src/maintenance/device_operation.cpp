@@ -1,0 +1,89 @@
+#include "maintenance/device_operation.h"
+
+#include "config/config.h"
+#include "device/outcomes.h"
+#include "device/serial.h"
+#include "player/player_state.h"
+#include "ui/feedback.h"
+#include "ui/glib_ptr.h"
+#include "ui/i18n.h"
+#include "ui/worker.h"
+
+#include <gdk/gdk.h>
+
+namespace
+{
+// The console command that makes the device jump to its bootloader.
+constexpr char reset_command[] = "b\r";
+constexpr char msg_no_reset[] = "Unable to initiate reset on device";
+
+// The operation whose worker runs; set on the UI thread before the thread
+// starts, read by the worker and the completion.
+const DeviceOperation *current = nullptr;
+
+// Stops at the first failure and returns its worker message. The port is
+// left open in every case: the completion closes it.
+const char *reset_steps()
+{
+    if (!serial_open(device_port))
+        return device_msg_no_port;
+    if (!serial_wait_prompt())
+        return device_msg_no_sync;
+    if (!serial_write_all(reset_command, sizeof reset_command - 1))
+        return msg_no_reset;
+    return nullptr;
+}
+
+void show_outcome(const DeviceOperation &operation, const char *message)
+{
+    if (message != nullptr) {
+        GCharPtr text(g_strdup_printf(_(operation.failed_template), message));
+        status_show(text.get());
+        log_append(_("Failed\n"));
+    } else {
+        status_show(_(operation.succeeded));
+        log_append(_("Completed\n"));
+    }
+}
+
+gboolean operation_done(gpointer message)
+{
+    show_outcome(*current, static_cast<const char *>(message));
+    if (current->release != nullptr)
+        current->release();
+    set_controls_state(1);
+    serial_close();
+    ui_worker_done();
+    return FALSE;
+}
+
+gpointer operation_worker(gpointer data)
+{
+    const auto *operation = static_cast<const DeviceOperation *>(data);
+    const char *message = reset_steps();
+    if (message == nullptr && operation->after_reset != nullptr)
+        message = operation->after_reset();
+    gdk_threads_add_idle(operation_done, const_cast<char *>(message));
+    return nullptr;
+}
+} // namespace
+
+void device_operation_start(const DeviceOperation &operation)
+{
+    if (ui_worker_active() || !config_device_port_ready())
+        return;
+    if (operation.prepare != nullptr && !operation.prepare())
+        return;
+    status_show(_(operation.requested));
+    log_operation(_(operation.heading));
+    current = &operation;
+    if (!ui_start_worker(operation.thread_name, operation_worker,
+                         const_cast<DeviceOperation *>(&operation))) {
+        if (operation.release != nullptr)
+            operation.release();
+        serial_close();
+        return;
+    }
+    player_set_resume_pending(false);
+    set_controls_state(0);
+}

@@ -1,0 +1,40 @@
+// The runner of device operations (reset into bootloader, firmware update):
+// the start checks, the worker thread, the outcome display and the port
+// close that both share. Each operation supplies only what is its own.
+#pragma once
+
+// What one operation is. Texts are untranslated message ids, looked up when
+// shown.
+struct DeviceOperation {
+    // The worker thread's name.
+    const char *thread_name;
+    // Status text when it starts, and the log line after the separator.
+    const char *requested;
+    const char *heading;
+    // Status template for a worker message (one %s), and the success text.
+    const char *failed_template;
+    const char *succeeded;
+    // UI thread, after the device port was found set: the operation's own
+    // checks and preparations. False refuses the request; it has shown why.
+    // May be null.
+    bool (*prepare)();
+    // UI thread: undoes what prepare() made, when the thread cannot start
+    // and when the operation has ended. May be null.
+    void (*release)();
+    // Worker thread, once the device got "b\r": the operation's own work.
+    // Returns its worker message, nullptr for success. May be null.
+    const char *(*after_reset)();
+};
+
+// Starts `operation`, which must outlive it. Does nothing while any worker
+// runs. Refuses with " Error: Invalid device port" when no device port is
+// set, then with whatever prepare() says. Otherwise shows `requested`, logs
+// the separator and `heading`, starts the worker, cancels a paused
+// playback's resume (the device is no longer where the pause left it) and
+// turns the controls busy. UI thread.
+//
+// The worker opens the device port, waits for the console prompt, sends
+// "b\r", then runs after_reset(). The completion shows the outcome (status,
+// and "Completed" or "Failed" in the log), calls release(), restores the
+// idle controls and closes the port.
+void device_operation_start(const DeviceOperation &operation);
