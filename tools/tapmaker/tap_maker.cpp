@@ -1,5 +1,7 @@
 #include "tap_maker.h"
 
+#include "tap_random.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -15,30 +17,11 @@ constexpr unsigned char pulse_short = 0x30;
 constexpr unsigned char pulse_medium = 0x42;
 constexpr unsigned char pulse_long = 0x56;
 
-// A small generator of our own: its sequence is the same with every
-// standard library, which the "same seed, same file" promise needs.
-struct Random {
-    std::uint64_t state;
-    std::uint32_t next()
-    {
-        state += 0x9E3779B97F4A7C15ull;
-        std::uint64_t z = state;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return std::uint32_t((z ^ (z >> 31)) >> 32);
-    }
-    // A number from lo to hi, both included.
-    std::uint32_t between(std::uint32_t lo, std::uint32_t hi)
-    {
-        return lo + next() % (hi - lo + 1);
-    }
-};
-
 struct Writer {
     std::string data;
     std::uint64_t cycles = 0;
     std::uint64_t target = 0;
-    Random random;
+    TapRandom random;
 
     bool full() const { return cycles >= target; }
 

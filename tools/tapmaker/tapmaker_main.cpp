@@ -1,25 +1,35 @@
 // ravelo-tapmaker: writes a made-up TAP file (and its IDX file) for trying
 // the client without real tape images.
 #include "tap_maker.h"
+#include "tap_rom.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace
 {
 
 void usage(FILE *to)
 {
-    std::fprintf(to, "Usage: ravelo-tapmaker --seconds N --out FILE.tap [--idx] [--seed S]\n"
-                     "Writes a TAP file of about N seconds of tape with realistic pulses.\n"
-                     "  --seconds N   length of the tape in seconds (may have a fraction)\n"
-                     "  --out FILE    the TAP file to write\n"
-                     "  --idx         also write FILE.idx beside it with a few index records\n"
-                     "  --seed S      another seed gives another tape (default 1)\n"
-                     "  --help        show this text\n");
+    std::fprintf(to,
+                 "Usage: ravelo-tapmaker --seconds N --out FILE.tap [--idx] [--seed S]\n"
+                 "       ravelo-tapmaker --program NAME[:BYTES]... --out FILE.tap [options]\n"
+                 "Writes a TAP file of about N seconds of tape with realistic pulses, or one\n"
+                 "with the named programs as the computer's ROM loader saves them.\n"
+                 "  --seconds N   length of the tape in seconds (may have a fraction)\n"
+                 "  --program P   a program named P (letters in capitals) of BYTES bytes\n"
+                 "                (default 1000); give it once per program, in tape order\n"
+                 "  --drift P     programs' pulses P per cent longer (negative: shorter)\n"
+                 "  --jitter J    programs' pulses off by up to J units either way (default 1)\n"
+                 "  --out FILE    the TAP file to write\n"
+                 "  --idx         also write FILE.idx beside it with a few index records\n"
+                 "  --seed S      another seed gives another tape (default 1)\n"
+                 "  --help        show this text\n");
 }
 
 bool write_file(const std::string &path, const std::string &content)
@@ -56,6 +66,21 @@ bool parse_number(const char *text, double *value)
     return errno == 0 && end != text && *end == '\0';
 }
 
+// "NAME" or "NAME:BYTES": a program of made-up bytes, loadable anywhere.
+bool parse_program(const std::string &text, unsigned seed, TapRomFile *file)
+{
+    const std::size_t colon = text.rfind(':');
+    double bytes = 1000;
+    if (colon != std::string::npos && (!parse_number(text.c_str() + colon + 1, &bytes) ||
+                                       bytes < 1 || bytes > 0xF000 || bytes != double(long(bytes))))
+        return false;
+    file->name = tap_petscii(text.substr(0, colon));
+    file->data.clear();
+    for (long i = 0; i < long(bytes); ++i)
+        file->data.push_back(static_cast<char>((i * 131 + seed * 7 + file->name.size()) & 0xFF));
+    return file->name.size() <= 16;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -64,6 +89,8 @@ int main(int argc, char **argv)
     double seed = 1;
     std::string out;
     bool with_idx = false;
+    std::vector<std::string> programs;
+    TapRomOptions rom;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -83,6 +110,21 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "ravelo-tapmaker: --seed wants a whole number\n");
                 return 2;
             }
+        } else if (arg == "--program" && has_value) {
+            programs.push_back(argv[++i]);
+        } else if (arg == "--drift" && has_value) {
+            if (!parse_number(argv[++i], &rom.drift_percent) || std::fabs(rom.drift_percent) > 20) {
+                std::fprintf(stderr, "ravelo-tapmaker: --drift wants -20 to 20\n");
+                return 2;
+            }
+        } else if (arg == "--jitter" && has_value) {
+            double jitter = 0;
+            if (!parse_number(argv[++i], &jitter) || jitter < 0 || jitter > 8 ||
+                jitter != double(unsigned(jitter))) {
+                std::fprintf(stderr, "ravelo-tapmaker: --jitter wants 0 to 8\n");
+                return 2;
+            }
+            rom.jitter = unsigned(jitter);
         } else if (arg == "--out" && has_value) {
             out = argv[++i];
         } else {
@@ -91,11 +133,21 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (seconds < 0 || out.empty()) {
+    if ((seconds < 0) == programs.empty() || out.empty()) {
         usage(stderr);
         return 2;
     }
-    const std::string tap = tap_make(seconds, static_cast<unsigned>(seed));
+    rom.seed = static_cast<unsigned>(seed);
+    std::vector<TapRomFile> files(programs.size());
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        if (!parse_program(programs[i], rom.seed, &files[i])) {
+            std::fprintf(stderr, "ravelo-tapmaker: --program wants NAME (16 bytes at most) or "
+                                 "NAME:BYTES (1 to 61440)\n");
+            return 2;
+        }
+    }
+    const std::string tap =
+        programs.empty() ? tap_make(seconds, rom.seed) : tap_make_rom(files, rom).tap;
     if (!write_file(out, tap))
         return 1;
     if (with_idx && !write_file(idx_path(out), tap_make_idx(tap)))

@@ -1,0 +1,103 @@
+#include "tape/tape_info.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+
+namespace
+{
+
+constexpr char signature[] = "C64-TAPE-RAW";
+constexpr std::size_t signature_size = sizeof signature - 1;
+constexpr std::size_t version_at = 12;
+constexpr std::size_t length_at = 16;
+
+// The player's pulse count, one byte at a time: a zero byte opens a 24-bit
+// count whose three bytes follow.
+struct PulseCounter {
+    std::uint64_t cycles = 0;
+    unsigned pending = 0; // count bytes still to come
+    std::uint32_t partial = 0;
+
+    void add(unsigned char b)
+    {
+        if (pending == 0) {
+            if (b != 0)
+                cycles += 8u * b;
+            else
+                pending = 3;
+            return;
+        }
+        partial |= std::uint32_t(b) << (8 * (3 - pending));
+        if (--pending == 0) {
+            cycles += partial;
+            partial = 0;
+        }
+    }
+};
+
+} // namespace
+
+TapeCheck tape_check(const unsigned char *file, std::size_t size)
+{
+    TapeCheck check{TapeProblem::too_short, 0, 0, 0, 0};
+    if (size < tape_header_size)
+        return check;
+    check.version = file[version_at];
+    for (int i = 3; i >= 0; --i)
+        check.length_field = check.length_field << 8 | file[length_at + i];
+    check.data_length = size - tape_header_size;
+    check.cycles = tape_cycles_at(file, size, size).value_or(0);
+    if (std::memcmp(file, signature, signature_size) != 0)
+        check.problem = TapeProblem::no_signature;
+    else if (check.version > 1)
+        check.problem = TapeProblem::unsupported_version;
+    else if (check.length_field != check.data_length)
+        check.problem = TapeProblem::wrong_length;
+    else
+        check.problem = TapeProblem::none;
+    return check;
+}
+
+bool tape_scannable(const TapeCheck &check)
+{
+    return check.problem == TapeProblem::none || check.problem == TapeProblem::wrong_length;
+}
+
+std::optional<std::uint64_t> tape_cycles_at(const unsigned char *file, std::size_t size,
+                                            std::size_t offset)
+{
+    return tape_cycles_at_each(file, size, {offset}).front();
+}
+
+std::vector<std::optional<std::uint64_t>>
+tape_cycles_at_each(const unsigned char *file, std::size_t size,
+                    const std::vector<std::size_t> &offsets)
+{
+    std::vector<std::optional<std::uint64_t>> times(offsets.size());
+    std::vector<std::size_t> order(offsets.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return offsets[a] < offsets[b]; });
+    PulseCounter counter;
+    std::size_t at = tape_header_size;
+    for (const std::size_t i : order) {
+        const std::size_t offset = offsets[i];
+        if (offset > size)
+            break;
+        for (; at < offset; ++at)
+            counter.add(file[at]);
+        times[i] = counter.cycles;
+    }
+    return times;
+}
+
+std::string tape_time_text(std::uint64_t cycles)
+{
+    const std::uint64_t seconds = cycles / tape_clock_hz;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lu:%02lu", static_cast<unsigned long>(seconds / 60),
+                  static_cast<unsigned long>(seconds % 60));
+    return text;
+}

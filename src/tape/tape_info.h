@@ -1,0 +1,64 @@
+// What a TAP file is, before anything plays it: its header checked against
+// its size, and the tape time of any byte offset, counted the way the player
+// counts the buffer time. Pure functions over the file's bytes; no toolkit.
+//
+// The whole file is passed in (`file`, `size`), header included, so that
+// offsets are file offsets as in the IDX file: 20 is the first data byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The header's size, and so the offset of the first data byte.
+inline constexpr std::size_t tape_header_size = 20;
+// Clock cycles per second that pulse lengths refer to.
+inline constexpr std::uint32_t tape_clock_hz = 985248;
+
+// The first thing wrong with a file as a TAP file, in this order of
+// precedence.
+enum class TapeProblem {
+    none,
+    too_short,           // fewer bytes than the 20-byte header
+    no_signature,        // bytes 0-11 are not "C64-TAPE-RAW"
+    unsupported_version, // byte 12 is not 0 or 1 (2 is a C16/+4 tape)
+    wrong_length,        // bytes 16-19 do not give the number of bytes after the header
+};
+
+struct TapeCheck {
+    TapeProblem problem;
+    // The rest describes what is there, whatever the problem; a file too
+    // short for a header has version 0, length field 0 and no data.
+    unsigned version;           // byte 12
+    std::uint32_t length_field; // bytes 16-19, little endian
+    std::uint64_t data_length;  // the bytes after the header, as the player sends them
+    std::uint64_t cycles;       // tape time of those bytes (tape_cycles_at)
+};
+
+TapeCheck tape_check(const unsigned char *file, std::size_t size);
+
+// Whether the scanner reads pulses from a file with this check: versions 0
+// and 1 with their signature, even with a wrong length field (the player
+// sends every byte up to the end of the file, and so does the scan).
+bool tape_scannable(const TapeCheck &check);
+
+// Tape time in clock cycles from the first data byte up to `offset`: the
+// sum over the data bytes before it, where a byte b > 0 is 8 * b cycles and
+// a zero byte is followed by a 24-bit count, least significant byte first,
+// whatever the version (the player's count). A count that `offset` cuts
+// off adds nothing. Offsets inside the header are 0 (the player starts at
+// the data); offsets past the end of the file (beyond `size`) have no time.
+// The sum is not wrapped at 32 bits.
+std::optional<std::uint64_t> tape_cycles_at(const unsigned char *file, std::size_t size,
+                                            std::size_t offset);
+
+// The same for many offsets in one pass over the file, in the order given.
+std::vector<std::optional<std::uint64_t>>
+tape_cycles_at_each(const unsigned char *file, std::size_t size,
+                    const std::vector<std::size_t> &offsets);
+
+// "m:ss" for whole seconds of `cycles`, minutes not capped ("60:00" for an
+// hour), like the buffer time.
+std::string tape_time_text(std::uint64_t cycles);

@@ -1,0 +1,38 @@
+// Finds the programs on a tape: the header blocks that the computer's ROM
+// loader writes in front of every file, decoded from the TAP file's pulses.
+// Pure functions over the file's bytes; no toolkit.
+//
+// A tape whose programs load through a loader of their own (faster pulses,
+// no ROM headers) shows only the ROM-loaded programs, usually the first.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Header types worth a record: 1 a program loadable anywhere (BASIC),
+// 3 a program at a fixed address, 4 a data file, 5 the end-of-tape marker.
+struct TapeProgram {
+    // File offset of the first pulse of the leader in front of the header's
+    // first copy: playing from here lets the computer lock on and find it.
+    std::size_t offset;
+    std::uint64_t cycles; // tape time at `offset` (tape_cycles_at)
+    unsigned type;
+    std::uint16_t start; // load address
+    std::uint16_t end;   // the address after the last byte, as the header holds it
+    std::string name;    // UTF-8 (tape_name_text)
+};
+
+// Every program on the tape, in tape order. A header is taken from its first
+// copy when that copy's checksum holds, else from the repeated copy; a header
+// readable in neither copy is left out. The scan covers every byte from the
+// header to the end of the file, whatever the length field says, and finds
+// nothing in a file that tape_scannable() refuses. Linear in `size`.
+std::vector<TapeProgram> tape_scan(const unsigned char *file, std::size_t size);
+
+// A header's 16-byte file name as text: 0x20-0x5B as themselves, 0x5C '£',
+// 0x5E '↑', 0x5F '←', 0xC1-0xDA the capital letters, '?' for any other byte
+// (graphic and control characters); trailing blanks removed.
+std::string tape_name_text(const std::array<unsigned char, 16> &name);

@@ -1,0 +1,252 @@
+// The tape scanner against tapes the TAP maker writes as the ROM loader
+// would, the tape check and tape time, and the ravelo-tapscan command.
+#include "support/harness.h"
+
+#include "tap_rom.h"
+#include "tape/tape_info.h"
+#include "tape/tape_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace
+{
+const auto *bytes(const std::string &s)
+{
+    return reinterpret_cast<const unsigned char *>(s.data());
+}
+
+// The player's count, written again: 8 * b, or 0 and a 24-bit count.
+std::uint64_t pulse_sum(const std::string &tap, std::size_t end)
+{
+    std::uint64_t sum = 0;
+    for (std::size_t i = 20; i < end; ++i)
+        if (tap[i] != 0)
+            sum += 8u * std::uint8_t(tap[i]);
+        else if (i + 3 < end)
+            sum += std::uint8_t(tap[i + 1]) | std::uint8_t(tap[i + 2]) << 8 |
+                   std::uint8_t(tap[i + 3]) << 16,
+                i += 3;
+        else
+            break;
+    return sum;
+}
+
+// The name as text, from the table of the PETSCII characters.
+std::string expected_name(const std::string &petscii)
+{
+    std::string text;
+    for (const unsigned char c : petscii)
+        text += c >= 0x20 && c <= 0x5B   ? std::string(1, char(c))
+                : c == 0x5C              ? "£"
+                : c == 0x5E              ? "↑"
+                : c == 0x5F              ? "←"
+                : c >= 0xC1 && c <= 0xDA ? std::string(1, char(c - 0x80))
+                                         : "?";
+    return text.erase(text.find_last_not_of(' ') + 1);
+}
+
+TapRomFile file(const std::string &name, unsigned char type = 1, std::size_t size = 300)
+{
+    // Data that starts with a header type byte, so that a 192-byte program
+    // reads like a header.
+    return {type, std::uint16_t(0x0801 + size), name, std::string(size, char(type)), false, false};
+}
+
+struct Case {
+    const char *what;
+    std::vector<TapRomFile> files;
+    TapRomOptions options;
+    std::function<void(TapRomTape &)> damage; // done to the made tape
+    std::vector<std::size_t> found;           // the files the scan must report
+    bool exact;                               // at the leader's first pulse
+};
+} // namespace
+
+TEST(TapeScan, FindsEachProgramAtItsLeader)
+{
+    std::vector<TapRomFile> every; // all printable PETSCII bytes, 16 to a name
+    for (unsigned c = 0x20; c < 0x100; c += 16)
+        if (c < 0x80 || c >= 0xA0) {
+            std::string name;
+            for (unsigned i = c; i < c + 16; ++i)
+                name += char(i);
+            every.push_back(file(name, std::array{1, 3, 4, 5}[every.size() % 4], every.size()));
+        }
+    auto bad = file("BAD FIRST"), lost = file("BOTH BAD"), repeat = file("BAD REPEAT");
+    bad.bad_first_copy = lost.bad_first_copy = lost.bad_repeat = repeat.bad_repeat = true;
+    const std::vector<TapRomFile> copies = {bad, lost, file("PARITY"), repeat, file("NO START")};
+    const auto first_copy = [](TapRomTape &t, int i) { return t.leaders[i] + 0x6A00; };
+    const auto damage_copies = [&](TapRomTape &t) {
+        // Bit 0 of the first two name bytes flipped: the checksum holds, the
+        // check bits do not.
+        for (const std::size_t at : {first_copy(t, 2) + 14 * 20, first_copy(t, 2) + 15 * 20})
+            std::swap(t.tap[at + 2], t.tap[at + 3]);
+        t.tap[first_copy(t, 4)] = char(0xC0); // not a single byte readable
+    };
+    const std::vector<TapRomFile> three = {file("ONE"), file("TWO", 3, 5000),
+                                           file("THREE", 1, 192)};
+    // Noise that ends in a pulse that looks short; a trailer that ends in a
+    // long one; a pulse a bit too long between a pause and the leader.
+    const auto short_noise = [](TapRomTape &t) { t.tap[t.leaders[1] - 1] = 0x30; };
+    const auto long_end = [](TapRomTape &t) { t.tap[t.leaders[1] - 1] = 0x56; };
+    const auto odd = [](TapRomTape &t) {
+        t.tap.insert(t.tap.begin() + t.leaders[1], 0x3A); // and the length field lies
+        ++t.leaders[1], ++t.leaders[2];
+    };
+    const auto cut_block = [](TapRomTape &t) { t.tap.resize(t.tap.size() - 200000); };
+    const auto cut_pause = [](TapRomTape &t) { t.tap.resize(t.leaders[2] - 2); };
+    const auto version = [](char v) { return [v](TapRomTape &t) { t.tap[12] = v; }; };
+    const auto zeros = [](TapRomTape &t) { std::fill(t.tap.begin() + 20, t.tap.end(), '\0'); };
+    TapRomOptions slow, fast, v0, noisy, tight, short_leaders;
+    slow.drift_percent = 8, slow.jitter = 4;
+    fast.drift_percent = -8, fast.jitter = 4;
+    v0.version = 0;
+    noisy.noise = 50, noisy.pauses = false;
+    tight.pauses = false; // each trailer runs straight into the next leader
+    short_leaders.header_leader = 200, short_leaders.data_leader = 100;
+    const Case cases[] = {
+        {"names", every, {}, nullptr, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, true},
+        {"slow", three, slow, nullptr, {0, 1, 2}, true},
+        {"fast", three, fast, nullptr, {0, 1, 2}, true},
+        {"copies", copies, {}, damage_copies, {0, 2, 3, 4}, true},
+        {"version 0", three, v0, nullptr, {0, 1, 2}, true},
+        {"noise", three, noisy, short_noise, {0, 1, 2}, false},
+        {"no pauses", three, tight, long_end, {0, 1, 2}, false},
+        {"short leaders", three, short_leaders, nullptr, {0, 1, 2}, true},
+        {"cut in a block", three, {}, cut_block, {0, 1}, true},
+        {"cut in a pause", three, {}, cut_pause, {0, 1}, true},
+        {"odd pulse", three, {}, odd, {0, 1, 2}, true},
+        {"version 2", three, {}, version(2), {}, true},
+        {"zeros", three, {}, zeros, {}, true},
+        {"zeros v0", three, {}, [&](TapRomTape &t) { zeros(t), version(0)(t); }, {}, true},
+    };
+    for (const Case &c : cases) {
+        TapRomTape tape = tap_make_rom(c.files, c.options);
+        if (c.damage)
+            c.damage(tape);
+        const auto programs = tape_scan(bytes(tape.tap), tape.tap.size());
+        ASSERT_EQ(programs.size(), c.found.size()) << c.what;
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            const TapeProgram &p = programs[i];
+            const TapRomFile &f = c.files[c.found[i]];
+            const std::size_t leader = tape.leaders[c.found[i]];
+            EXPECT_TRUE(c.exact ? p.offset == leader : p.offset - leader < 64)
+                << c.what << " " << i << ": " << p.offset << " vs " << leader;
+            EXPECT_EQ(p.cycles, pulse_sum(tape.tap, p.offset)) << c.what;
+            EXPECT_EQ(p.name, expected_name(f.name)) << c.what;
+            EXPECT_EQ(p.type, f.type) << c.what;
+            EXPECT_EQ(p.start, f.start) << c.what;
+            EXPECT_EQ(p.end, std::uint16_t(f.start + f.data.size())) << c.what;
+        }
+    }
+}
+
+TEST(TapeScan, ChecksTheHeaderAndCountsTapeTime)
+{
+    const std::string good = tap_make_rom({file("A")}).tap;
+    std::string lying = good, foreign = good, v2 = good;
+    lying[16] = 1;
+    foreign[0] = 'c';
+    v2[12] = 2;
+    const struct {
+        std::string tap;
+        TapeProblem problem;
+        bool scannable;
+    } checks[] = {
+        {good, TapeProblem::none, true},
+        {lying, TapeProblem::wrong_length, true},
+        {foreign, TapeProblem::no_signature, false},
+        {v2, TapeProblem::unsupported_version, false},
+        {good.substr(0, 19), TapeProblem::too_short, false},
+    };
+    for (const auto &c : checks) {
+        const TapeCheck check = tape_check(bytes(c.tap), c.tap.size());
+        EXPECT_EQ(check.problem, c.problem) << int(c.problem);
+        EXPECT_EQ(tape_scannable(check), c.scannable) << int(c.problem);
+        if (c.problem != TapeProblem::too_short) {
+            EXPECT_EQ(check.cycles, pulse_sum(c.tap, c.tap.size()));
+        }
+    }
+    const TapeCheck lied = tape_check(bytes(lying), lying.size());
+    EXPECT_EQ(lied.data_length, good.size() - 20);
+    EXPECT_EQ(lied.length_field, (good.size() - 20) / 256 * 256 + 1);
+
+    // Offsets inside a pulse count, in the header and past the end.
+    const std::string tap = std::string(20, 'x') + std::string("\x10\0\x01\x02\x03\x20", 6);
+    const std::vector<std::size_t> at = {21, 20, 27, 23, 26, 0, 25};
+    const auto times = tape_cycles_at_each(bytes(tap), tap.size(), at);
+    const std::vector<std::optional<std::uint64_t>> want = {0x80, 0,      {}, 0x80, 0x30201 + 0x180,
+                                                            0,    0x30281};
+    EXPECT_EQ(times, want);
+    const std::pair<std::uint64_t, const char *> texts[] = {{985247, "0:00"},
+                                                            {985248 * 61, "1:01"},
+                                                            {985248ull * 3600 - 1, "59:59"},
+                                                            {985248ull * 6000, "100:00"}};
+    for (const auto &[cycles, text] : texts)
+        EXPECT_EQ(tape_time_text(cycles), text);
+}
+
+TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
+{
+    const TapRomTape tape = tap_make_rom({file("FIRST"), file("SECOND", 3), file("")});
+    std::string idx;
+    for (const auto &[leader, name] : {std::pair{tape.leaders[0], "FIRST"},
+                                       {tape.leaders[1], "SECOND"},
+                                       {tape.leaders[2], "<Missing info>"}}) {
+        char line[64];
+        std::snprintf(line, sizeof line, "0x%zx\t\t%s\r\n", leader, name);
+        idx += line;
+    }
+    test_write_file("game.tap", tape.tap);
+    test_write_file("short.tap", "C64-TAPE-RAW");
+    test_write_file("v2.tap", std::string("C64-TAPE-RAW\x02", 13) + std::string(7, '\0'));
+    test_write_file("plain.txt", std::string(100, 'x'));
+    test_write_file("empty.tap", tap_make_rom({}).tap);
+    const std::string tool = RAVELO_TOOLS_DIR "/tapscan/ravelo-tapscan ";
+    const struct {
+        std::string args;
+        int status;
+        std::string out; // a pattern for all of standard output
+        int error_lines;
+    } runs[] = {
+        {"--idx game.tap", 0, idx, 0},
+        {"game.tap", 0, "", 0},
+        {"empty.tap", 0, "0 programs found, total tape time 0:00\n", 0},
+        {"missing.tap", 1, "", 1},
+        {"short.tap", 1, "", 1},
+        {"v2.tap", 1, "", 1},
+        {"plain.txt", 1, "", 1},
+        {"--version", 0, "ravelo-tapscan 2.5\n", 0},
+        {"--help", 0, "", 0},
+        {"--bogus game.tap", 2, "", -1},
+    };
+    for (const auto &r : runs) {
+        const int status = std::system((tool + r.args + " >out 2>err").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == r.status) << r.args;
+        const std::string out = test_read_file("out"), err = test_read_file("err");
+        if (!r.out.empty()) {
+            EXPECT_EQ(out, r.out) << r.args;
+        }
+        if (r.error_lines >= 0) {
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), r.error_lines) << r.args << err;
+        }
+    }
+    // The list: one line per program, then the summary.
+    std::system((tool + "game.tap >out").c_str());
+    const std::regex list("0x000018 +0:00  type 1 \\(BASIC\\) +\\$092D-\\$0A59  \"FIRST\"\n"
+                          "0x[0-9a-f]{6} +0:[0-5][0-9]  type 3 .*\"SECOND\"\n"
+                          ".*type 1 .*\"\"\n"
+                          "3 programs found, total tape time [0-9]+:[0-5][0-9]\n");
+    EXPECT_TRUE(std::regex_match(test_read_file("out"), list)) << test_read_file("out");
+}

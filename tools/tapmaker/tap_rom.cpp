@@ -1,0 +1,141 @@
+#include "tap_rom.h"
+
+#include "tap_maker.h"
+#include "tap_random.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+
+// The kernal's pulses in TAP units of 8 cycles, and its block layout.
+constexpr double unit_short = 0x30, unit_medium = 0x42, unit_long = 0x56;
+constexpr std::uint32_t gap_pulses = 79;
+constexpr std::uint32_t trailer_pulses = 78;
+constexpr std::size_t header_size = 192;
+
+struct RomWriter {
+    const TapRomOptions &options;
+    TapRandom random;
+    std::string data;
+
+    void pulse(double nominal)
+    {
+        const double drifted = nominal * (100.0 + options.drift_percent) / 100.0;
+        const int jitter = int(random.between(0, 2 * options.jitter)) - int(options.jitter);
+        const long value = std::lround(drifted) + jitter;
+        data.push_back(static_cast<char>(std::clamp(value, 1L, 255L)));
+    }
+
+    void shorts(std::uint32_t count)
+    {
+        for (std::uint32_t i = 0; i < count; ++i)
+            pulse(unit_short);
+    }
+
+    void pause()
+    {
+        data.push_back('\0');
+        if (options.version == 0)
+            return;
+        const std::uint32_t cycles = tap_clock_hz / 2;
+        for (int i = 0; i < 3; ++i)
+            data.push_back(static_cast<char>((cycles >> (8 * i)) & 0xFF));
+    }
+
+    void bit(bool one)
+    {
+        pulse(one ? unit_medium : unit_short);
+        pulse(one ? unit_short : unit_medium);
+    }
+
+    // Marker (long, medium), bits least significant first, odd check bit.
+    void byte(unsigned char value)
+    {
+        pulse(unit_long);
+        pulse(unit_medium);
+        bool check = true;
+        for (int i = 0; i < 8; ++i) {
+            const bool one = (value >> i) & 1;
+            check ^= one;
+            bit(one);
+        }
+        bit(check);
+    }
+
+    void copy(const std::string &payload, unsigned char countdown_top, bool bad)
+    {
+        for (unsigned char c = countdown_top; c > countdown_top - 9; --c)
+            byte(c);
+        unsigned char check = 0;
+        for (const char c : payload) {
+            byte(static_cast<unsigned char>(c));
+            check ^= static_cast<unsigned char>(c);
+        }
+        byte(bad ? check ^ 0xFF : check);
+        pulse(unit_long);
+        pulse(unit_short);
+    }
+
+    // Leader, both copies and the trailer.
+    void block(std::uint32_t leader, const std::string &payload, bool bad_first, bool bad_repeat)
+    {
+        shorts(leader);
+        copy(payload, 0x89, bad_first);
+        shorts(gap_pulses);
+        copy(payload, 0x09, bad_repeat);
+        shorts(trailer_pulses);
+    }
+
+    void noise()
+    {
+        for (unsigned i = 0; i < options.noise; ++i)
+            data.push_back(static_cast<char>(random.between(0x10, 0xFF)));
+    }
+};
+
+std::string header_payload(const TapRomFile &file)
+{
+    std::string h(header_size, ' ');
+    const auto end = static_cast<std::uint16_t>(file.start + file.data.size());
+    h[0] = static_cast<char>(file.type);
+    h[1] = static_cast<char>(file.start & 0xFF);
+    h[2] = static_cast<char>(file.start >> 8);
+    h[3] = static_cast<char>(end & 0xFF);
+    h[4] = static_cast<char>(end >> 8);
+    h.replace(5, std::min<std::size_t>(file.name.size(), 16), file.name, 0, 16);
+    return h;
+}
+
+} // namespace
+
+TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOptions &options)
+{
+    RomWriter out{options, {0x2031A000ull + options.seed}, {}};
+    TapRomTape tape;
+    for (const TapRomFile &file : files) {
+        if (options.pauses)
+            out.pause();
+        out.noise();
+        tape.leaders.push_back(tap_header_size + out.data.size());
+        out.block(options.header_leader, header_payload(file), file.bad_first_copy,
+                  file.bad_repeat);
+        if (!file.data.empty()) {
+            out.noise();
+            out.block(options.data_leader, file.data, false, false);
+        }
+    }
+    tape.tap = tap_wrap(out.data);
+    tape.tap[12] = static_cast<char>(options.version);
+    return tape;
+}
+
+std::string tap_petscii(const std::string &text)
+{
+    std::string name = text;
+    for (char &c : name)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return name;
+}

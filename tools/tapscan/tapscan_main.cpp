@@ -1,0 +1,140 @@
+// ravelo-tapscan: lists the programs the computer's ROM loader would find
+// on a tape, or prints the IDX records that the client would save for them.
+#include "index/idx_format.h"
+#include "tape/tape_info.h"
+#include "tape/tape_scan.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+void usage(FILE *to)
+{
+    std::fprintf(to, "Usage: ravelo-tapscan [--idx] TAPE.tap\n"
+                     "Lists the programs on a tape: offset, tape time, type, addresses, name.\n"
+                     "  --idx       print instead an IDX file with a record for each program\n"
+                     "  --help      show this text\n"
+                     "  --version   show the version\n");
+}
+
+// The whole file, or false with errno set.
+bool read_file(const char *path, std::vector<unsigned char> *content)
+{
+    FILE *file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return false;
+    unsigned char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        content->insert(content->end(), buffer, buffer + n);
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
+    std::fclose(file);
+    errno = error;
+    return !failed;
+}
+
+// Why the file cannot be scanned; nullptr when it can.
+const char *refusal(const TapeCheck &check)
+{
+    switch (check.problem) {
+    case TapeProblem::too_short:
+        return "shorter than a TAP header (20 bytes)";
+    case TapeProblem::no_signature:
+        return "not a TAP file (no \"C64-TAPE-RAW\" signature)";
+    case TapeProblem::unsupported_version:
+        return check.version == 2 ? "TAP version 2 holds no C64 tape" : "unsupported TAP version";
+    default:
+        return nullptr;
+    }
+}
+
+const char *type_text(unsigned type)
+{
+    switch (type) {
+    case 1:
+        return "BASIC";
+    case 3:
+        return "fixed address";
+    case 4:
+        return "data file";
+    default:
+        return "end of tape";
+    }
+}
+
+void print_list(const std::vector<TapeProgram> &programs, const TapeCheck &check)
+{
+    for (const TapeProgram &p : programs)
+        std::printf("0x%06zx  %6s  type %u %-15s $%04X-$%04X  \"%s\"\n", p.offset,
+                    tape_time_text(p.cycles).c_str(), p.type,
+                    ("(" + std::string(type_text(p.type)) + ")").c_str(), p.start, p.end,
+                    p.name.c_str());
+    std::printf("%zu program%s found, total tape time %s\n", programs.size(),
+                programs.size() == 1 ? "" : "s", tape_time_text(check.cycles).c_str());
+}
+
+void print_idx(const std::vector<TapeProgram> &programs)
+{
+    for (const TapeProgram &p : programs) {
+        const std::string line = idx_format_record(static_cast<gint32>(p.offset), p.name.c_str());
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool idx = false;
+    const char *path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help") {
+            usage(stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("ravelo-tapscan " RAVELO_VERSION "\n");
+            return 0;
+        } else if (arg == "--idx") {
+            idx = true;
+        } else if (arg.rfind("-", 0) != 0 && path == nullptr) {
+            path = argv[i];
+        } else {
+            std::fprintf(stderr, "ravelo-tapscan: unknown option or extra argument %s\n", argv[i]);
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (path == nullptr) {
+        usage(stderr);
+        return 2;
+    }
+    std::vector<unsigned char> tape;
+    if (!read_file(path, &tape)) {
+        std::fprintf(stderr, "ravelo-tapscan: %s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    const TapeCheck check = tape_check(tape.data(), tape.size());
+    if (const char *why = refusal(check)) {
+        std::fprintf(stderr, "ravelo-tapscan: %s: %s\n", path, why);
+        return 1;
+    }
+    if (check.problem == TapeProblem::wrong_length)
+        std::fprintf(stderr,
+                     "ravelo-tapscan: %s: the header gives %lu data bytes, the file holds %lu; "
+                     "scanning them all\n",
+                     path, static_cast<unsigned long>(check.length_field),
+                     static_cast<unsigned long>(check.data_length));
+    const std::vector<TapeProgram> programs = tape_scan(tape.data(), tape.size());
+    if (idx)
+        print_idx(programs);
+    else
+        print_list(programs, check);
+    return 0;
+}
