@@ -5,6 +5,6 @@
 #include <gtk/gtk.h>
 
 // Builds the main window with every widget registered under its fixed name
-// and the seventeen handlers connected. Returned unshown (its children are
+// and its handlers connected. Returned unshown (its children are
 // visible). Never fails.
 GtkWidget *ui_window_main_create();

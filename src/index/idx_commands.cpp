@@ -1,6 +1,7 @@
 #include "index/idx_commands.h"
 
 #include "index/index_list.h"
+#include "index/tape_image.h"
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
@@ -109,6 +110,7 @@ void idx_on_open_tap_file(GtkMenuItem *, gpointer)
     replace_string(&tap_file_path, chosen);
     tap_file_chosen = 1;
     replace_string(&idx_file_path, idx_path_for_tap(tap_file_path));
+    const bool tape_read = tape_image_load(tap_file_path);
     idx_fill_list();
     index_list_ready = 1;
     set_controls_state(1);
@@ -118,6 +120,10 @@ void idx_on_open_tap_file(GtkMenuItem *, gpointer)
     const GCharPtr shown(g_filename_display_name(tap_file_path));
     const GCharPtr message(g_strdup_printf(_(" Attached: %s"), shown.get()));
     status_show(message.get());
+    if (const GCharPtr check{tape_image_describe()})
+        log_append(check.get());
+    else if (!tape_read)
+        log_append(_("Tape check: the file could not be read\n"));
 }
 
 void idx_on_reload_clicked(GtkButton *, gpointer)

@@ -1,5 +1,8 @@
 #include "index/index_list.h"
 
+#include "index/tape_image.h"
+#include "tape/tape_info.h"
+
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 #include "ui/registry.h"
@@ -63,25 +66,60 @@ class DetachedStore
     DetachedStore &operator=(const DetachedStore &) = delete;
 };
 
+// The Time column's text for one offset: empty past the end of the tape.
+std::string time_text(const std::optional<std::uint64_t> &cycles)
+{
+    return cycles ? tape_time_text(*cycles) : std::string();
+}
+
+std::string time_text_at(gint32 offset)
+{
+    return time_text(tape_image_cycles_at_each({offset}).front());
+}
+
 void insert_row(gint position, gint32 offset, const char *info)
 {
     GtkTreeIter iter;
     gtk_list_store_insert_with_values(index_store, &iter, position, idx_column_offset, offset,
-                                      idx_column_info, info, -1);
+                                      idx_column_info, info, idx_column_time,
+                                      time_text_at(offset).c_str(), -1);
     set_cursor(&iter);
 }
 
-GtkTreeViewColumn *add_column(const char *title, int column, bool right_aligned)
+// Every row's time in one pass over the tape.
+void fill_times()
+{
+    std::vector<gint32> offsets;
+    GtkTreeIter iter;
+    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
+         valid = gtk_tree_model_iter_next(model(), &iter)) {
+        gint offset = 0;
+        gtk_tree_model_get(model(), &iter, idx_column_offset, &offset, -1);
+        offsets.push_back(offset);
+    }
+    const auto times = tape_image_cycles_at_each(offsets);
+    std::size_t row = 0;
+    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
+         valid = gtk_tree_model_iter_next(model(), &iter))
+        gtk_list_store_set(index_store, &iter, idx_column_time, time_text(times[row++]).c_str(),
+                           -1);
+}
+
+// A column showing model column `column`, sorted by model column `sort_by`;
+// editable unless it is the Time column.
+GtkTreeViewColumn *add_column(const char *title, int column, int sort_by, bool right_aligned)
 {
     GtkCellRenderer *renderer = gtk_cell_renderer_text_new();
     if (right_aligned)
         g_object_set(renderer, "xalign", 1.0f, nullptr);
-    g_object_set(renderer, "editable", TRUE, nullptr);
-    g_object_set_data(G_OBJECT(renderer), "column_index", GINT_TO_POINTER(column));
-    g_signal_connect(renderer, "edited", G_CALLBACK(idx_on_cell_edited), nullptr);
+    if (column != idx_column_time) {
+        g_object_set(renderer, "editable", TRUE, nullptr);
+        g_object_set_data(G_OBJECT(renderer), "column_index", GINT_TO_POINTER(column));
+        g_signal_connect(renderer, "edited", G_CALLBACK(idx_on_cell_edited), nullptr);
+    }
     GtkTreeViewColumn *view_column =
         gtk_tree_view_column_new_with_attributes(title, renderer, "text", column, nullptr);
-    gtk_tree_view_column_set_sort_column_id(view_column, column);
+    gtk_tree_view_column_set_sort_column_id(view_column, sort_by);
     return view_column;
 }
 
@@ -90,12 +128,15 @@ GtkTreeViewColumn *add_column(const char *title, int column, bool right_aligned)
 void idx_list_setup()
 {
     index_view = GTK_TREE_VIEW(lookup_widget(window_main, "treeview_indexes"));
-    index_store = gtk_list_store_new(2, G_TYPE_INT, G_TYPE_STRING);
-
-    GtkTreeViewColumn *offset = add_column(_("Offset"), idx_column_offset, true);
-    GtkTreeViewColumn *info = add_column(_("Info"), idx_column_info, false);
-    gtk_tree_view_append_column(index_view, offset);
+    index_store = gtk_list_store_new(3, G_TYPE_INT, G_TYPE_STRING, G_TYPE_STRING);
+    gtk_tree_view_append_column(
+        index_view, add_column(_("Offset"), idx_column_offset, idx_column_offset, true));
+    GtkTreeViewColumn *info = add_column(_("Info"), idx_column_info, idx_column_info, false);
+    // The description takes the room; the time stays as narrow as its text.
+    gtk_tree_view_column_set_expand(info, TRUE);
     gtk_tree_view_append_column(index_view, info);
+    gtk_tree_view_append_column(index_view,
+                                add_column(_("Time"), idx_column_time, idx_column_offset, true));
 
     gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(index_store), idx_column_offset,
                                          GTK_SORT_ASCENDING);
@@ -117,7 +158,8 @@ void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_t
         idx_parse_number(&text, &offset);
         if (offset < idx_tape_start)
             offset = idx_tape_start;
-        gtk_list_store_set(index_store, &iter, idx_column_offset, offset, -1);
+        gtk_list_store_set(index_store, &iter, idx_column_offset, offset, idx_column_time,
+                           time_text_at(offset).c_str(), -1);
         break;
     }
     case idx_column_info:
@@ -143,6 +185,7 @@ bool idx_list_load(char *text)
             gtk_list_store_insert_with_values(index_store, nullptr, -1, idx_column_offset, offset,
                                               idx_column_info, info, -1);
         });
+        fill_times();
     }
     GtkTreeIter first;
     if (gtk_tree_model_get_iter_first(model(), &first))
@@ -158,6 +201,18 @@ void idx_list_prepend(gint32 offset, const char *info)
 void idx_list_append(gint32 offset, const char *info)
 {
     insert_row(-1, offset, info);
+}
+
+void idx_list_insert(const std::vector<IdxRecord> &records)
+{
+    std::vector<gint32> offsets;
+    for (const IdxRecord &record : records)
+        offsets.push_back(record.offset);
+    const auto times = tape_image_cycles_at_each(offsets);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        gtk_list_store_insert_with_values(
+            index_store, nullptr, -1, idx_column_offset, records[i].offset, idx_column_info,
+            records[i].info.c_str(), idx_column_time, time_text(times[i]).c_str(), -1);
 }
 
 std::vector<IdxRecord> idx_list_rows()

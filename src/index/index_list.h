@@ -11,20 +11,24 @@
 #include <vector>
 
 // Column 0: offset (G_TYPE_INT, signed 32-bit); column 1: description
-// (G_TYPE_STRING, UTF-8). The view holds the only lasting reference.
+// (G_TYPE_STRING, UTF-8); column 2: the offset's tape time as "m:ss" from
+// the attached tape (tape_image.h), empty past its end. The view holds the
+// only lasting reference.
 extern GtkListStore *index_store;
 // The view "treeview_indexes", set by idx_list_setup().
 extern GtkTreeView *index_view;
 
-enum { idx_column_offset = 0, idx_column_info = 1 };
+enum { idx_column_offset = 0, idx_column_info = 1, idx_column_time = 2 };
 
-// Builds the store and the two editable columns ("Offset", "Info"), sorted by
-// offset ascending, browse selection. Once, after the main window is shown.
+// Builds the store and the columns: "Offset" and "Info", editable, and
+// "Time", which sorts by offset; sorted by offset ascending, browse
+// selection. Once, after the main window is shown.
 void idx_list_setup();
 
 // The "edited" handler of both renderers. Offsets go through the IDX number
 // syntax; text that is not a number, and anything below 20, becomes 20.
-// Descriptions are stored as typed. The cursor does not move.
+// Descriptions are stored as typed. An offset's time follows it. The cursor
+// does not move.
 void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_text,
                         gpointer user_data);
 
@@ -42,6 +46,9 @@ bool idx_list_load(char *text);
 // share is placed after them.
 void idx_list_prepend(gint32 offset, const char *info);
 void idx_list_append(gint32 offset, const char *info);
+
+// Inserts `records` where the sort places them, without moving the cursor.
+void idx_list_insert(const std::vector<IdxRecord> &records);
 
 // The rows in the list's current display order.
 std::vector<IdxRecord> idx_list_rows();

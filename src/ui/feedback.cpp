@@ -28,8 +28,9 @@ struct ControlRule {
 };
 
 // The order is the order in which the arrangement is applied.
-constexpr std::array<ControlRule, 14> control_rules{{
+constexpr std::array<ControlRule, 15> control_rules{{
     {"menuitem_open", true},
+    {"menuitem_index_from_tape", true},
     {"menuitem_configuration", true},
     {"menuitem_reset_into_bootloader", true},
     {"menuitem_update", true},

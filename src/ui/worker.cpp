@@ -20,7 +20,7 @@ bool ui_worker_active()
     return worker_active;
 }
 
-bool ui_start_worker(const char *name, GThreadFunc body, gpointer data)
+bool ui_start_thread(const char *name, GThreadFunc body, gpointer data)
 {
     GError *error = nullptr;
     GThread *thread = g_thread_try_new(name, body, data, &error);
@@ -31,8 +31,13 @@ bool ui_start_worker(const char *name, GThreadFunc body, gpointer data)
         return false;
     }
     g_thread_unref(thread);
-    worker_active = true;
     return true;
+}
+
+bool ui_start_worker(const char *name, GThreadFunc body, gpointer data)
+{
+    worker_active = ui_start_thread(name, body, data);
+    return worker_active;
 }
 
 void ui_worker_done()

@@ -13,15 +13,18 @@
 // `heading` (a translated line ending in "\n").
 void log_operation(const gchar *heading);
 
+// Starts the thread `name` running `body` with `data` and drops its
+// reference (it is never joined). When the toolkit cannot create it, shows
+// " %s" with the toolkit's error and returns false.
+bool ui_start_thread(const char *name, GThreadFunc body, gpointer data);
+
 // True from a successful ui_start_worker() until ui_worker_done().
 bool ui_worker_active();
 
-// Starts the thread `name` running `body` with `data`. The thread is never
-// joined: its reference is dropped at once and it reports through an idle
-// callback, which calls ui_worker_done() when it has shown the outcome. When
-// the toolkit cannot create it, " %s" with the toolkit's error is shown on
-// the status bar and false is returned; the caller then undoes what it
-// prepared. On true the caller applies the busy arrangement.
+// Starts a device operation's worker as ui_start_thread() does. The worker
+// reports through an idle callback, which calls ui_worker_done() when it has
+// shown the outcome. On false the caller undoes what it prepared; on true it
+// applies the busy arrangement.
 bool ui_start_worker(const char *name, GThreadFunc body, gpointer data = nullptr);
 
 // The worker's completion has run: another may start.

@@ -1,0 +1,161 @@
+// What the window tells about a tape: the check logged when it is attached,
+// the Time column, and File, Index from tape.
+#include "support/harness.h"
+
+#include "index/idx_commands.h"
+#include "index/index_list.h"
+#include "tap_maker.h"
+#include "tap_rom.h"
+#include "ui/feedback.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+struct Row {
+    long offset;
+    std::string info, time;
+};
+
+std::vector<Row> rows()
+{
+    std::vector<Row> out;
+    GtkTreeModel *model = GTK_TREE_MODEL(index_store);
+    GtkTreeIter iter;
+    for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
+         ok = gtk_tree_model_iter_next(model, &iter)) {
+        gint offset = 0;
+        gchar *info = nullptr, *time = nullptr;
+        gtk_tree_model_get(model, &iter, idx_column_offset, &offset, idx_column_info, &info,
+                           idx_column_time, &time, -1);
+        out.push_back({offset, info, time});
+        g_free(info);
+        g_free(time);
+    }
+    return out;
+}
+
+// The tape time up to `end` counted afresh, as "m:ss"; "" past the file.
+std::string time_at(const std::string &tap, std::size_t end)
+{
+    if (end > tap.size())
+        return "";
+    std::uint64_t sum = 0;
+    for (std::size_t i = 20; i < end; ++i)
+        if (tap[i] != 0)
+            sum += 8u * std::uint8_t(tap[i]);
+        else if (i + 3 < end)
+            sum += std::uint8_t(tap[i + 1]) | std::uint8_t(tap[i + 2]) << 8 |
+                   std::uint32_t(std::uint8_t(tap[i + 3])) << 16,
+                i += 3;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lu:%02lu", gulong(sum / 985248 / 60),
+                  gulong(sum / 985248 % 60));
+    return text;
+}
+
+// Writes the tape (and its IDX text) and attaches it with File, Open.
+void attach(const std::string &tap, const std::string &idx = "")
+{
+    test_app_start();
+    const std::string path = test_path("tape.tap");
+    test_write_file(path, tap);
+    test_write_file(test_path("tape.idx"), idx);
+    test_answer_window(GTK_TYPE_FILE_CHOOSER_DIALOG, [path](GtkWidget *dialog) {
+        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), path.c_str());
+        test_spin_until([&] {
+            gchar *shown = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
+            const bool match = shown != nullptr && path == shown;
+            g_free(shown);
+            return match;
+        });
+        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    });
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_open")));
+    ASSERT_STREQ(tap_file_path, path.c_str());
+}
+
+std::string index_from_tape()
+{
+    status_show("");
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_index_from_tape")));
+    test_spin_until([] { return !test_status_text().empty(); });
+    return test_status_text();
+}
+
+std::string last_log_line()
+{
+    const std::string log = test_log_text();
+    return log.substr(log.rfind('\n', log.size() - 2) + 1);
+}
+} // namespace
+
+TEST(TapeInWindow, IndexFromTapeAddsEachNewProgramOnceWithItsTime)
+{
+    const TapRomTape made = tap_make_rom({{1, 0x0801, "FIRST", std::string(500, 'a')},
+                                          {3, 0xC000, "SECOND", std::string(900, 'b')},
+                                          {1, 0x0801, "THIRD", std::string(200, 'c')}});
+    const std::string &tap = made.tap;
+    const std::size_t second = made.leaders[1];
+    attach(tap, "0x14\t\tTape start\r\n0x" + (std::stringstream() << std::hex << second).str() +
+                    "\t\tMY NAME\r\n0x7fffff00\tfar away\r\n");
+    EXPECT_EQ(last_log_line(), "Tape check: version 1, " + std::to_string(tap.size() - 20) +
+                                   " bytes of data, " + time_at(tap, tap.size()) +
+                                   " of tape time\n");
+
+    EXPECT_EQ(index_from_tape(), " Found 3 programs on the tape, 2 added to the list");
+    const std::vector<Row> want = {{20, "Tape start", time_at(tap, 20)},
+                                   {long(made.leaders[0]), "FIRST", time_at(tap, made.leaders[0])},
+                                   {long(second), "MY NAME", time_at(tap, second)},
+                                   {long(made.leaders[2]), "THIRD", time_at(tap, made.leaders[2])},
+                                   {0x7fffff00, "far away", ""}};
+    const std::vector<Row> got = rows();
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].offset, want[i].offset) << i;
+        EXPECT_EQ(got[i].info, want[i].info) << i;
+        EXPECT_EQ(got[i].time, want[i].time) << i;
+    }
+    EXPECT_NE(want[3].time, want[1].time) << "the tape is long enough to tell the times apart";
+    EXPECT_EQ(index_from_tape(), " Found 3 programs on the tape, 0 added to the list");
+
+    // The time follows an edited offset.
+    GtkTreePath *path = gtk_tree_path_new_from_indices(4, -1);
+    gchar *text = gtk_tree_path_to_string(path);
+    GList *columns = gtk_tree_view_get_columns(index_view);
+    GList *cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(columns->data));
+    g_signal_emit_by_name(cells->data, "edited", text, std::to_string(made.leaders[2]).c_str());
+    g_list_free(cells);
+    g_list_free(columns);
+    g_free(text);
+    gtk_tree_path_free(path);
+    EXPECT_EQ(rows().back().time, time_at(tap, made.leaders[2]));
+}
+
+TEST(TapeInWindow, AttachLogsWhatIsWrongWithATape)
+{
+    const std::string good = tap_make(3);
+    std::string longer = good, no_signature = good, version2 = good;
+    longer += std::string(10, '\x30');
+    no_signature[0] = 'X';
+    version2[12] = 2;
+    const std::string data = std::to_string(good.size() - 20);
+    const std::pair<std::string, std::string> cases[] = {
+        {longer, "Tape check: the header gives " + data + " bytes of data, the file holds " +
+                     std::to_string(good.size() - 10) + "\n"},
+        {no_signature, "Tape check: no \"C64-TAPE-RAW\" signature, this is not a TAP file\n"},
+        {version2, "Tape check: version 2, not a C64 tape\n"},
+        {"C64-TAPE-RAW", "Tape check: the file is shorter than a TAP header\n"},
+    };
+    for (const auto &[tap, line] : cases) {
+        attach(tap);
+        EXPECT_EQ(last_log_line(), line);
+        // A doubtful tape is still attached, and no program is found on it.
+        EXPECT_EQ(index_from_tape(), " No programs found on the tape");
+    }
+}
