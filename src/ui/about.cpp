@@ -135,7 +135,7 @@ const char *const ui_about_icon[] = {
 namespace
 {
 constexpr char about_title[] = "About Ravelo playback client";
-constexpr char about_heading[] = "Ravelo playback client 2.5";
+constexpr char about_heading[] = "Ravelo playback client " RAVELO_VERSION;
 
 void pack(GtkWidget *box, GtkWidget *child)
 {
