@@ -10,6 +10,7 @@ PACKAGES=(
   xvfb xauth
   avrdude
   gettext
+  desktop-file-utils shared-mime-info libglib2.0-bin
 )
 
 install_deps() {

@@ -3,13 +3,100 @@
 #include "app/main_window.h"
 #include "config/config.h"
 #include "config/connection_window.h"
+#include "index/idx_commands.h"
 #include "index/index_list.h"
 #include "player/playback.h"
+#include "ui/glib_ptr.h"
+#include "ui/i18n.h"
 #include "ui/registry.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+
+bool holds_catalogue(const char *folder)
+{
+    GDir *dir = g_dir_open(folder, 0, nullptr);
+    if (dir == nullptr)
+        return false;
+    bool found = false;
+    while (const gchar *language = g_dir_read_name(dir)) {
+        const GCharPtr file(
+            g_build_filename(folder, language, "LC_MESSAGES", RAVELO_TEXT_DOMAIN ".mo", nullptr));
+        found = g_file_test(file.get(), G_FILE_TEST_IS_REGULAR);
+        if (found)
+            break;
+    }
+    g_dir_close(dir);
+    return found;
+}
+
+// An installed copy keeps its catalogues in <prefix>/share/locale beside
+// <prefix>/bin, and the build tree lays them out the same way; looking there
+// finds them for any prefix, in a staging folder and in the build. A copy
+// with no catalogues of its own leaves the C library's default folder.
+void bind_catalogues()
+{
+    const GCharPtr program(g_file_read_link("/proc/self/exe", nullptr));
+    if (program != nullptr) {
+        const GCharPtr bin(g_path_get_dirname(program.get()));
+        const GCharPtr locale(g_canonicalize_filename("../share/locale", bin.get()));
+        if (holds_catalogue(locale.get()))
+            bindtextdomain(RAVELO_TEXT_DOMAIN, locale.get());
+    }
+    // The toolkit takes UTF-8 whatever the locale's character set.
+    bind_textdomain_codeset(RAVELO_TEXT_DOMAIN, "UTF-8");
+}
+
+[[noreturn]] void usage_error(GOptionContext *context, const char *problem)
+{
+    const GCharPtr usage(g_option_context_get_help(context, TRUE, nullptr));
+    std::fprintf(stderr, "%s: %s\n\n%s", g_get_prgname(), problem, usage.get());
+    std::exit(2);
+}
+
+// The toolkit's options (its group removes them), --help, --version and at
+// most one tape. Returns the tape, or null when none was named.
+gchar *parse_command_line(int *argc, char ***argv)
+{
+    gboolean version = FALSE;
+    gchar **tapes = nullptr;
+    const GOptionEntry entries[] = {
+        {"version", 0, 0, G_OPTION_ARG_NONE, &version, N_("Show the version and exit"), nullptr},
+        {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, &tapes, nullptr, nullptr},
+        {}};
+    GOptionContext *context = g_option_context_new(N_("[TAPE.tap]"));
+    g_option_context_set_translation_domain(context, RAVELO_TEXT_DOMAIN);
+    g_option_context_set_summary(
+        context, N_("Plays tape images on a Ravelo device and edits their IDX files."));
+    g_option_context_add_main_entries(context, entries, RAVELO_TEXT_DOMAIN);
+    // The display is opened later, by gtk_init: --help and --version work
+    // without one.
+    g_option_context_add_group(context, gtk_get_option_group(FALSE));
+    GError *error = nullptr;
+    if (!g_option_context_parse(context, argc, argv, &error))
+        usage_error(context, error->message);
+    if (tapes != nullptr && g_strv_length(tapes) > 1)
+        usage_error(context, _("Only one tape can be named"));
+    if (version) {
+        std::printf("ravelo-client %s\n", RAVELO_VERSION);
+        std::exit(0);
+    }
+    g_option_context_free(context);
+    gchar *tape = tapes != nullptr ? g_strdup(tapes[0]) : nullptr;
+    g_strfreev(tapes);
+    return tape;
+}
+
+} // namespace
 
 void app_startup(int *argc, char ***argv)
 {
     gtk_set_locale();
+    bind_catalogues();
+    const GCharPtr tape(parse_command_line(argc, argv));
     gtk_init(argc, argv);
     window_main = ui_window_main_create();
     window_connection_settings = config_window_create();
@@ -17,4 +104,6 @@ void app_startup(int *argc, char ***argv)
     gtk_widget_show(window_main);
     g_signal_connect(window_main, "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
     idx_list_setup();
+    if (tape != nullptr)
+        idx_open_tap_path(tape.get());
 }

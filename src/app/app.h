@@ -4,8 +4,15 @@
 
 #include <gtk/gtk.h>
 
-// Runs every start-up step before the main loop: locale, toolkit, both
-// windows, configuration, showing the main window, the quit connection and
-// the index list. Toolkit options are removed from argc/argv; nothing else
-// in them is read. No step reports failure.
+// Runs every start-up step before the main loop: locale and catalogues,
+// command line, toolkit, both windows, configuration, showing the main
+// window, the quit connection, the index list and, last, the tape named on
+// the command line (attached as File, Open would; one that cannot be read
+// leaves the client empty with the reason on the status bar).
+//
+// Command line: `ravelo-client [TAPE.tap]` plus the toolkit's own options,
+// which are removed from argc/argv. --help and --version print to standard
+// output and exit with 0; an unknown option or a second tape prints the
+// usage to standard error and exits with 2. Without a display the process
+// exits as gtk_init does.
 void app_startup(int *argc, char ***argv);

@@ -47,6 +47,8 @@ gchar *read_port(GKeyFile *key_file, const char *key, const char *fallback)
 // directory.
 gchar *config_folder()
 {
+    // TRANSLATORS: the name of the settings folder. Leave the translation
+    // empty: a translated name would move the user's settings elsewhere.
     gchar *folder = g_build_filename(g_get_user_config_dir(), _("ravelo-client"), nullptr);
     // The user's configuration folder itself may be missing on a fresh
     // account; its missing parents are made too.
@@ -63,6 +65,8 @@ gchar *config_folder()
 void config_init()
 {
     const GCharPtr folder(config_folder());
+    // TRANSLATORS: the name of the settings file. Leave the translation
+    // empty: a translated name would lose the user's settings.
     config_file_path = g_build_filename(folder.get(), _("user.ini"), nullptr);
     config_load();
 }

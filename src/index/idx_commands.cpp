@@ -7,8 +7,12 @@
 #include "ui/i18n.h"
 #include "ui/open_dialog.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <initializer_list>
+#include <sys/stat.h>
+#include <unistd.h>
 
 gchar *tap_file_path = nullptr;
 gchar *idx_file_path = nullptr;
@@ -42,6 +46,19 @@ GtkFileFilter *new_filter(const char *name, std::initializer_list<const char *> 
     for (const char *pattern : patterns)
         gtk_file_filter_add_pattern(filter, pattern);
     return filter;
+}
+
+// 0 when `path` is a file that can be opened for reading, else the errno
+// value that says why not.
+int unreadable_reason(const char *path)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    struct stat info;
+    const int reason = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    close(fd);
+    return reason;
 }
 
 } // namespace
@@ -102,12 +119,9 @@ gboolean idx_fill_list()
     return read;
 }
 
-void idx_on_open_tap_file(GtkMenuItem *, gpointer)
+void idx_attach_tap_file(const gchar *path)
 {
-    gchar *chosen = nullptr;
-    if (!ui_choose_tap_file(&chosen))
-        return;
-    replace_string(&tap_file_path, chosen);
+    replace_string(&tap_file_path, g_strdup(path));
     tap_file_chosen = 1;
     replace_string(&idx_file_path, idx_path_for_tap(tap_file_path));
     const bool tape_read = tape_image_load(tap_file_path);
@@ -124,6 +138,32 @@ void idx_on_open_tap_file(GtkMenuItem *, gpointer)
         log_append(check.get());
     else if (!tape_read)
         log_append(_("Tape check: the file could not be read\n"));
+}
+
+void idx_on_open_tap_file(GtkMenuItem *, gpointer)
+{
+    gchar *chosen = nullptr;
+    if (!ui_choose_tap_file(&chosen))
+        return;
+    const GCharPtr owned(chosen);
+    idx_attach_tap_file(chosen);
+}
+
+gboolean idx_open_tap_path(const gchar *path)
+{
+    const GCharPtr full(g_canonicalize_filename(path, nullptr));
+    // The chooser offers only what exists; a named path can be anything, so
+    // say at once why it cannot be read rather than when Play is pressed.
+    if (const int error = unreadable_reason(full.get())) {
+        const GCharPtr shown(g_filename_display_name(full.get()));
+        const GCharPtr message(g_strdup_printf(_(" Error: Cannot open the tape %s: %s"),
+                                               shown.get(), g_strerror(error)));
+        status_show(message.get());
+        return FALSE;
+    }
+    replace_string(&ui_tap_chooser_folder, g_path_get_dirname(full.get()));
+    idx_attach_tap_file(full.get());
+    return TRUE;
 }
 
 void idx_on_reload_clicked(GtkButton *, gpointer)

@@ -135,7 +135,7 @@ const char *const ui_about_icon[] = {
 namespace
 {
 constexpr char about_title[] = "About Ravelo playback client";
-constexpr char about_heading[] = "Ravelo playback client 2.5";
+constexpr char about_heading[] = "Ravelo playback client " RAVELO_VERSION;
 
 void pack(GtkWidget *box, GtkWidget *child)
 {
@@ -189,12 +189,14 @@ void ui_on_about(GtkMenuItem *, gpointer)
         g_markup_printf_escaped("<span size=\"xx-large\"><b>%s</b></span>", about_heading));
     gtk_label_set_markup(GTK_LABEL(centred_label(box)), heading.get());
 
+    // The build date is filled in, not written into the text: a text that
+    // changed with every build could never be found in a catalogue.
     GCharPtr description(
         g_strdup_printf(_("Multi-threaded GUI playback client for the Ravelo hardware\n\n"
-                          "Compiled on: " __DATE__ "\n"
+                          "Compiled on: %s\n"
                           "Compiled with gcc version: %d.%d.%d\n"
                           "GTK+ runtime in use: %u.%u.%u"),
-                        __GNUC__, __GNUC_MINOR__, __GNUC_PATCHLEVEL__, gtk_major_version,
+                        __DATE__, __GNUC__, __GNUC_MINOR__, __GNUC_PATCHLEVEL__, gtk_major_version,
                         gtk_minor_version, gtk_micro_version));
     gtk_label_set_text(GTK_LABEL(centred_label(box)), description.get());
 

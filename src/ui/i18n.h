@@ -1,6 +1,6 @@
 // Translation lookup. Every user-visible text is looked up in the
-// "ravelo-client" domain at the moment it is used; the domain is never bound
-// to a directory, so catalogues are found where the C library looks.
+// "ravelo-client" domain at the moment it is used. Start-up binds the domain
+// to the catalogues installed beside the program, when it has any (app/).
 #pragma once
 
 #include <libintl.h>

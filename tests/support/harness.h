@@ -4,6 +4,8 @@
 // The harness's main() gives every test process a private temporary folder:
 // HOME and XDG_CONFIG_HOME point into it and it is the working directory,
 // so the configuration file and the firmware image never touch the user's.
+// It also sets LC_ALL=C.UTF-8 and clears LANGUAGE: texts are untranslated
+// unless a test sets LANGUAGE before the client starts.
 #pragma once
 
 #include <gtk/gtk.h>

@@ -1,5 +1,5 @@
 // Gives each test process a private folder for HOME, the configuration and
-// the working directory, and removes it afterwards.
+// the working directory, and removes it afterwards; texts are untranslated.
 #include "support/harness.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +28,10 @@ int main(int argc, char **argv)
     g_free(dir);
     const std::string config = private_dir + "/config";
     std::filesystem::create_directory(config);
+    // The texts compared are the untranslated ones, whatever the developer's
+    // language; a test that wants a translation asks for it with LANGUAGE.
+    setenv("LC_ALL", "C.UTF-8", 1);
+    unsetenv("LANGUAGE");
     setenv("HOME", private_dir.c_str(), 1);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     if (chdir(private_dir.c_str()) != 0)

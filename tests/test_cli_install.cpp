@@ -1,0 +1,154 @@
+// The command line (exit codes, outputs, the toolkit's options, a tape to
+// attach) and the German catalogue as start-up finds it beside the program.
+#include "support/harness.h"
+
+#include "app/app.h"
+#include "config/config.h"
+#include "index/idx_commands.h"
+#include "index/index_list.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace
+{
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+// Runs the built client with `args` and no display: nothing checked here may
+// need one.
+Outcome run_client(std::vector<const char *> args)
+{
+    args.insert(args.begin(), RAVELO_CLIENT);
+    args.push_back(nullptr);
+    gchar **env = g_environ_unsetenv(g_get_environ(), "DISPLAY");
+    gchar *out = nullptr, *err = nullptr;
+    int status = -1;
+    EXPECT_TRUE(g_spawn_sync(nullptr, const_cast<char **>(args.data()), env, G_SPAWN_DEFAULT,
+                             nullptr, nullptr, &out, &err, &status, nullptr));
+    Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, out ? out : "", err ? err : ""};
+    g_free(out), g_free(err), g_strfreev(env);
+    return outcome;
+}
+
+// Starts the client in this process as `ravelo-client args...`.
+void start_with(std::vector<const char *> args)
+{
+    args.insert(args.begin(), "ravelo-client");
+    args.push_back(nullptr);
+    int argc = int(args.size()) - 1;
+    char **argv = const_cast<char **>(args.data());
+    app_startup(&argc, &argv);
+    test_spin_for(50);
+}
+
+// tapes/t.tap with an IDX file of two records; returns the tape's full path.
+std::string make_tape()
+{
+    std::filesystem::create_directory(test_path("tapes"));
+    test_write_file(test_path("tapes/t.tap"), "C64-TAPE-RAW");
+    test_write_file(test_path("tapes/t.idx"), "0x100\t\tIntro\r\n0x2000\t\tGame\r\n");
+    return test_path("tapes/t.tap");
+}
+
+// The folder File, Open's chooser starts in (it is then cancelled).
+std::string folder_the_chooser_shows()
+{
+    std::string folder;
+    test_answer_window(GTK_TYPE_FILE_CHOOSER_DIALOG, [&](GtkWidget *dialog) {
+        test_spin_until([&] {
+            gchar *f = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog));
+            folder = f ? f : "";
+            g_free(f);
+            return !folder.empty();
+        });
+        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    });
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_open")));
+    return folder;
+}
+
+std::string rows_text()
+{
+    std::string text;
+    for (const IdxRecord &row : idx_list_rows())
+        text += std::to_string(row.offset) + " " + row.info + "\n";
+    return text;
+}
+
+} // namespace
+
+TEST(CommandLine, OptionsExitCodesAndWhereTheyPrint)
+{
+    const struct {
+        std::vector<const char *> args;
+        int status;
+        const char *out, *err; // expected within stdout / stderr ("" = empty)
+    } cases[] = {
+        {{"--version"}, 0, "ravelo-client " RAVELO_VERSION "\n", ""},
+        {{"--help"}, 0, "[TAPE.tap]", ""},
+        {{"--help-gtk"}, 0, "--g-fatal-warnings", ""},
+        {{"--g-fatal-warnings", "--version"}, 0, "ravelo-client ", ""},
+        {{"--display", ":99", "--class=x", "--version"}, 0, "ravelo-client ", ""},
+        {{"--bogus", "t.tap"}, 2, "", "Unknown option --bogus"},
+        {{"a.tap", "b.tap"}, 2, "", "Only one tape can be named"},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = run_client(c.args);
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
+        EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+        EXPECT_EQ(o.out.empty(), *c.out == '\0');
+        EXPECT_EQ(o.err.empty(), *c.err == '\0') << o.err;
+        EXPECT_EQ(o.err.find("Usage:") != std::string::npos, c.status == 2);
+    }
+}
+
+TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
+{
+    const std::string tape = make_tape();
+    start_with({"--name", "ravelo-test", "tapes/t.tap"}); // relative to the working folder
+    EXPECT_STREQ(tap_file_path, tape.c_str());
+    EXPECT_EQ(test_status_text(), " Attached: " + tape);
+    EXPECT_EQ(rows_text(), "20 Tape start\n256 Intro\n8192 Game\n");
+    EXPECT_TRUE(tap_file_chosen == 1 && index_list_ready == 1 && test_sensitive("button_play"));
+    EXPECT_FALSE(test_sensitive("button_stop")); // the idle arrangement
+    EXPECT_EQ(folder_the_chooser_shows(), test_path("tapes"));
+}
+
+TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)
+{
+    start_with({"missing.tap"});
+    EXPECT_EQ(test_status_text(), " Error: Cannot open the tape " + test_path("missing.tap") +
+                                      ": No such file or directory");
+    EXPECT_TRUE(tap_file_path == nullptr && tap_file_chosen == 0 && index_list_ready == 0);
+    EXPECT_EQ(rows_text(), "");
+    std::filesystem::create_directory(test_path("folder.tap"));
+    EXPECT_FALSE(idx_open_tap_path("folder.tap"));
+    EXPECT_EQ(test_status_text(),
+              " Error: Cannot open the tape " + test_path("folder.tap") + ": Is a directory");
+    EXPECT_EQ(tap_file_path, nullptr);
+}
+
+TEST(German, MenusAndStatusTranslatedSettingsStayWhereTheyAre)
+{
+    // The harness runs under C.UTF-8, where LANGUAGE is honoured (under
+    // plain C it is ignored).
+    setenv("LANGUAGE", "de", 1);
+    const std::string tape = make_tape();
+    start_with({tape.c_str()});
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(test_widget("menuitem_file"))), "_Datei");
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(test_widget("menuitem_update"))),
+                 "Firmware _aktualisieren");
+    EXPECT_EQ(test_status_text(), " Eingelegt: " + tape);
+    EXPECT_EQ(rows_text(), "20 Bandanfang\n256 Intro\n8192 Game\n");
+    const std::string settings = test_path("config/ravelo-client/user.ini");
+    EXPECT_STREQ(config_file_path, settings.c_str());
+    EXPECT_TRUE(std::filesystem::is_regular_file(settings));
+}
