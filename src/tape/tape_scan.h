@@ -17,6 +17,9 @@
 struct TapeProgram {
     // File offset of the first pulse of the leader in front of the header's
     // first copy: playing from here lets the computer lock on and find it.
+    // Where noise, or a previous block's trailer with no pause between,
+    // runs straight into the leader, the offset lies a few pulses (at most
+    // about 20) into it, since the border cannot be told exactly.
     std::size_t offset;
     std::uint64_t cycles; // tape time at `offset` (tape_cycles_at)
     unsigned type;
@@ -26,10 +29,14 @@ struct TapeProgram {
 };
 
 // Every program on the tape, in tape order. A header is taken from its first
-// copy when that copy's checksum holds, else from the repeated copy; a header
-// readable in neither copy is left out. The scan covers every byte from the
-// header to the end of the file, whatever the length field says, and finds
-// nothing in a file that tape_scannable() refuses. Linear in `size`.
+// copy when that copy reads without a fault (check bits, countdown,
+// checksum), else from the repeated copy; a header readable in neither copy
+// is left out. The data block of a program exactly 192 bytes long is not
+// taken for a header. Pulse classes follow each leader's measured short
+// pulse, so motor speeds some 10% off and jitter of a few units read fine.
+// The scan covers every byte from the header to the end of the file,
+// whatever the length field says, and finds nothing in a file that
+// tape_scannable() refuses. Linear in `size`.
 std::vector<TapeProgram> tape_scan(const unsigned char *file, std::size_t size);
 
 // A header's 16-byte file name as text: 0x20-0x5B as themselves, 0x5C '£',
