@@ -46,9 +46,14 @@ void show_outcome(const DeviceOperation &operation, const char *message)
     }
 }
 
-gboolean operation_done(gpointer message)
+gboolean operation_done(gpointer data)
 {
-    show_outcome(*current, static_cast<const char *>(message));
+    const auto *message = static_cast<const char *>(data);
+    if (message == device_msg_no_port) {
+        GCharPtr why(port_failure_text(device_port, serial_open_error()));
+        log_append(why.get());
+    }
+    show_outcome(*current, message);
     if (current->release != nullptr)
         current->release();
     set_controls_state(1);

@@ -35,6 +35,7 @@ struct DeviceOperation {
 //
 // The worker opens the device port, waits for the console prompt, sends
 // "b\r", then runs after_reset(). The completion shows the outcome (status,
-// and "Completed" or "Failed" in the log), calls release(), restores the
-// idle controls and closes the port.
+// and "Completed" or "Failed" in the log, after a line that says why when
+// the device port could not be opened), calls release(), restores the idle
+// controls and closes the port.
 void device_operation_start(const DeviceOperation &operation);

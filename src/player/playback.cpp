@@ -1,6 +1,7 @@
 #include "player/playback.h"
 
 #include "config/config.h"
+#include "device/outcomes.h"
 #include "device/serial.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
@@ -104,6 +105,10 @@ gboolean player_finished(gpointer data)
             log_append(_("Stopped\n"));
         }
     } else if (message != nullptr) {
+        if (message == device_msg_no_port) {
+            GCharPtr why(port_failure_text(device_port, serial_open_error()));
+            log_append(why.get());
+        }
         GCharPtr text(g_strdup_printf(_(" Playback over: %s"), message));
         status_show(text.get());
         player_set_resume_pending(false);
