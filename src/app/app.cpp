@@ -4,7 +4,7 @@
 #include "config/config.h"
 #include "config/connection_window.h"
 #include "index/index_list.h"
-#include "player/playback.h"
+#include "app/quit.h"
 #include "ui/registry.h"
 
 void app_startup(int *argc, char ***argv)

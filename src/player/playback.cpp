@@ -28,17 +28,6 @@ bool end_run(bool resume)
     player_set_running(false);
     return true;
 }
-
-// Both quit paths: nothing is waited for. A worker still running finds its
-// flag cleared or its file and port closed, and ends with the process.
-void quit()
-{
-    player_set_running(false);
-    player_close_tap_file();
-    serial_close();
-    idx_list_clear();
-    gtk_main_quit();
-}
 } // namespace
 
 void player_on_play(GtkButton *, gpointer)
@@ -138,12 +127,8 @@ gboolean player_show_buffer_time(gpointer)
     return FALSE;
 }
 
-void ui_on_quit(GtkMenuItem *, gpointer)
+void player_quit()
 {
-    quit();
-}
-
-void ui_on_window_main_destroy(GtkWidget *, gpointer)
-{
-    quit();
+    player_set_running(false);
+    player_close_tap_file();
 }

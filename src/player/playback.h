@@ -1,4 +1,5 @@
-// Playback control: the transport buttons, the run's completion and quit.
+// Playback control: the transport buttons, the run's completion, and the
+// player's part of quitting.
 // UI thread only.
 //
 // Play starts the "player" worker (player_worker.h) and switches the controls
@@ -31,8 +32,6 @@ gboolean player_show_buffer_time(gpointer unused);
 // minutes uncapped (3600 s is "60:00 "). The caller frees it.
 gchar *player_format_buffer_time(guint32 seconds);
 
-// File, Quit and the main window's "destroy": stop the player, close the TAP
-// file and the port, clear the index list and leave the main loop, without
-// waiting for a worker (one still running ends with the process).
-void ui_on_quit(GtkMenuItem *item, gpointer user_data);
-void ui_on_window_main_destroy(GtkWidget *window, gpointer user_data);
+// The program is quitting: tells a running player to stop and closes the TAP
+// file, without waiting for the worker (it ends with the process).
+void player_quit();
