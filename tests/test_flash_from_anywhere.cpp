@@ -57,8 +57,9 @@ std::set<std::string> run_update(int timeout_ms)
     std::set<std::string> dirs;
     EXPECT_TRUE(test_spin_until(
         [&] {
+            std::error_code ended; // a tool that has just ended has no folder
             for (pid_t pid : avrdude_fixture_processes(test_dir()))
-                if (auto cwd = fs::read_symlink("/proc/" + std::to_string(pid) + "/cwd");
+                if (auto cwd = fs::read_symlink("/proc/" + std::to_string(pid) + "/cwd", ended);
                     !cwd.empty())
                     dirs.insert(cwd);
             return controls_idle();
