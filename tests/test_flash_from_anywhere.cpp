@@ -5,7 +5,6 @@
 
 #include "support/avrdude_fixture.h"
 
-#include "app/quit.h"
 #include "maintenance/update.h"
 
 #include "tap_maker.h"
@@ -34,7 +33,7 @@ void set_ports(const std::string &device, const std::string &bootloader)
     bootloader_port = g_strdup(bootloader.c_str());
 }
 
-// A folder to work in, and what it holds.
+// A new folder to work in, and what it holds.
 std::string enter(const std::string &name)
 {
     const std::string dir = test_path(name);
@@ -49,23 +48,12 @@ std::set<std::string> listing(const std::string &dir)
     return names;
 }
 
-// Update firmware until the controls are idle again; the folders the tool
-// ran in, seen while it ran.
-std::set<std::string> run_update(int timeout_ms)
+// The folder the tool ran in (a line end may follow) was not the working
+// folder, and is gone.
+bool tool_folder_gone(std::string folder)
 {
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
-    std::set<std::string> dirs;
-    EXPECT_TRUE(test_spin_until(
-        [&] {
-            std::error_code ended; // a tool that has just ended has no folder
-            for (pid_t pid : avrdude_fixture_processes(test_dir()))
-                if (auto cwd = fs::read_symlink("/proc/" + std::to_string(pid) + "/cwd", ended);
-                    !cwd.empty())
-                    dirs.insert(cwd);
-            return controls_idle();
-        },
-        timeout_ms));
-    return dirs;
+    folder = folder.substr(0, folder.find('\n'));
+    return !folder.empty() && folder != fs::current_path() && !fs::exists(folder);
 }
 
 bool gone(pid_t pid)
@@ -76,70 +64,90 @@ bool gone(pid_t pid)
 
 } // namespace
 
-// An empty folder, no avrdude.conf anywhere but the system's: the installed
-// avrdude flashes the emulated device with the configuration the client
-// wrote, its lines reach the log as a few lines between the heading and
-// "Completed", and its folder is gone.
+// An empty folder, no avrdude.conf but the system's: the installed avrdude
+// flashes the emulated device with the configuration the client wrote (it
+// names it in its lines), which reach the log as a few lines between the
+// heading and "Completed". The tool's folder is gone, the working one empty.
 TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
 {
     Emulator device;
     set_ports(device.link(), device.bootloader_link());
     const std::string work = enter("empty");
-    const std::set<std::string> dirs = run_update(90000);
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+    ASSERT_TRUE(test_spin_until([] { return controls_idle(); }, 90000));
     EXPECT_EQ(test_status_text(), " Firmware update succeeded");
     const std::string log = test_log_text();
-    ASSERT_EQ(log.rfind(heading, 0), 0u) << log;
-    EXPECT_TRUE(g_str_has_suffix(log.c_str(), "\nCompleted\n")) << log;
-    EXPECT_NE(log.find("avrdude: 8048 bytes of flash verified\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("| " + std::string(50, '#') + " | 100%"), std::string::npos) << log;
-    EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 100) << log;
+    EXPECT_TRUE(log.rfind(heading, 0) == 0 && g_str_has_suffix(log.c_str(), "\nCompleted\n") &&
+                log.find("avrdude: 8048 bytes of flash verified\n") != log.npos &&
+                log.find("| " + std::string(50, '#') + " | 100%") != log.npos &&
+                std::count(log.begin(), log.end(), '\n') < 100)
+        << log;
+    const std::string said = "System wide configuration file is ";
+    const auto at = log.find(said) + said.size();
+    ASSERT_GE(at, said.size()) << log;
+    const fs::path config = log.substr(at, log.find('\n', at) - at);
+    EXPECT_TRUE(tool_folder_gone(config.parent_path())) << log;
     EXPECT_TRUE(listing(work).empty());
-    ASSERT_EQ(dirs.size(), 1u);
-    EXPECT_NE(*dirs.begin(), work);
-    EXPECT_FALSE(fs::exists(*dirs.begin()));
 }
 
-// The working folder's own tool and configuration. "boot port;x" is one
-// argument; the configuration is copied in; progress bars, redraws and
-// bytes that are not UTF-8 come out as readable lines. The tool's folder is
-// private and gone afterwards, the working folder as it was; a failure also
-// says what usually helps with the bootloader port.
+// The working folder's own tool. "boot port;x" is one argument; the
+// configuration is the working folder's, copied, or else the one the tool
+// names with the part added; progress bars, redraws and bytes that are not
+// UTF-8 come out as readable lines. The tool's folder is private and gone
+// afterwards, the working folder as it was; a failure also says what usually
+// helps with the bootloader port. With no configuration at all, nothing runs.
 TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
 {
-    const std::string work = enter("work");
+    const std::string work = enter("work"), system = test_path("system.conf");
+    test_write_file(system, "# the system's\n");
+    const auto tool = [&](int status, const std::string &config) {
+        return avrdude_fixture_fake_tool(
+            work,
+            "[ \"$1\" = -v ] && echo '  System wide configuration file is \"" + config +
+                "\"' && exit 1\n"
+                "printf '%s\\n' \"$0\" \"$@\" > ~/args; pwd > ~/where; cp avrdude.conf ~/seen\n"
+                "printf 'Writing | '; i=0\n"
+                "while [ $i -lt 3000 ]; do printf '#'; i=$((i+1)); done; echo ' | 100%'\n"
+                "for p in 1 50 100; do printf '\\rReading | %s%%' $p; done; printf '\\r\\n\\n'\n"
+                "printf 'bad \\377 byte\\n' >&2; exit " +
+                std::to_string(status));
+    };
     ASSERT_TRUE(avrdude_fixture_write(work));
-    for (const int status : {0, 1}) {
-        SCOPED_TRACE(status);
-        ASSERT_TRUE(avrdude_fixture_fake_tool(
-            work, "printf '%s\\n' \"$0\" \"$@\" > ~/args; pwd > ~/where; cp avrdude.conf ~/seen\n"
-                  "printf 'Writing | '; i=0\n"
-                  "while [ $i -lt 3000 ]; do printf '#'; i=$((i+1)); done; echo ' | 100%'\n"
-                  "for p in 1 50 100; do printf '\\rReading | %s%%' $p; done; printf '\\r\\n\\n'\n"
-                  "printf 'bad \\377 byte\\n' >&2; exit " +
-                      std::to_string(status)));
+    for (const int run : {0, 1, 2}) { // succeeds, fails, succeeds with no avrdude.conf here
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(tool(run % 2, system));
+        const std::string local = test_read_file(work + "/avrdude.conf");
+        ASSERT_TRUE(run < 2 || g_remove("avrdude.conf") == 0);
         Emulator device;
         set_ports(device.link(), "boot port;x");
         const std::set<std::string> before = listing(work);
         const std::string log = test_log_text();
-        run_update(30000);
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+        ASSERT_TRUE(test_spin_until([] { return controls_idle(); }, 30000));
         EXPECT_EQ(test_status_text(),
-                  status == 0 ? " Firmware update succeeded"
-                              : std::string(" Firmware update failed: ") + device_msg_tool_failed);
+                  run != 1 ? " Firmware update succeeded"
+                           : std::string(" Firmware update failed: ") + device_msg_tool_failed);
         EXPECT_EQ(log_after(log),
                   heading + "Writing | " + std::string(50, '#') + " | 100%\nReading | 100%\n" +
                       "bad \xEF\xBF\xBD byte\n" +
-                      (status == 0 ? "Completed\n"
-                                   : "Cannot open port boot port;x: No such file or directory (is "
-                                     "the device plugged in? see /dev/serial/by-id/)\nFailed\n"));
+                      (run != 1 ? "Completed\n"
+                                : "Cannot open port boot port;x: No such file or directory (is "
+                                  "the device plugged in? see /dev/serial/by-id/)\nFailed\n"));
         EXPECT_EQ(test_read_file(test_path("args")),
                   work + "/avrdude\n-Cavrdude.conf\n-v\n-pravelo\n-cavr109\n-Pboot port;x\n"
                          "-b57600\n-D\n-Uflash:w:ravelo32u4.hex:i\n");
-        EXPECT_EQ(test_read_file(test_path("seen")), test_read_file(work + "/avrdude.conf"));
-        const std::string where = test_read_file(test_path("where"));
-        EXPECT_NE(where, work + "\n");
-        EXPECT_FALSE(where.empty() || fs::exists(where.substr(0, where.size() - 1))) << where;
+        const std::string seen = test_read_file(test_path("seen"));
+        EXPECT_TRUE(run < 2
+                        ? seen == local
+                        : seen.rfind("# the system's\n", 0) == 0 &&
+                              seen.find("part parent \"m32u4\"\n    id = \"ravelo\";") != seen.npos)
+            << seen.substr(0, 100);
+        EXPECT_TRUE(tool_folder_gone(test_read_file(test_path("where"))));
         EXPECT_EQ(listing(work), before);
     }
+    ASSERT_TRUE(tool(0, test_path("none.conf")));
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+    EXPECT_EQ(test_status_text(), " Error: Some update components are missing");
 }
 
 // Quitting while the tool runs (a tool that ignores SIGTERM, with a child of
@@ -149,16 +157,15 @@ TEST(FlashFromAnywhere, QuittingMidUpdateLeavesNothingBehind)
 {
     const auto scenario = [] {
         const std::string work = enter("work");
-        if (!avrdude_fixture_write(work) ||
-            !avrdude_fixture_fake_tool(work, "pwd > ~/where; trap '' TERM; sleep 60 &\n"
-                                             "echo $$ $! > ~/pids; wait"))
-            std::_Exit(2);
         Emulator device;
         set_ports(device.link(), device.bootloader_link());
+        if (!avrdude_fixture_write(work) ||
+            !avrdude_fixture_fake_tool(
+                work, "pwd > ~/where; trap '' TERM; sleep 60 & echo $$ $! > ~/pids; wait"))
+            std::_Exit(2);
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
         if (!test_spin_until([] { return fs::exists(test_path("pids")); }, 15000))
             std::_Exit(3);
-        test_spin_for(100);
         g_idle_add(
             [](gpointer) -> gboolean {
                 gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_quit")));
@@ -169,8 +176,7 @@ TEST(FlashFromAnywhere, QuittingMidUpdateLeavesNothingBehind)
         pid_t tool = 0, child = 0;
         std::istringstream(test_read_file(test_path("pids"))) >> tool >> child;
         const bool ended = test_spin_until([&] { return gone(tool) && gone(child); }, 3000);
-        const std::string where = test_read_file(test_path("where"));
-        const bool removed = !where.empty() && !fs::exists(where.substr(0, where.size() - 1));
+        const bool removed = tool_folder_gone(test_read_file(test_path("where")));
         std::fprintf(stderr, "tool group ended %d, folder removed %d\n", ended, removed);
         std::_Exit(ended && removed && listing(work).size() == 2 ? 0 : 1);
     };
@@ -192,15 +198,18 @@ TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
         return status_is(" Playback over: Unable to access communication port to device") &&
                log_after(log) == separator + "Playback started\n" + expected;
     };
-    // First, before this process has a window to copy: root may open any
-    // port, so the child gives up the rights it has.
+    const auto start = [] {
+        test_app_start();
+        attach(tap_wrap(data_of(100)));
+    };
+    // First, while this process has no window for the child to share: root
+    // may open any port, so the child gives up the rights it has.
     {
         PtyDevice closed;
         const std::string pts = ptsname(closed.master.fd());
         ASSERT_EQ(fchmod(closed.slave, 0), 0);
         const auto scenario = [&] {
-            test_app_start();
-            attach(tap_wrap(data_of(100)));
+            start();
             if (geteuid() == 0 &&
                 (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
                 std::_Exit(2);
@@ -212,9 +221,7 @@ TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
         };
         EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "Permission denied");
     }
-
-    test_app_start();
-    attach(tap_wrap(data_of(100)));
+    start();
     const std::string missing = test_path("no-such-port");
     EXPECT_TRUE(play(missing, line(missing, "No such file or directory",
                                    "is the device plugged in? see /dev/serial/by-id/")))
