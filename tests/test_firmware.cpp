@@ -153,31 +153,32 @@ TEST(FirmwareTool, MakesAndChecksImages)
 
 TEST(ToolRun, OnlyAZeroExitStatusSucceeds)
 {
-    const std::pair<const char *, int> cases[] = {
-        {"true", 1},
-        {"false", 0},
-        {"sh -c 'kill -9 $$'", 0},     // ended by a signal
-        {"ravelo-no-such-program", 0}, // cannot be started
-        {"sh -c 'touch started", 0},   // cannot be split: nothing runs
+    const std::pair<std::vector<const char *>, int> cases[] = {
+        {{"true", nullptr}, 1},
+        {{"false", nullptr}, 0},
+        {{"sh", "-c", "kill -9 $$", nullptr}, 0}, // ended by a signal
+        {{"ravelo-no-such-program", nullptr}, 0}, // cannot be started
     };
-    for (const auto &[line, result] : cases)
-        EXPECT_EQ(device_tool_run(line, 10000), result) << line;
-    EXPECT_FALSE(g_file_test("started", G_FILE_TEST_EXISTS));
+    for (const auto &[argv, result] : cases)
+        EXPECT_EQ(device_tool_run(argv.data(), nullptr, 10000, nullptr, nullptr), result)
+            << argv[argv.size() - 2];
 }
 
-// Blanks split and quotes group, but nothing is expanded: no shell runs the
-// line. The tool runs here, and its standard streams lead nowhere.
-TEST(ToolRun, RunsHereWithWordsSplitAsTheShellWould)
+// Each word reaches the program as it is: nothing splits, quotes or expands
+// it. The tool runs in the folder it is given, reads /dev/null, and its
+// output comes back line by line, stderr and stdout in the order written.
+TEST(ToolRun, PassesEachWordAsItIsAndHandsBackItsOutput)
 {
-    EXPECT_EQ(device_tool_run(
-                  "sh -c 'readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2 | cat > streams; "
-                  "printf \"%s|\" \"$@\" > words; pwd > where' "
-                  "sh -Pa b 'c d' \"e\"\\ f $HOME",
-                  10000),
-              1);
-    EXPECT_EQ(test_read_file(test_path("words")), "-Pa|b|c d|e f|$HOME|");
-    EXPECT_EQ(test_read_file(test_path("where")), test_dir() + "\n");
-    EXPECT_EQ(test_read_file(test_path("streams")), "/dev/null\n/dev/null\n/dev/null\n");
+    const char *const argv[] = {
+        "sh",        "-c",    "readlink /proc/$$/fd/0; printf '%s|' \"$@\" >&2; echo; pwd",
+        "sh",        "-Pa b", "'c d'",
+        "\"e\"\\ f", "$HOME", nullptr};
+    std::vector<std::string> lines;
+    const auto collect = [](const char *line, void *to) {
+        static_cast<std::vector<std::string> *>(to)->push_back(line);
+    };
+    EXPECT_EQ(device_tool_run(argv, "/", 10000, collect, &lines), 1);
+    EXPECT_EQ(lines, (std::vector<std::string>{"/dev/null", "-Pa b|'c d'|\"e\"\\ f|$HOME|", "/"}));
 }
 
 // A tool that ignores the request to end, with a child that inherits the
@@ -185,9 +186,9 @@ TEST(ToolRun, RunsHereWithWordsSplitAsTheShellWould)
 TEST(ToolRun, ATimeLimitEndsTheToolsProcessGroup)
 {
     const gint64 start = g_get_monotonic_time();
-    EXPECT_EQ(device_tool_run(
-                  "sh -c 'trap \"\" TERM; echo $$ > pid; sleep 60 & echo $! > child; wait'", 500),
-              0);
+    const char *const argv[] = {
+        "sh", "-c", "trap '' TERM; echo $$ > pid; sleep 60 & echo $! > child; wait", nullptr};
+    EXPECT_EQ(device_tool_run(argv, nullptr, 500, nullptr, nullptr), 0);
     EXPECT_LT(g_get_monotonic_time() - start, G_GINT64_CONSTANT(10000000));
     const pid_t pid = std::atoi(test_read_file(test_path("pid")).c_str());
     const pid_t child = std::atoi(test_read_file(test_path("child")).c_str());

@@ -3,6 +3,7 @@
 
 #include "app/app.h"
 #include "app/main_window.h"
+#include "app/quit.h"
 #include "ui/registry.h"
 #include "config/connection_window.h"
 #include "index/idx_commands.h"

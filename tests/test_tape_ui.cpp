@@ -59,25 +59,13 @@ std::string time_at(const std::string &tap, std::size_t end)
     return text;
 }
 
-// Writes the tape (and its IDX text) and attaches it with File, Open.
+// Writes the tape (and its IDX text) and attaches it as File, Open does.
 void attach(const std::string &tap, const std::string &idx = "")
 {
     test_app_start();
-    const std::string path = test_path("tape.tap");
-    test_write_file(path, tap);
+    test_write_file(test_path("tape.tap"), tap);
     test_write_file(test_path("tape.idx"), idx);
-    test_answer_window(GTK_TYPE_FILE_CHOOSER_DIALOG, [path](GtkWidget *dialog) {
-        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), path.c_str());
-        test_spin_until([&] {
-            gchar *shown = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
-            const bool match = shown != nullptr && path == shown;
-            g_free(shown);
-            return match;
-        });
-        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
-    });
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_open")));
-    ASSERT_STREQ(tap_file_path, path.c_str());
+    ASSERT_TRUE(idx_open_tap_path(test_path("tape.tap").c_str()));
 }
 
 std::string index_from_tape()

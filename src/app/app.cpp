@@ -1,11 +1,11 @@
 #include "app/app.h"
 
 #include "app/main_window.h"
+#include "app/quit.h"
 #include "config/config.h"
 #include "config/connection_window.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
-#include "player/playback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 #include "ui/registry.h"

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/quit.h"
 #include "config/connection_window.h"
 #include "index/idx_commands.h"
 #include "index/index_from_tape.h"

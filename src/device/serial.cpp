@@ -3,6 +3,7 @@
 #include "device/serial.h"
 #include "device/serial_platform.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -15,6 +16,9 @@ namespace
 constexpr size_t prompt_length = sizeof serial_prompt - 1;
 // serial_wait_prompt() and serial_command() keep no more than this.
 constexpr size_t receive_buffer_size = 256;
+
+// Written by the worker that opens, read by its completion.
+std::atomic<int> open_error{0};
 
 gint64 deadline_after(int ms)
 {
@@ -68,11 +72,15 @@ ssize_t serial_write(const void *buffer, size_t size)
 
 int serial_open(const char *name)
 {
+    open_error.store(0);
     if (name == nullptr || current_handle() >= 0)
         return 0;
-    const int fd = serial_platform_open(name);
-    if (fd < 0)
+    int error = 0;
+    const int fd = serial_platform_open(name, &error);
+    if (fd < 0) {
+        open_error.store(error);
         return 0;
+    }
     g_mutex_lock(&port_lock);
     // Only one worker opens ports, so this cannot happen; if it ever did,
     // the port that was there first stays the one in use.
@@ -87,6 +95,11 @@ int serial_open(const char *name)
         return 0;
     }
     return 1;
+}
+
+int serial_open_error()
+{
+    return open_error.load();
 }
 
 void serial_close()

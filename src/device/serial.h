@@ -42,6 +42,13 @@ inline constexpr int serial_give_up_ms = 5000;
 // stays 0. 0 as well while a port is already open: close it first.
 int serial_open(const char *name);
 
+// Why the last serial_open() failed: the system's reason as an errno value
+// (EACCES, EBUSY when another program holds the port, ENOENT, ...), or 0
+// after an open that succeeded or found a port already open. Read by the
+// opening worker's completion on the UI thread, once the worker has handed
+// over.
+int serial_open_error();
+
 // Closes the port if it is open; safe to call at any time, any number of
 // times, from any thread.
 void serial_close();

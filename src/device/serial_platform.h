@@ -7,8 +7,9 @@
 
 // Opens `name` as serial.h describes for serial_open(), takes it for
 // exclusive use and sets the line. The descriptor, or -1 with nothing left
-// open or changed.
-int serial_platform_open(const char *name);
+// open or changed and *error set to the system's reason (an errno value;
+// EBUSY when another program holds the port).
+int serial_platform_open(const char *name, int *error);
 
 // Gives up exclusive use and closes `fd`.
 void serial_platform_close(int fd);

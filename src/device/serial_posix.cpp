@@ -134,19 +134,31 @@ ssize_t fail_at(gint64 deadline)
 }
 } // namespace
 
-int serial_platform_open(const char *name)
+int serial_platform_open(const char *name, int *error)
 {
     int fd = open_port(name);
-    if (fd < 0 && name[0] != '/')
+    if (fd < 0 && name[0] != '/') {
+        // The reason that names the port best: a name that is in neither
+        // place is missing, otherwise the place that has it tells why.
+        const int here = errno;
         fd = open_port((std::string("/dev/") + name).c_str());
-    if (fd < 0)
+        if (fd < 0 && errno == ENOENT)
+            errno = here;
+    }
+    if (fd < 0) {
+        *error = errno;
         return -1;
+    }
     if (!lock_port(fd)) {
         close(fd);
+        *error = EBUSY;
         return -1;
     }
     // The exclusive mark keeps out even programs that do not lock.
+    errno = 0;
     if (ioctl(fd, TIOCEXCL) != 0 || !set_line(fd) || !raise_dtr_rts(fd)) {
+        // A line setting that did not take leaves no errno of its own.
+        *error = errno != 0 ? errno : EINVAL;
         serial_platform_close(fd);
         return -1;
     }

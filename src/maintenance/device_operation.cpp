@@ -20,6 +20,8 @@ constexpr char msg_no_reset[] = "Unable to initiate reset on device";
 // The operation whose worker runs; set on the UI thread before the thread
 // starts, read by the worker and the completion.
 const DeviceOperation *current = nullptr;
+// Whether its worker runs (until the completion). UI thread.
+bool running = false;
 
 // Stops at the first failure and returns its worker message. The port is
 // left open in every case: the completion closes it.
@@ -46,9 +48,15 @@ void show_outcome(const DeviceOperation &operation, const char *message)
     }
 }
 
-gboolean operation_done(gpointer message)
+gboolean operation_done(gpointer data)
 {
-    show_outcome(*current, static_cast<const char *>(message));
+    const auto *message = static_cast<const char *>(data);
+    if (message == device_msg_no_port) {
+        GCharPtr why(port_failure_text(device_port, serial_open_error()));
+        log_append(why.get());
+    }
+    running = false;
+    show_outcome(*current, message);
     if (current->release != nullptr)
         current->release();
     set_controls_state(1);
@@ -84,6 +92,13 @@ void device_operation_start(const DeviceOperation &operation)
         serial_close();
         return;
     }
+    running = true;
     player_set_resume_pending(false);
     set_controls_state(0);
+}
+
+void device_operation_quit()
+{
+    if (running && current->quit != nullptr)
+        current->quit();
 }

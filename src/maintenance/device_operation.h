@@ -24,6 +24,10 @@ struct DeviceOperation {
     // Worker thread, once the device got "b\r": the operation's own work.
     // Returns its worker message, nullptr for success. May be null.
     const char *(*after_reset)();
+    // UI thread, when the program quits while the worker runs: ends what
+    // the operation started outside the process and removes its files,
+    // freeing nothing the worker may still read. May be null.
+    void (*quit)();
 };
 
 // Starts `operation`, which must outlive it. Does nothing while any worker
@@ -35,6 +39,12 @@ struct DeviceOperation {
 //
 // The worker opens the device port, waits for the console prompt, sends
 // "b\r", then runs after_reset(). The completion shows the outcome (status,
-// and "Completed" or "Failed" in the log), calls release(), restores the
-// idle controls and closes the port.
+// and "Completed" or "Failed" in the log, after a line that says why when
+// the device port could not be opened), calls release(), restores the idle
+// controls and closes the port.
 void device_operation_start(const DeviceOperation &operation);
+
+// The program is quitting: lets a running operation end what would outlive
+// the process (its quit()). Nothing is shown; no completion will run. UI
+// thread.
+void device_operation_quit();

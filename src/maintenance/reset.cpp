@@ -14,6 +14,7 @@ constexpr DeviceOperation reset_operation{
     nullptr,
     nullptr,
     nullptr,
+    nullptr,
 };
 } // namespace
 

@@ -2,11 +2,15 @@
 
 #include "ui/glib_ptr.h"
 
+#include <glib-unix.h>
 #include <glib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <string>
+
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +22,18 @@ namespace
 constexpr int tool_grace_ms = 1000;
 // How often a running tool is looked at.
 constexpr int tool_poll_ms = 20;
+// Reads of the output per look at the pipe, so that a writer that never
+// stops (a process the tool left behind, after it has ended) cannot hold
+// the runner.
+constexpr int tool_reads_per_look = 64;
+
+// The running tool's process group (0: none) and whether the program is
+// ending. A tool is started, and its group ended by an abort, only under the
+// lock; the runner reaps it only after it has cleared `running` under the
+// lock, so no group id is signalled after it may have been reused.
+GMutex tool_lock;
+GPid running = 0;
+bool aborted = false;
 
 // Runs in the child between fork and exec: only async-signal-safe calls.
 void tool_child_setup(gpointer)
@@ -44,6 +60,14 @@ bool tool_wait_end(GPid pid, gint64 deadline)
     }
 }
 
+// Ends the unreaped `pid` and anything it started.
+void tool_end_group(GPid pid)
+{
+    kill(-pid, SIGTERM);
+    tool_wait_end(pid, g_get_monotonic_time() + gint64(tool_grace_ms) * 1000);
+    kill(-pid, SIGKILL);
+}
+
 // Reaps `pid`; true when it exited with status 0.
 bool tool_reap(GPid pid)
 {
@@ -55,38 +79,151 @@ bool tool_reap(GPid pid)
     return r == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-} // namespace
+// The output as it comes, cut into condensed lines.
+struct ToolOutput {
+    ToolLineFunc on_line;
+    void *data;
+    std::string line;
+    std::size_t hashes = 0; // '#' at the end of `line`
+    bool redraw = false;    // a carriage return came: what follows replaces `line`
+};
 
-int device_tool_run(const char *command_line, int limit_ms)
+void output_emit(ToolOutput &out)
 {
-    gchar **argv = nullptr;
-    if (!g_shell_parse_argv(command_line, nullptr, &argv, nullptr))
-        return 0;
-    const auto flags = GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
-                                   G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
+    const bool blank = out.line.find_first_not_of(" \t\f\v") == std::string::npos;
+    if (!blank && out.on_line != nullptr) {
+        GCharPtr text(g_utf8_make_valid(out.line.data(), gssize(out.line.size())));
+        out.on_line(text.get(), out.data);
+    }
+    out.line.clear();
+    out.hashes = 0;
+    out.redraw = false;
+}
+
+void output_take(ToolOutput &out, const char *bytes, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const char c = bytes[i];
+        if (c == '\n') {
+            output_emit(out);
+            continue;
+        }
+        if (c == '\r') {
+            out.redraw = true;
+            continue;
+        }
+        if (out.redraw) {
+            out.line.clear();
+            out.hashes = 0;
+            out.redraw = false;
+        }
+        if (c == '#') {
+            if (out.hashes == tool_hash_run)
+                continue;
+            ++out.hashes;
+        } else {
+            out.hashes = 0;
+        }
+        out.line += c;
+        if (out.line.size() >= tool_line_max)
+            output_emit(out);
+    }
+}
+
+// Reads what the pipe holds now, at most `reads` times. false once every
+// writer has closed it (or it failed): nothing more will come.
+bool output_read(int fd, ToolOutput &out, int reads)
+{
+    char buffer[4096];
+    for (int i = 0; i < reads; ++i) {
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            output_take(out, buffer, std::size_t(count));
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    return true;
+}
+
+// Starts the tool with its output on `out_fd`, unless the program is ending.
+// The tool's pid, or 0.
+GPid tool_start(const char *const *argv, const char *dir, int out_fd)
+{
+    const auto flags =
+        GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDIN_FROM_DEV_NULL);
     GPid pid = 0;
     GError *error = nullptr;
-    const gboolean started =
-        g_spawn_async(nullptr, argv, nullptr, flags, tool_child_setup, nullptr, &pid, &error);
-    g_strfreev(argv);
-    if (!started) {
-        GErrorPtr owned(error);
+    g_mutex_lock(&tool_lock);
+    const bool started =
+        !aborted &&
+        g_spawn_async_with_fds(dir, const_cast<gchar **>(argv), nullptr, flags, tool_child_setup,
+                               nullptr, &pid, -1, out_fd, out_fd, &error);
+    if (started) {
+        // The child makes its own group too; whichever call comes first
+        // wins, so the group exists before any kill. The second one may
+        // fail (the child has already exec'd) and need not succeed.
+        setpgid(pid, pid);
+        running = pid;
+    }
+    g_mutex_unlock(&tool_lock);
+    GErrorPtr owned(error);
+    return started ? pid : 0;
+}
+
+} // namespace
+
+int device_tool_run(const char *const *argv, const char *dir, int limit_ms, ToolLineFunc on_line,
+                    void *data)
+{
+    int pipe_fds[2];
+    if (argv == nullptr || argv[0] == nullptr || !g_unix_open_pipe(pipe_fds, FD_CLOEXEC, nullptr))
+        return 0;
+    const GPid pid = tool_start(argv, dir, pipe_fds[1]);
+    close(pipe_fds[1]);
+    if (pid == 0) {
+        close(pipe_fds[0]);
         return 0;
     }
-    // The child makes its own group too; whichever call comes first wins,
-    // so the group exists before any kill below. The second one may fail
-    // (the child has already exec'd) and need not succeed.
-    setpgid(pid, pid);
+    g_unix_set_fd_nonblocking(pipe_fds[0], TRUE, nullptr);
 
+    ToolOutput out{on_line, data, {}, 0, false};
+    bool reading = true;
     const gint64 deadline = g_get_monotonic_time() + gint64(std::max(limit_ms, 0)) * 1000;
-    if (tool_wait_end(pid, deadline))
-        return tool_reap(pid) ? 1 : 0;
-
+    bool ended;
+    while (!(ended = tool_wait_end(pid, g_get_monotonic_time()))) {
+        const gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
+        if (left_ms <= 0)
+            break;
+        // Once the pipe is closed, poll() only sleeps.
+        pollfd entry{pipe_fds[0], POLLIN, 0};
+        poll(reading ? &entry : nullptr, reading ? 1 : 0,
+             int(std::min<gint64>(left_ms, tool_poll_ms)));
+        if (reading)
+            reading = output_read(pipe_fds[0], out, tool_reads_per_look);
+    }
     // Overdue: a tool stuck on a silent or vanished port never ends by
-    // itself. End it and anything it started, then reap it.
-    kill(-pid, SIGTERM);
-    tool_wait_end(pid, g_get_monotonic_time() + gint64(tool_grace_ms) * 1000);
-    kill(-pid, SIGKILL);
-    tool_reap(pid);
-    return 0;
+    // itself. End it and anything it started.
+    if (!ended)
+        tool_end_group(pid);
+    g_mutex_lock(&tool_lock);
+    running = 0;
+    g_mutex_unlock(&tool_lock);
+    const bool ok = tool_reap(pid);
+    if (reading)
+        output_read(pipe_fds[0], out, tool_reads_per_look);
+    close(pipe_fds[0]);
+    output_emit(out);
+    return ended && ok ? 1 : 0;
+}
+
+void device_tool_abort()
+{
+    g_mutex_lock(&tool_lock);
+    aborted = true;
+    if (running != 0)
+        tool_end_group(running);
+    g_mutex_unlock(&tool_lock);
 }

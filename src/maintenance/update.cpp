@@ -8,7 +8,15 @@
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 
+#include <gdk/gdk.h>
+
 #include <atomic>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include <ftw.h>
+#include <unistd.h>
 
 namespace
 {
@@ -20,53 +28,186 @@ constexpr gulong bootloader_wait_us = 2000000;
 
 constexpr char tool_config[] = "avrdude.conf";
 constexpr char tool_name[] = "avrdude";
-constexpr char tool_local[] = "./avrdude";
-// The program word, then the fixed options with the bootloader port.
+// The program word, then the fixed options with the bootloader port. Its
+// words are the tool's arguments; only the two %s are filled in.
 constexpr char tool_command[] =
     "%s -Cavrdude.conf -v -pravelo -cavr109 -P%s -b57600 -D -Uflash:w:ravelo32u4.hex:i";
+// What the installed avrdude says about itself with -v, before the path.
+constexpr char system_config_says[] = "System wide configuration file is ";
+// Asking avrdude takes a fraction of a second; a tool that does not answer
+// must not hold the window long.
+constexpr int tool_query_limit_ms = 5000;
+// Appended to the system's configuration: the device's ATmega32U4 under
+// the id that the command line names.
+constexpr char ravelo_part[] = "\n# The device's microcontroller.\n"
+                               "part parent \"m32u4\"\n"
+                               "    id = \"ravelo\";\n"
+                               "    desc = \"Ravelo (ATmega32U4)\";\n"
+                               ";\n";
 
-bool tool_in_working_dir()
+// Made by prepare() on the UI thread before the worker starts, read by the
+// worker, removed and freed by release() once it has ended.
+gchar *tool_dir = nullptr;
+gchar *tool_program = nullptr;
+
+// The program word: the working folder's tool by its full path (it runs
+// elsewhere), else the name for a PATH search. nullptr when there is none.
+gchar *tool_find()
 {
-    return g_file_test(tool_name, G_FILE_TEST_IS_REGULAR) &&
-           g_file_test(tool_name, G_FILE_TEST_IS_EXECUTABLE);
+    if (g_file_test(tool_name, G_FILE_TEST_IS_REGULAR) &&
+        g_file_test(tool_name, G_FILE_TEST_IS_EXECUTABLE)) {
+        GCharPtr here(g_get_current_dir());
+        return g_build_filename(here.get(), tool_name, nullptr);
+    }
+    GCharPtr found(g_find_program_in_path(tool_name));
+    return found ? g_strdup(tool_name) : nullptr;
 }
 
-bool tool_components_present()
+void remember_config_path(const char *line, void *data)
 {
-    if (!g_file_test(tool_config, G_FILE_TEST_EXISTS))
+    const char *said = g_strstr_len(line, -1, system_config_says);
+    if (said == nullptr)
+        return;
+    std::string path = said + sizeof system_config_says - 1;
+    path.erase(path.find_last_not_of(" \t") + 1);
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
+        path = path.substr(1, path.size() - 2);
+    *static_cast<std::string *>(data) = path;
+}
+
+// The system's configuration of `program`: where it says it is, else
+// Debian's place. nullptr when there is no such file.
+gchar *system_config(const char *program)
+{
+    std::string said;
+    const char *const query[] = {program, "-v", nullptr};
+    device_tool_run(query, nullptr, tool_query_limit_ms, remember_config_path, &said);
+    const char *path = said.empty() ? device_update_system_config : said.c_str();
+    return g_file_test(path, G_FILE_TEST_IS_REGULAR) ? g_strdup(path) : nullptr;
+}
+
+// Writes the tool's configuration into `dir`: a copy of the working
+// folder's own, or, when `system` is given, that file with the part added.
+bool config_write(const char *dir, const char *system)
+{
+    gchar *text = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(system != nullptr ? system : tool_config, &text, &length, nullptr))
         return false;
-    if (tool_in_working_dir())
-        return true;
-    GCharPtr found(g_find_program_in_path(tool_name));
-    return found != nullptr;
+    std::string config(text, length);
+    g_free(text);
+    if (system != nullptr)
+        config += ravelo_part;
+    GCharPtr path(g_build_filename(dir, tool_config, nullptr));
+    return g_file_set_contents(path.get(), config.data(), gssize(config.size()), nullptr);
+}
+
+int remove_entry(const char *path, const struct stat *, int, FTW *)
+{
+    remove(path);
+    return 0;
+}
+
+// Removes the private folder with whatever the tool left in it.
+void dir_remove(const char *dir)
+{
+    if (dir != nullptr)
+        nftw(dir, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void release()
+{
+    dir_remove(tool_dir);
+    g_free(tool_dir);
+    tool_dir = nullptr;
+    g_free(tool_program);
+    tool_program = nullptr;
 }
 
 bool prepare()
 {
     if (!config_bootloader_port_ready())
         return false;
-    if (!tool_components_present()) {
+    GCharPtr program(tool_find());
+    GCharPtr system;
+    const bool local_config = g_file_test(tool_config, G_FILE_TEST_EXISTS);
+    if (program && !local_config)
+        system.reset(system_config(program.get()));
+    if (!program || (!local_config && !system)) {
         status_show(_(" Error: Some update components are missing"));
         return false;
     }
-    if (!device_firmware_write()) {
+    tool_dir = g_dir_make_tmp("ravelo-update-XXXXXX", nullptr);
+    tool_program = program.release();
+    if (tool_dir == nullptr || !device_firmware_write(tool_dir) ||
+        !config_write(tool_dir, system.get())) {
+        release();
         status_show(_(" Error: Could not copy firmware"));
         return false;
     }
     return true;
 }
 
-void release()
+// The program is ending: nothing of the update may outlive it. The worker
+// may still read the names, so they are not freed.
+void quit()
 {
-    device_firmware_delete();
+    device_tool_abort();
+    dir_remove(tool_dir);
+}
+
+gboolean log_line(gpointer text)
+{
+    log_append(static_cast<const gchar *>(text));
+    g_free(text);
+    return FALSE;
+}
+
+// Worker thread: the log is the UI thread's, so each line is handed over.
+void hand_over_line(const char *line, void *)
+{
+    gdk_threads_add_idle(log_line, g_strconcat(line, "\n", nullptr));
+}
+
+// The tool's arguments, the template's words with the program and the port
+// filled in: the port is part of one word, whatever it holds.
+std::vector<std::string> tool_arguments(const char *program, const char *port)
+{
+    const char *const values[] = {program, port};
+    std::size_t next = 0;
+    std::vector<std::string> words;
+    GStrv parts = g_strsplit(tool_command, " ", -1);
+    for (gchar **part = parts; *part != nullptr; ++part) {
+        std::string word = *part;
+        const auto at = word.find("%s");
+        if (at != std::string::npos && next < G_N_ELEMENTS(values))
+            word.replace(at, 2, values[next++]);
+        words.push_back(word);
+    }
+    g_strfreev(parts);
+    return words;
 }
 
 const char *run_tool()
 {
     g_usleep(bootloader_wait_us);
-    GCharPtr command(g_strdup_printf(tool_command, tool_in_working_dir() ? tool_local : tool_name,
-                                     bootloader_port));
-    return device_tool_run(command.get(), tool_limit_ms.load()) ? nullptr : device_msg_tool_failed;
+    // The tool opens the port itself and says why it cannot; as far as the
+    // client can tell, it says what usually helps.
+    GCharPtr port(g_path_is_absolute(bootloader_port)
+                      ? g_strdup(bootloader_port)
+                      : g_build_filename(tool_dir, bootloader_port, nullptr));
+    const int port_error = access(port.get(), R_OK | W_OK) == 0 ? 0 : errno;
+
+    const std::vector<std::string> words = tool_arguments(tool_program, bootloader_port);
+    std::vector<const char *> argv;
+    for (const std::string &word : words)
+        argv.push_back(word.c_str());
+    argv.push_back(nullptr);
+    if (device_tool_run(argv.data(), tool_dir, tool_limit_ms.load(), hand_over_line, nullptr))
+        return nullptr;
+    if (port_error != 0)
+        gdk_threads_add_idle(log_line, port_failure_text(bootloader_port, port_error));
+    return device_msg_tool_failed;
 }
 
 constexpr DeviceOperation update_operation{
@@ -78,6 +219,7 @@ constexpr DeviceOperation update_operation{
     prepare,
     release,
     run_tool,
+    quit,
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "player/playback.h"
 
 #include "config/config.h"
+#include "device/outcomes.h"
 #include "device/serial.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
@@ -26,17 +27,6 @@ bool end_run(bool resume)
     player_set_resume_pending(resume);
     player_set_running(false);
     return true;
-}
-
-// Both quit paths: nothing is waited for. A worker still running finds its
-// flag cleared or its file and port closed, and ends with the process.
-void quit()
-{
-    player_set_running(false);
-    player_close_tap_file();
-    serial_close();
-    idx_list_clear();
-    gtk_main_quit();
 }
 } // namespace
 
@@ -104,6 +94,10 @@ gboolean player_finished(gpointer data)
             log_append(_("Stopped\n"));
         }
     } else if (message != nullptr) {
+        if (message == device_msg_no_port) {
+            GCharPtr why(port_failure_text(device_port, serial_open_error()));
+            log_append(why.get());
+        }
         GCharPtr text(g_strdup_printf(_(" Playback over: %s"), message));
         status_show(text.get());
         player_set_resume_pending(false);
@@ -133,12 +127,8 @@ gboolean player_show_buffer_time(gpointer)
     return FALSE;
 }
 
-void ui_on_quit(GtkMenuItem *, gpointer)
+void player_quit()
 {
-    quit();
-}
-
-void ui_on_window_main_destroy(GtkWidget *, gpointer)
-{
-    quit();
+    player_set_running(false);
+    player_close_tap_file();
 }

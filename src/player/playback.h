@@ -1,12 +1,14 @@
-// Playback control: the transport buttons, the run's completion and quit.
+// Playback control: the transport buttons, the run's completion, and the
+// player's part of quitting.
 // UI thread only.
 //
 // Play starts the "player" worker (player_worker.h) and switches the controls
 // to busy; it does nothing while any worker runs. Pause, Stop, Previous and
 // Next only clear player_running (having set resume_pending first) and the
 // worker ends within about 500 ms. The
-// worker's player_finished() then shows the outcome, closes the TAP file and
-// the port and restores the idle controls.
+// worker's player_finished() then shows the outcome (and logs why, when the
+// device port could not be opened), closes the TAP file and the port and
+// restores the idle controls.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -30,8 +32,6 @@ gboolean player_show_buffer_time(gpointer unused);
 // minutes uncapped (3600 s is "60:00 "). The caller frees it.
 gchar *player_format_buffer_time(guint32 seconds);
 
-// File, Quit and the main window's "destroy": stop the player, close the TAP
-// file and the port, clear the index list and leave the main loop, without
-// waiting for a worker (one still running ends with the process).
-void ui_on_quit(GtkMenuItem *item, gpointer user_data);
-void ui_on_window_main_destroy(GtkWidget *window, gpointer user_data);
+// The program is quitting: tells a running player to stop and closes the TAP
+// file, without waiting for the worker (it ends with the process).
+void player_quit();

@@ -1,8 +1,11 @@
 #include "ui/feedback.h"
 
+#include "ui/glib_ptr.h"
+#include "ui/i18n.h"
 #include "ui/registry.h"
 
 #include <array>
+#include <cerrno>
 
 void status_show(const gchar *text)
 {
@@ -53,4 +56,21 @@ void set_controls_state(int enabled)
         const bool sensitive = rule.sensitive_when_idle ? enabled != 0 : enabled == 0;
         gtk_widget_set_sensitive(lookup_widget(window_main, rule.name), sensitive);
     }
+}
+
+gchar *port_failure_text(const gchar *name, int error)
+{
+    const char *hint = nullptr;
+    if (error == EACCES || error == EPERM)
+        hint = _("add your user to the dialout group, then log in again");
+    else if (error == EBUSY)
+        hint = _("another program has the port open");
+    else if (error == ENOENT || error == ENODEV || error == ENXIO)
+        hint = _("is the device plugged in? see /dev/serial/by-id/");
+    // A port name is whatever the configuration file held.
+    GCharPtr shown(g_utf8_make_valid(name, -1));
+    if (hint == nullptr)
+        return g_strdup_printf(_("Cannot open port %s: %s\n"), shown.get(), g_strerror(error));
+    return g_strdup_printf(_("Cannot open port %s: %s (%s)\n"), shown.get(), g_strerror(error),
+                           hint);
 }

@@ -1,4 +1,5 @@
-// How every module tells the user what is happening. UI thread only.
+// How every module tells the user what is happening. UI thread only, but
+// for port_failure_text(), which any thread may call.
 #pragma once
 
 #include <glib.h>
@@ -14,3 +15,9 @@ void log_append(const gchar *text);
 // 1: the idle arrangement (everything that starts something is sensitive,
 // Prev/Next/Pause/Stop are not). 0: the busy arrangement, its mirror.
 void set_controls_state(int enabled);
+
+// The log line that says why the port `name` could not be opened: its name,
+// the system's reason for `error` (an errno value) and, for the usual causes
+// on Linux (no permission, held by another program, not there), what to do.
+// Translated, valid UTF-8, ending in "\n"; the caller frees it.
+gchar *port_failure_text(const gchar *name, int error);

@@ -1,0 +1,240 @@
+// The firmware update as an installed client runs it: from any folder, with
+// the tool in a private folder, its arguments one word each and its output
+// in the log; quitting mid-update; and why a port cannot be opened.
+#include "test_player_device.h"
+
+#include "support/avrdude_fixture.h"
+
+#include "maintenance/update.h"
+
+#include "tap_maker.h"
+
+#include <glib/gstdio.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+const std::string heading = separator + "Updating device firmware\n";
+
+void set_ports(const std::string &device, const std::string &bootloader)
+{
+    set_device_port(device);
+    g_free(bootloader_port);
+    bootloader_port = g_strdup(bootloader.c_str());
+}
+
+// A new folder to work in, and what it holds.
+std::string enter(const std::string &name)
+{
+    const std::string dir = test_path(name);
+    EXPECT_TRUE(g_mkdir(dir.c_str(), 0755) == 0 && g_chdir(dir.c_str()) == 0);
+    return dir;
+}
+std::set<std::string> listing(const std::string &dir)
+{
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir))
+        names.insert(entry.path().filename());
+    return names;
+}
+
+// The folder the tool ran in (a line end may follow) was not the working
+// folder, and is gone.
+bool tool_folder_gone(std::string folder)
+{
+    folder = folder.substr(0, folder.find('\n'));
+    return !folder.empty() && folder != fs::current_path() && !fs::exists(folder);
+}
+
+bool gone(pid_t pid)
+{
+    const std::string stat = test_read_file("/proc/" + std::to_string(pid) + "/stat");
+    return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
+}
+
+} // namespace
+
+// An empty folder, no avrdude.conf but the system's: the installed avrdude
+// flashes the emulated device with the configuration the client wrote (it
+// names it in its lines), which reach the log as a few lines between the
+// heading and "Completed". The tool's folder is gone, the working one empty.
+TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
+{
+    Emulator device;
+    set_ports(device.link(), device.bootloader_link());
+    const std::string work = enter("empty");
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+    ASSERT_TRUE(test_spin_until([] { return controls_idle(); }, 90000));
+    EXPECT_EQ(test_status_text(), " Firmware update succeeded");
+    const std::string log = test_log_text();
+    EXPECT_TRUE(log.rfind(heading, 0) == 0 && g_str_has_suffix(log.c_str(), "\nCompleted\n") &&
+                log.find("avrdude: 8048 bytes of flash verified\n") != log.npos &&
+                log.find("| " + std::string(50, '#') + " | 100%") != log.npos &&
+                std::count(log.begin(), log.end(), '\n') < 100)
+        << log;
+    const std::string said = "System wide configuration file is ";
+    const auto at = log.find(said) + said.size();
+    ASSERT_GE(at, said.size()) << log;
+    const fs::path config = log.substr(at, log.find('\n', at) - at);
+    EXPECT_TRUE(tool_folder_gone(config.parent_path())) << log;
+    EXPECT_TRUE(listing(work).empty());
+}
+
+// The working folder's own tool. "boot port;x" is one argument; the
+// configuration is the working folder's, copied, or else the one the tool
+// names with the part added; progress bars, redraws and bytes that are not
+// UTF-8 come out as readable lines. The tool's folder is private and gone
+// afterwards, the working folder as it was; a failure also says what usually
+// helps with the bootloader port. With no configuration at all, nothing runs.
+TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
+{
+    const std::string work = enter("work"), system = test_path("system.conf");
+    test_write_file(system, "# the system's\n");
+    const auto tool = [&](int status, const std::string &config) {
+        return avrdude_fixture_fake_tool(
+            work,
+            "[ \"$1\" = -v ] && echo '  System wide configuration file is \"" + config +
+                "\"' && exit 1\n"
+                "printf '%s\\n' \"$0\" \"$@\" > ~/args; pwd > ~/where; cp avrdude.conf ~/seen\n"
+                "printf 'Writing | '; i=0\n"
+                "while [ $i -lt 3000 ]; do printf '#'; i=$((i+1)); done; echo ' | 100%'\n"
+                "for p in 1 50 100; do printf '\\rReading | %s%%' $p; done; printf '\\r\\n\\n'\n"
+                "printf 'bad \\377 byte\\n' >&2; exit " +
+                std::to_string(status));
+    };
+    ASSERT_TRUE(avrdude_fixture_write(work));
+    for (const int run : {0, 1, 2}) { // succeeds, fails, succeeds with no avrdude.conf here
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(tool(run % 2, system));
+        const std::string local = test_read_file(work + "/avrdude.conf");
+        ASSERT_TRUE(run < 2 || g_remove("avrdude.conf") == 0);
+        Emulator device;
+        set_ports(device.link(), "boot port;x");
+        const std::set<std::string> before = listing(work);
+        const std::string log = test_log_text();
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+        ASSERT_TRUE(test_spin_until([] { return controls_idle(); }, 30000));
+        EXPECT_EQ(test_status_text(),
+                  run != 1 ? " Firmware update succeeded"
+                           : std::string(" Firmware update failed: ") + device_msg_tool_failed);
+        EXPECT_EQ(log_after(log),
+                  heading + "Writing | " + std::string(50, '#') + " | 100%\nReading | 100%\n" +
+                      "bad \xEF\xBF\xBD byte\n" +
+                      (run != 1 ? "Completed\n"
+                                : "Cannot open port boot port;x: No such file or directory (is "
+                                  "the device plugged in? see /dev/serial/by-id/)\nFailed\n"));
+        EXPECT_EQ(test_read_file(test_path("args")),
+                  work + "/avrdude\n-Cavrdude.conf\n-v\n-pravelo\n-cavr109\n-Pboot port;x\n"
+                         "-b57600\n-D\n-Uflash:w:ravelo32u4.hex:i\n");
+        const std::string seen = test_read_file(test_path("seen"));
+        EXPECT_TRUE(run < 2
+                        ? seen == local
+                        : seen.rfind("# the system's\n", 0) == 0 &&
+                              seen.find("part parent \"m32u4\"\n    id = \"ravelo\";") != seen.npos)
+            << seen.substr(0, 100);
+        EXPECT_TRUE(tool_folder_gone(test_read_file(test_path("where"))));
+        EXPECT_EQ(listing(work), before);
+    }
+    ASSERT_TRUE(tool(0, test_path("none.conf")));
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+    EXPECT_EQ(test_status_text(), " Error: Some update components are missing");
+}
+
+// Quitting while the tool runs (a tool that ignores SIGTERM, with a child of
+// its own) ends the tool's whole group and removes its folder before the
+// main loop ends.
+TEST(FlashFromAnywhere, QuittingMidUpdateLeavesNothingBehind)
+{
+    const auto scenario = [] {
+        const std::string work = enter("work");
+        Emulator device;
+        set_ports(device.link(), device.bootloader_link());
+        if (!avrdude_fixture_write(work) ||
+            !avrdude_fixture_fake_tool(
+                work, "pwd > ~/where; trap '' TERM; sleep 60 & echo $$ $! > ~/pids; wait"))
+            std::_Exit(2);
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+        if (!test_spin_until([] { return fs::exists(test_path("pids")); }, 15000))
+            std::_Exit(3);
+        g_idle_add(
+            [](gpointer) -> gboolean {
+                gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_quit")));
+                return FALSE;
+            },
+            nullptr);
+        gtk_main();
+        pid_t tool = 0, child = 0;
+        std::istringstream(test_read_file(test_path("pids"))) >> tool >> child;
+        const bool ended = test_spin_until([&] { return gone(tool) && gone(child); }, 3000);
+        const bool removed = tool_folder_gone(test_read_file(test_path("where")));
+        std::fprintf(stderr, "tool group ended %d, folder removed %d\n", ended, removed);
+        std::_Exit(ended && removed && listing(work).size() == 2 ? 0 : 1);
+    };
+    EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "");
+}
+
+// A port that cannot be opened: the log names it, the system's reason and
+// what usually helps; the status bar says what it always said. Playback and
+// reset alike; the permission case as a user without rights on the port.
+TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
+{
+    const auto line = [](const std::string &port, const char *reason, const char *hint) {
+        return "Cannot open port " + port + ": " + reason + " (" + hint + ")\n";
+    };
+    const auto play = [&](const std::string &port, const std::string &expected) {
+        set_device_port(port);
+        const std::string log = test_log_text();
+        click("button_play");
+        return status_is(" Playback over: Unable to access communication port to device") &&
+               log_after(log) == separator + "Playback started\n" + expected;
+    };
+    const auto start = [] {
+        test_app_start();
+        attach(tap_wrap(data_of(100)));
+    };
+    // First, while this process has no window for the child to share: root
+    // may open any port, so the child gives up the rights it has.
+    {
+        PtyDevice closed;
+        const std::string pts = ptsname(closed.master.fd());
+        ASSERT_EQ(fchmod(closed.slave, 0), 0);
+        const auto scenario = [&] {
+            start();
+            if (geteuid() == 0 &&
+                (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+                std::_Exit(2);
+            const bool ok =
+                play(pts, line(pts, "Permission denied",
+                               "add your user to the dialout group, then log in again"));
+            std::fprintf(stderr, "%s", test_log_text().c_str());
+            std::_Exit(ok ? 0 : 1);
+        };
+        EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "Permission denied");
+    }
+    start();
+    const std::string missing = test_path("no-such-port");
+    EXPECT_TRUE(play(missing, line(missing, "No such file or directory",
+                                   "is the device plugged in? see /dev/serial/by-id/")))
+        << test_log_text();
+
+    PtyDevice held;
+    ASSERT_EQ(flock(held.slave, LOCK_EX), 0);
+    set_device_port(held.path);
+    const std::string log = test_log_text();
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_reset_into_bootloader")));
+    EXPECT_TRUE(status_is(" Device reset failed: Unable to access communication port to device"));
+    EXPECT_EQ(log_after(log),
+              separator + "Resetting device\n" +
+                  line(held.path, "Device or resource busy", "another program has the port open") +
+                  "Failed\n");
+}
