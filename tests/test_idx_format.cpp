@@ -110,10 +110,6 @@ TEST(IdxLines, GrammarByRule)
         // A line whose number does not parse is skipped silently.
         {"\t0x20 tab\n# comment\n+100 plus\n- 100 minus\n0X64 capital\n20Game\n08 octal\n"
          "0x1G hex\n0x: colon\nHeading\n0x30 kept\n", {{0x30, "kept"}}, false},
-        // LF ends a line and the first CR its content; a CR alone ends nothing.
-        {"0x14 a\r0x99 junk\n0x15 b\r\n\r\n\n\n0x16 c\n\r\r0x17 d",
-         {{20, "a"}, {21, "b"}, {22, "c"}, {23, "d"}}, true},
-        {"0x14 a\r0x15 b\r0x16 c\r", {{20, "a"}}, true},
         {"", {}, false}, {"\n\n  \r\n\t\n", {}, false}, {"\r\r\r\r", {}, false},
         // After the number spaces and TABs are skipped; the rest of the line is
         // the description, trailing blanks and other control bytes included.

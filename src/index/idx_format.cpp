@@ -41,17 +41,27 @@ constexpr std::array<gunichar, 32> cp1252_high{{
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 }};
 
-std::string cp1252_to_utf8(const char *text, size_t length)
+// A description as UTF-8: valid UTF-8 sequences stay as they are, and each
+// byte that is not part of one is read as Windows-1252, so one stray byte
+// does not garble the characters around it.
+std::string description_to_utf8(const char *text, size_t length)
 {
     std::string out;
     out.reserve(length * 2);
-    for (size_t i = 0; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
+    const char *end = text + length;
+    while (text < end) {
+        const char *valid_end = nullptr;
+        g_utf8_validate(text, end - text, &valid_end);
+        out.append(text, valid_end);
+        if (valid_end == end)
+            break;
+        const auto byte = static_cast<unsigned char>(*valid_end);
         gunichar c = byte;
         if (byte >= 0x80 && byte < 0xA0)
             c = cp1252_high[byte - 0x80];
         char utf8[6];
         out.append(utf8, g_unichar_to_utf8(c, utf8));
+        text = valid_end + 1;
     }
     return out;
 }
@@ -174,10 +184,11 @@ bool idx_parse_text(char *text, const IdxRecordReceiver &receiver)
     bool has_tape_start = false;
     char *line = text;
     while (*line != '\0') {
-        char *line_feed = std::strchr(line, '\n');
-        // The content ends at the first CR or LF; whatever lies between a CR
-        // and the LF is not read.
+        // CR, LF and CR LF all end a line: files with old Mac line ends (CR
+        // alone) would otherwise read as one line and lose every record but
+        // the first. Empty lines are skipped with the line end.
         char *content_end = line + std::strcspn(line, "\r\n");
+        const bool last = *content_end == '\0';
         *content_end = '\0';
 
         const char *p = line;
@@ -185,20 +196,15 @@ bool idx_parse_text(char *text, const IdxRecordReceiver &receiver)
         if (idx_parse_number(&p, &offset)) {
             while (*p == ' ' || *p == '\t')
                 ++p;
-            const size_t length = size_t(content_end - p);
-            if (g_utf8_validate(p, gssize(length), nullptr)) {
-                receiver(offset, p);
-            } else {
-                const std::string converted = cp1252_to_utf8(p, length);
-                receiver(offset, converted.c_str());
-            }
+            const std::string info = description_to_utf8(p, size_t(content_end - p));
+            receiver(offset, info.c_str());
             if (offset == idx_tape_start)
                 has_tape_start = true;
         }
 
-        if (line_feed == nullptr)
+        if (last)
             break;
-        line = line_feed + 1;
+        line = content_end + 1;
         while (*line == '\r' || *line == '\n')
             ++line;
     }

@@ -32,13 +32,13 @@ bool idx_parse_number(const char **pos, gint32 *value);
 // lives only for the call.
 using IdxRecordReceiver = std::function<void(gint32 offset, const char *info)>;
 
-// Parses the whole content of an IDX file: LF-separated lines, each content
-// ending at its first CR; a line whose number does not parse is skipped
-// silently; spaces and TABs after the number are skipped and the rest of the
-// line is the description (trailing blanks kept). Reading stops at the first
-// NUL. Descriptions that are not valid UTF-8 are taken as Windows-1252 and
-// converted. `text` is overwritten at line ends. Returns true if some record
-// has offset exactly 20.
+// Parses the whole content of an IDX file: lines end at CR, LF or CR LF; a
+// line whose number does not parse is skipped silently; spaces and TABs
+// after the number are skipped and the rest of the line is the description
+// (trailing blanks kept). Reading stops at the first NUL. In a description,
+// valid UTF-8 stays as it is and every other byte is taken as Windows-1252
+// and converted. `text` is overwritten at line ends. Returns true if some
+// record has offset exactly 20.
 bool idx_parse_text(char *text, const IdxRecordReceiver &receiver);
 
 // The line that represents one record in the file, CR LF included:
