@@ -214,17 +214,3 @@ TEST(IdxSave, ReadOnlyFolderKeepsThePreviousFile)
     expect_failed_save_keeps_previous(folder);
     umount2(folder.c_str(), MNT_DETACH);
 }
-
-TEST(IdxSave, FullDeviceKeepsThePreviousFile)
-{
-    test_app_start();
-    const std::string folder = test_path("full");
-    if (!mount_scratch(folder))
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    test_write_file(folder + "/game.idx", previous);
-    expect_failed_save_keeps_previous(folder);
-    // A list that fits is saved on the same device.
-    EXPECT_TRUE(idx_save_file((folder + "/game.idx").c_str(), {{20, "Tape start"}}));
-    EXPECT_EQ(test_read_file(folder + "/game.idx"), "0x14\t\tTape start\r\n");
-    umount2(folder.c_str(), MNT_DETACH);
-}

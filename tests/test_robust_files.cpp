@@ -1,21 +1,45 @@
-// Where the program meets real files: descriptions and line ends as old
-// IDX files have them.
+// Where the program meets real files: IDX saves that keep the file (as an
+// unprivileged user and as root, on a full disk), and descriptions and line
+// ends as old IDX files have them.
 #include "test_player_device.h"
 
 #include "index/idx_format.h"
+#include "index/index_list.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace fs = std::filesystem;
 using Records = std::vector<std::pair<gint32, std::string>>;
 
 namespace
 {
+const std::string cannot_save =
+    " Could not save the list of index records. Check write and sharing permissions!";
+const std::string disk_full = " Could not save the list of index records: the disk is full";
+const std::string old_text = "0x14\t\tTape start\r\n0x200\t\tOld entry\r\n";
+const std::string new_line = "0x300\t\tNew entry\r\n";
+const std::vector<IdxRecord> new_rows{{20, "Tape start"}, {0x300, "New entry"}};
+const std::string new_text = "0x14\t\tTape start\r\n" + new_line;
+
 Records parse(std::string text)
 {
     Records records;
     idx_parse_text(text.data(),
                    [&](gint32 offset, const char *info) { records.emplace_back(offset, info); });
     return records;
+}
+
+struct stat stat_of(const std::string &path)
+{
+    struct stat st = {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st;
 }
 
 // The window's list shows the IDX file at `path`, as after File > Open.
@@ -28,6 +52,113 @@ void show_idx(const std::string &path)
     idx_fill_list();
 }
 } // namespace
+
+TEST(RobustSave, AnUnprivilegedUserSavesWhatTheFileItselfAllows)
+{
+    // The user is nobody when the tests run as root, else whoever runs them.
+    const bool root = geteuid() == 0;
+    const uid_t uid = root ? 65534 : geteuid();
+    const gid_t gid = root ? 65534 : getegid();
+    ASSERT_EQ(chmod(test_dir().c_str(), 0711), 0);
+    // A writable file in a folder the user may not write is saved in place;
+    // a read-only file in a writable folder is left alone. (Folder, its mode,
+    // the file's mode, saved.)
+    const std::tuple<const char *, mode_t, mode_t, bool> cases[] = {{"locked", 0555, 0644, true},
+                                                                    {"open", 0777, 0444, false}};
+    for (const auto &[name, folder_mode, file_mode, saved] : cases) {
+        const std::string folder = test_path(name), idx = folder + "/game.idx";
+        fs::create_directory(folder);
+        test_write_file(idx, old_text);
+        ASSERT_EQ(chown(idx.c_str(), uid, gid), 0);
+        ASSERT_EQ(chmod(idx.c_str(), file_mode) | chmod(folder.c_str(), folder_mode), 0);
+    }
+    // The window comes up first: the X server is the one of the test runner.
+    auto as_user = [&] {
+        test_app_start();
+        if (root && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
+            std::_Exit(2);
+        for (const auto &[name, folder_mode, file_mode, saved] : cases) {
+            SCOPED_TRACE(name);
+            const std::string folder = test_path(name), idx = folder + "/game.idx";
+            const ino_t inode = stat_of(idx).st_ino;
+            show_idx(idx);
+            idx_list_append(0x300, "New entry");
+            click("button_index_save");
+            EXPECT_EQ(test_status_text(), saved ? " IDX list saved to file" : cannot_save);
+            EXPECT_EQ(test_read_file(idx), saved ? old_text + new_line : old_text);
+            EXPECT_EQ(stat_of(idx).st_ino, inode);
+            EXPECT_EQ(stat_of(idx).st_mode & 07777, file_mode);
+            EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+        }
+        // A child's failures reach only its exit status: show them.
+        const testing::TestResult &result =
+            *testing::UnitTest::GetInstance()->current_test_info()->result();
+        for (int i = 0; i < result.total_part_count(); ++i)
+            std::fprintf(stderr, "%s\n", result.GetTestPartResult(i).message());
+        std::_Exit(result.Failed() ? 1 : 0);
+    };
+    EXPECT_EXIT(as_user(), testing::ExitedWithCode(0), "");
+}
+
+TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinks)
+{
+    test_app_start();
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    const std::string owned = test_path("owned.idx"), linked = test_path("linked.idx"),
+                      second = test_path("second.idx"), target = test_path("target.idx"),
+                      pointer = test_path("pointer.idx");
+    for (const std::string &path : {owned, linked, target})
+        test_write_file(path, old_text);
+    ASSERT_EQ(chown(owned.c_str(), 65534, 65534) | chmod(owned.c_str(), 0640), 0);
+    const bool has_xattrs = setxattr(owned.c_str(), "user.shelf", "3", 1, 0) == 0;
+    ASSERT_EQ(link(linked.c_str(), second.c_str()) | symlink(target.c_str(), pointer.c_str()), 0);
+    const struct stat owned_before = stat_of(owned), linked_before = stat_of(linked);
+    for (const std::string &path : {owned, linked, pointer}) {
+        EXPECT_TRUE(idx_save_file(path.c_str(), new_rows));
+        EXPECT_EQ(test_status_text(), " The list of index records was saved");
+    }
+    for (const std::string &path : {owned, linked, second, target})
+        EXPECT_EQ(test_read_file(path), new_text) << path;
+    const auto identity = [](const struct stat &st) {
+        return std::tuple(st.st_uid, st.st_gid, st.st_mode);
+    };
+    EXPECT_EQ(identity(stat_of(owned)), identity(owned_before));
+    char shelf = 0; // where the file system has user.* attributes
+    EXPECT_TRUE(!has_xattrs ||
+                (getxattr(owned.c_str(), "user.shelf", &shelf, 1) == 1 && shelf == '3'));
+    EXPECT_EQ(stat_of(second).st_ino, linked_before.st_ino);
+    EXPECT_EQ(stat_of(linked).st_nlink, 2u);
+    EXPECT_EQ(fs::read_symlink(pointer), target);
+}
+
+TEST(RobustSave, AFullDiskKeepsThePreviousFileAndSaysSo)
+{
+    test_app_start();
+    const std::string folder = test_path("full"), idx = folder + "/game.idx";
+    fs::create_directory(folder);
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    test_write_file(idx, old_text);
+    const std::vector<IdxRecord> too_big{{20, "Tape start"}, {0x300, std::string(60000, 'x')}};
+    // Through a temporary copy, also for a link to the file: the previous
+    // file byte for byte, no copy left behind, no half-written new file.
+    const std::string pointer = test_path("pointer.idx");
+    ASSERT_EQ(symlink(idx.c_str(), pointer.c_str()), 0);
+    for (const std::string &path : {idx, pointer, folder + "/new.idx"}) {
+        EXPECT_FALSE(idx_save_file(path.c_str(), too_big));
+        EXPECT_EQ(test_status_text(), disk_full);
+    }
+    EXPECT_EQ(test_read_file(idx), old_text);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+    // In place (a file with two names) a failure halfway is reported too.
+    ASSERT_EQ(link(idx.c_str(), (folder + "/twin.idx").c_str()), 0);
+    EXPECT_FALSE(idx_save_file(idx.c_str(), too_big));
+    EXPECT_EQ(test_status_text(), disk_full);
+    EXPECT_TRUE(idx_save_file(idx.c_str(), new_rows));
+    EXPECT_EQ(test_read_file(folder + "/twin.idx"), new_text);
+    umount2(folder.c_str(), MNT_DETACH);
+}
 
 TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
 {
