@@ -1,10 +1,13 @@
 // Where the program meets real files: IDX saves that keep the file (as an
-// unprivileged user and as root, on a full disk), and descriptions and line
-// ends as old IDX files have them.
+// unprivileged user and as root, on a full disk), descriptions and line ends
+// as old IDX files have them, and tapes that are not regular files.
 #include "test_player_device.h"
 
 #include "index/idx_format.h"
 #include "index/index_list.h"
+#include "player/tap_file.h"
+
+#include "tap_maker.h"
 
 #include <gtest/gtest.h>
 
@@ -187,4 +190,30 @@ TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
     EXPECT_EQ(test_status_text(), " IDX list saved to file");
     EXPECT_EQ(test_read_file(idx),
               "0x14\t\tTape start\r\n0x100\t\tCaf\xc3\xa9 \xc3\xbf\r\n0x200\t\tEnd\r\n");
+}
+
+TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
+{
+    const std::string plain = test_path("plain.tap");
+    test_write_file(plain, tap_wrap(data_of(10)));
+    const int fd = player_tap_open(plain.c_str());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads of the tape are plain blocking ones";
+    player_tap_close(fd);
+
+    PtyDevice device;
+    set_device_port(device.path);
+    const std::string path = attach(tap_wrap(data_of(100)));
+    const std::pair<const char *, std::function<int()>> kinds[] = {
+        {"a FIFO", [&] { return mkfifo(path.c_str(), 0644); }},
+        {"a device node", [&] { return symlink("/dev/null", path.c_str()); }},
+        {"a folder", [&] { return mkdir(path.c_str(), 0755); }}};
+    for (const auto &[kind, make] : kinds) {
+        SCOPED_TRACE(kind);
+        fs::remove(path);
+        ASSERT_EQ(make(), 0);
+        click("button_play");
+        EXPECT_TRUE(status_is(" Playback over: Unable to open file", 1000)) << test_status_text();
+        expect_run_closed();
+    }
 }
