@@ -1,8 +1,10 @@
-// Where the program meets real files: IDX saves that keep the file (as an
-// unprivileged user and as root, on a full disk), descriptions and line ends
-// as old IDX files have them, and tapes that are not regular files.
+// Where the program meets real files and ports: IDX saves that keep the file
+// (as an unprivileged user and as root, on a full disk), descriptions and
+// line ends as old files have them, tapes that are not regular files, and a
+// port close that discards unsent output before it closes.
 #include "test_player_device.h"
 
+#include "device/serial_platform.h"
 #include "index/idx_format.h"
 #include "index/index_list.h"
 #include "player/tap_file.h"
@@ -43,6 +45,16 @@ struct stat stat_of(const std::string &path)
     struct stat st = {};
     EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
     return st;
+}
+
+// What serial_platform_close() did, call by call.
+int port_seen = -1;
+std::vector<std::string> calls_seen;
+int note(const std::string &call, int fd, int result)
+{
+    calls_seen.push_back(call + (fd == port_seen ? " on the port: " : " elsewhere: ") +
+                         std::to_string(result));
+    return result;
 }
 
 // The window's list shows the IDX file at `path`, as after File > Open.
@@ -216,4 +228,24 @@ TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
         EXPECT_TRUE(status_is(" Playback over: Unable to open file", 1000)) << test_status_text();
         expect_run_closed();
     }
+}
+
+TEST(RobustPort, CloseDiscardsUnsentOutputBeforeClosing)
+{
+    PtyClient master("/dev/ptmx");
+    ASSERT_TRUE(grantpt(master.fd()) == 0 && unlockpt(master.fd()) == 0);
+    port_seen = serial_platform_open(ptsname(master.fd()));
+    ASSERT_GE(port_seen, 0);
+    ASSERT_EQ(serial_platform_write(port_seen, "unsent", 6, 500), 6);
+    // The system's own calls, each noted as it returns: only on a port that
+    // is still open do they succeed.
+    const SerialCloseCalls system = serial_platform_set_close_calls(
+        {[](int fd, int queue) {
+             return note(queue == TCOFLUSH ? "discard output" : "flush", fd, tcflush(fd, queue));
+         },
+         [](int fd) { return note("close", fd, close(fd)); }});
+    serial_platform_close(port_seen);
+    serial_platform_set_close_calls(system);
+    EXPECT_EQ(calls_seen,
+              (std::vector<std::string>{"discard output on the port: 0", "close on the port: 0"}));
 }
