@@ -11,8 +11,21 @@
 // EBUSY when another program holds the port).
 int serial_platform_open(const char *name, int *error);
 
-// Gives up exclusive use and closes `fd`.
+// Gives up exclusive use, discards output not yet sent, and closes `fd`.
+// Never waits: close() alone waits on a USB serial port until queued output
+// has gone out, up to 30 s when the device stopped reading.
 void serial_platform_close(int fd);
+
+// The system calls with which serial_platform_close() discards and closes,
+// in that order. Tests replace them to watch the order on a real port; the
+// program never does.
+struct SerialCloseCalls {
+    int (*flush)(int fd, int queue); // tcflush()
+    int (*close)(int fd);
+};
+// Test only: makes serial_platform_close() use `calls`; returns the calls it
+// used before.
+SerialCloseCalls serial_platform_set_close_calls(const SerialCloseCalls &calls);
 
 // One read on `fd` as serial.h describes for serial_read(), waiting at most
 // `step_ms`. A negative `fd` (no port) fails once `step_ms` are over.

@@ -17,6 +17,10 @@
 
 namespace
 {
+// The system's calls unless a test replaced them; constant-initialised, so
+// in place before any code runs.
+SerialCloseCalls close_calls{tcflush, close};
+
 int open_port(const char *path)
 {
     int fd;
@@ -171,8 +175,18 @@ void serial_platform_close(int fd)
     // (a pseudo-terminal whose master is still open) and would lock out the
     // next opener; it is harmless to clear on a descriptor that never set it.
     ioctl(fd, TIOCNXCL);
+    // What was not sent by now is not wanted any more; without this, close()
+    // would wait for it to drain.
+    close_calls.flush(fd, TCOFLUSH);
     // Not repeated on EINTR: on Linux the descriptor is gone either way.
-    close(fd);
+    close_calls.close(fd);
+}
+
+SerialCloseCalls serial_platform_set_close_calls(const SerialCloseCalls &calls)
+{
+    const SerialCloseCalls before = close_calls;
+    close_calls = calls;
+    return before;
 }
 
 ssize_t serial_platform_read(int fd, void *buffer, size_t size, int step_ms)

@@ -178,13 +178,15 @@ void idx_on_reload_clicked(GtkButton *, gpointer)
 
 bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows)
 {
-    const bool saved = idx_write_file(path, rows);
-    if (saved)
+    const IdxWriteResult result = idx_write_file(path, rows);
+    if (result == IdxWriteResult::written)
         status_show(_(" The list of index records was saved"));
+    else if (result == IdxWriteResult::disk_full)
+        status_show(_(" Could not save the list of index records: the disk is full"));
     else
         status_show(_(" Could not save the list of index records. Check write and sharing "
                       "permissions!"));
-    return saved;
+    return result == IdxWriteResult::written;
 }
 
 void idx_on_save_clicked(GtkButton *, gpointer)

@@ -51,10 +51,11 @@ gboolean idx_on_scroll(GtkWidget *view, GdkEventScroll *event, gpointer user_dat
 void idx_on_add_clicked(GtkButton *button, gpointer user_data);
 void idx_on_remove_clicked(GtkButton *button, gpointer user_data);
 
-// Writes `rows` to the IDX file at `path` and says on the status bar how it
-// went (" The list of index records was saved" or " Could not save the list
-// of index records. Check write and sharing permissions!"). Returns whether
-// the file was written.
+// Writes `rows` to the IDX file at `path` (idx_write_file()) and says on the
+// status bar how it went: " The list of index records was saved", " Could
+// not save the list of index records: the disk is full", or for any other
+// failure " Could not save the list of index records. Check write and
+// sharing permissions!". Returns whether the file was written.
 bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows);
 
 // Runs the TAP chooser ("Select a TAP file", a TAP filter and an all-files

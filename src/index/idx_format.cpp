@@ -2,14 +2,19 @@
 
 #include "ui/glib_ptr.h"
 
+#include <gio/gfiledescriptorbased.h>
+#include <gio/gio.h>
 #include <glib/gstdio.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace
@@ -41,40 +46,92 @@ constexpr std::array<gunichar, 32> cp1252_high{{
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 }};
 
-std::string cp1252_to_utf8(const char *text, size_t length)
+// A description as UTF-8: valid UTF-8 sequences stay as they are, and each
+// byte that is not part of one is read as Windows-1252, so one stray byte
+// does not garble the characters around it.
+std::string description_to_utf8(const char *text, size_t length)
 {
     std::string out;
     out.reserve(length * 2);
-    for (size_t i = 0; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
+    const char *end = text + length;
+    while (text < end) {
+        const char *valid_end = nullptr;
+        g_utf8_validate(text, end - text, &valid_end);
+        out.append(text, valid_end);
+        if (valid_end == end)
+            break;
+        const auto byte = static_cast<unsigned char>(*valid_end);
         gunichar c = byte;
         if (byte >= 0x80 && byte < 0xA0)
             c = cp1252_high[byte - 0x80];
         char utf8[6];
         out.append(utf8, g_unichar_to_utf8(c, utf8));
+        text = valid_end + 1;
     }
     return out;
 }
 
-// write() until everything is out; false on the first real error (ENOSPC,
-// EIO, ...).
-bool write_all(int fd, const char *data, size_t length)
+// The names of the extended attributes that `list` (listxattr() or
+// flistxattr() bound to one file) reports; none on a file system without
+// them. Nothing when the list cannot be read.
+template <typename List> std::optional<std::vector<std::string>> xattr_names(List list)
 {
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+    const ssize_t size = list(nullptr, 0);
+    if (size < 0)
+        return errno == ENOTSUP ? std::optional(std::vector<std::string>{}) : std::nullopt;
+    std::string buffer(size_t(size), '\0');
+    if (size > 0 && list(buffer.data(), buffer.size()) != size)
+        return std::nullopt;
+    std::vector<std::string> names;
+    for (size_t at = 0; at < buffer.size(); at += names.back().size() + 1)
+        names.emplace_back(buffer.c_str() + at);
+    return names;
+}
+
+// Gives the new copy `fd` exactly the extended attributes of the file at
+// `path` that it replaces: GIO carries over only owner, group and mode, and
+// a new file may inherit attributes (a default ACL) from its folder. False,
+// with errno set, when one cannot be carried over.
+bool copy_xattrs(const char *path, int fd)
+{
+    const auto wanted = xattr_names([&](char *b, size_t n) { return listxattr(path, b, n); });
+    const auto present = xattr_names([&](char *b, size_t n) { return flistxattr(fd, b, n); });
+    if (!wanted || !present)
+        return false;
+    for (const std::string &name : *present)
+        if (std::find(wanted->begin(), wanted->end(), name) == wanted->end() &&
+            fremovexattr(fd, name.c_str()) != 0)
             return false;
-        }
-        data += n;
-        length -= size_t(n);
+    for (const std::string &name : *wanted) {
+        const ssize_t size = getxattr(path, name.c_str(), nullptr, 0);
+        std::string value(size_t(std::max<ssize_t>(size, 0)), '\0');
+        if (size < 0 || getxattr(path, name.c_str(), value.data(), value.size()) != size ||
+            fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0)
+            return false;
     }
     return true;
 }
 
+// Whether `fd` is a new file beside `path` (GIO's temporary copy) rather
+// than the file itself, rewritten in place.
+bool is_new_copy(int fd, const char *path)
+{
+    struct stat written, existing;
+    return fstat(fd, &written) == 0 && stat(path, &existing) == 0 &&
+           (written.st_dev != existing.st_dev || written.st_ino != existing.st_ino);
+}
+
+// Sets *error from errno; false.
+bool fail_with_errno(GError **error)
+{
+    const int code = errno;
+    g_set_error_literal(error, G_IO_ERROR, g_io_error_from_errno(code), g_strerror(code));
+    return false;
+}
+
 // Where the new content must end up: the target of a symbolic link, so
-// that the rename replaces the file and not the link.
+// that the link stays a link and its target is still replaced as a whole
+// (given the link, GIO would rewrite the target in place).
 GCharPtr resolved_target(const char *path)
 {
     if (g_file_test(path, G_FILE_TEST_IS_SYMLINK)) {
@@ -87,31 +144,48 @@ GCharPtr resolved_target(const char *path)
     return GCharPtr(g_strdup(path));
 }
 
-bool replace_file(const char *path, const std::string &content)
+IdxWriteResult replace_file(const char *path, const std::string &content)
 {
     const GCharPtr target = resolved_target(path);
-    const GCharPtr folder(g_path_get_dirname(target.get()));
-    // A short fixed name: a long IDX name must not push the temporary
-    // name past the file system's limit.
-    const GCharPtr temporary(g_build_filename(folder.get(), ".ravelo-idx-XXXXXX", nullptr));
-    const int fd = g_mkstemp_full(temporary.get(), O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-
-    // Keep the permissions of the file being replaced. If that fails the new
-    // file simply has the default ones; the content is what matters.
-    struct stat previous;
-    if (stat(target.get(), &previous) == 0 && fchmod(fd, previous.st_mode & 07777) != 0)
-        g_debug("IDX save: permissions of %s not carried over", target.get());
-
-    bool ok = write_all(fd, content.data(), content.size()) && fsync(fd) == 0;
-    // close() reports the delayed errors of some file systems (NFS quota).
-    ok = close(fd) == 0 && ok;
-    if (ok)
-        ok = g_rename(temporary.get(), target.get()) == 0;
-    if (!ok)
-        g_unlink(temporary.get());
-    return ok;
+    struct stat before;
+    const bool existed = lstat(target.get(), &before) == 0;
+    GFile *file = g_file_new_for_path(target.get());
+    // Cancelled before the close when something failed: GIO then removes its
+    // temporary copy instead of renaming it over the file.
+    GCancellable *abandon = g_cancellable_new();
+    GError *error = nullptr;
+    GFileOutputStream *stream =
+        g_file_replace(file, nullptr, FALSE, G_FILE_CREATE_NONE, abandon, &error);
+    if (stream != nullptr) {
+        const int fd = g_file_descriptor_based_get_fd(G_FILE_DESCRIPTOR_BASED(stream));
+        bool ok = g_output_stream_write_all(G_OUTPUT_STREAM(stream), content.data(), content.size(),
+                                            nullptr, nullptr, &error);
+        if (ok && is_new_copy(fd, target.get()) && !copy_xattrs(target.get(), fd))
+            ok = fail_with_errno(&error);
+        // On disk before success is reported: GIO syncs only a file that
+        // existed before.
+        if (ok && fsync(fd) != 0)
+            ok = fail_with_errno(&error);
+        if (!ok)
+            g_cancellable_cancel(abandon);
+        // The close renames the copy over the file, or closes the file
+        // rewritten in place; either can still fail.
+        ok = g_output_stream_close(G_OUTPUT_STREAM(stream), abandon, ok ? &error : nullptr) && ok;
+        // A file that did not exist was written directly: remove what there
+        // is of it.
+        if (!ok && !existed)
+            g_unlink(target.get());
+        g_object_unref(stream);
+    }
+    g_object_unref(abandon);
+    g_object_unref(file);
+    if (error == nullptr)
+        return IdxWriteResult::written;
+    const GErrorPtr failure(error);
+    g_debug("IDX save to %s failed: %s", target.get(), failure->message);
+    return g_error_matches(failure.get(), G_IO_ERROR, G_IO_ERROR_NO_SPACE)
+               ? IdxWriteResult::disk_full
+               : IdxWriteResult::failed;
 }
 
 } // namespace
@@ -174,10 +248,11 @@ bool idx_parse_text(char *text, const IdxRecordReceiver &receiver)
     bool has_tape_start = false;
     char *line = text;
     while (*line != '\0') {
-        char *line_feed = std::strchr(line, '\n');
-        // The content ends at the first CR or LF; whatever lies between a CR
-        // and the LF is not read.
+        // CR, LF and CR LF all end a line: files with old Mac line ends (CR
+        // alone) would otherwise read as one line and lose every record but
+        // the first. Empty lines are skipped with the line end.
         char *content_end = line + std::strcspn(line, "\r\n");
+        const bool last = *content_end == '\0';
         *content_end = '\0';
 
         const char *p = line;
@@ -185,20 +260,15 @@ bool idx_parse_text(char *text, const IdxRecordReceiver &receiver)
         if (idx_parse_number(&p, &offset)) {
             while (*p == ' ' || *p == '\t')
                 ++p;
-            const size_t length = size_t(content_end - p);
-            if (g_utf8_validate(p, gssize(length), nullptr)) {
-                receiver(offset, p);
-            } else {
-                const std::string converted = cp1252_to_utf8(p, length);
-                receiver(offset, converted.c_str());
-            }
+            const std::string info = description_to_utf8(p, size_t(content_end - p));
+            receiver(offset, info.c_str());
             if (offset == idx_tape_start)
                 has_tape_start = true;
         }
 
-        if (line_feed == nullptr)
+        if (last)
             break;
-        line = line_feed + 1;
+        line = content_end + 1;
         while (*line == '\r' || *line == '\n')
             ++line;
     }
@@ -227,7 +297,7 @@ std::string idx_format_records(const std::vector<IdxRecord> &rows)
     return text;
 }
 
-bool idx_write_file(const char *path, const std::vector<IdxRecord> &rows)
+IdxWriteResult idx_write_file(const char *path, const std::vector<IdxRecord> &rows)
 {
     return replace_file(path, idx_format_records(rows));
 }

@@ -32,13 +32,13 @@ bool idx_parse_number(const char **pos, gint32 *value);
 // lives only for the call.
 using IdxRecordReceiver = std::function<void(gint32 offset, const char *info)>;
 
-// Parses the whole content of an IDX file: LF-separated lines, each content
-// ending at its first CR; a line whose number does not parse is skipped
-// silently; spaces and TABs after the number are skipped and the rest of the
-// line is the description (trailing blanks kept). Reading stops at the first
-// NUL. Descriptions that are not valid UTF-8 are taken as Windows-1252 and
-// converted. `text` is overwritten at line ends. Returns true if some record
-// has offset exactly 20.
+// Parses the whole content of an IDX file: lines end at CR, LF or CR LF; a
+// line whose number does not parse is skipped silently; spaces and TABs
+// after the number are skipped and the rest of the line is the description
+// (trailing blanks kept). Reading stops at the first NUL. In a description,
+// valid UTF-8 stays as it is and every other byte is taken as Windows-1252
+// and converted. `text` is overwritten at line ends. Returns true if some
+// record has offset exactly 20.
 bool idx_parse_text(char *text, const IdxRecordReceiver &receiver);
 
 // The line that represents one record in the file, CR LF included:
@@ -50,9 +50,24 @@ std::string idx_format_record(gint32 offset, const char *info);
 // The whole file text for `rows`, in the order given.
 std::string idx_format_records(const std::vector<IdxRecord> &rows);
 
-// Writes `rows` to the IDX file at `path` (a symbolic link is followed, so
-// the link stays a link). The text goes to a temporary file beside the
-// target, which replaces the target only once it was written, flushed and
-// closed without error, so a failed write leaves any previous file as it
-// was. Returns whether the file was written. Shows nothing.
-bool idx_write_file(const char *path, const std::vector<IdxRecord> &rows);
+// How writing the IDX file went.
+enum class IdxWriteResult {
+    written,   // the file holds the rows, and they are on disk
+    failed,    // not written: no permission, a read-only file system, an I/O error
+    disk_full, // not written: no space left on the file system
+};
+
+// Writes `rows` to the IDX file at `path` and keeps the file what it was:
+// owner, group, mode, hard links and extended attributes stay, and a
+// symbolic link stays a link whose target gets the new content. A file the
+// user may not write is not touched.
+//
+// Where it keeps the file's identity, the text goes to a temporary file
+// beside the file that replaces it only once written and on disk, so any
+// failure leaves the previous file byte for byte and no temporary file
+// behind. Otherwise (a folder the user may not write, a file with several
+// hard links, a file the user may write but not re-create as its owner) the
+// file is rewritten in place: a failure halfway leaves it incomplete and is
+// reported like any other. A new file that could not be written whole is
+// removed. Shows nothing.
+IdxWriteResult idx_write_file(const char *path, const std::vector<IdxRecord> &rows);

@@ -11,16 +11,23 @@ int player_tap_open(const char *path)
 {
     if (path == nullptr)
         return -1;
+    // Non-blocking, so that a FIFO does not wait here for a writer, and never
+    // a controlling terminal; only a regular file is kept, and it is read in
+    // the plain blocking way.
     int fd;
     do
-        fd = open(path, O_RDONLY | O_CLOEXEC);
+        fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return -1;
-    int locked;
-    do
-        locked = flock(fd, LOCK_EX | LOCK_NB);
-    while (locked < 0 && errno == EINTR);
+    struct stat st;
+    int locked = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
+        do
+            locked = flock(fd, LOCK_EX | LOCK_NB);
+        while (locked < 0 && errno == EINTR);
+    }
     if (locked < 0) {
         close(fd);
         return -1;

@@ -9,9 +9,11 @@
 #include <sys/types.h>
 
 // Opens `path` for reading with no sharing: an exclusive advisory lock that
-// another opener (in this process or another) cannot share. Returns the
-// descriptor, or -1 when the file cannot be opened or is held by another
-// opener (nothing is left open then).
+// another opener (in this process or another) cannot share. A tape is a
+// regular file: a FIFO, a device node or a folder is refused at once, never
+// waited on. Returns the descriptor, or -1 when the file cannot be opened,
+// is not a regular file or is held by another opener (nothing is left open
+// then).
 int player_tap_open(const char *path);
 
 // Stores the file's size in *size. 0 when it cannot be read, and for a file

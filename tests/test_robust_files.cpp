@@ -1,0 +1,251 @@
+// Where the program meets real files and ports: IDX saves that keep the file
+// (as an unprivileged user and as root, on a full disk), descriptions and
+// line ends as old files have them, tapes that are not regular files, and a
+// port close that discards unsent output before it closes.
+#include "test_player_device.h"
+
+#include "device/serial_platform.h"
+#include "index/idx_format.h"
+#include "index/index_list.h"
+#include "player/tap_file.h"
+
+#include "tap_maker.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace fs = std::filesystem;
+using Records = std::vector<std::pair<gint32, std::string>>;
+
+namespace
+{
+const std::string cannot_save =
+    " Could not save the list of index records. Check write and sharing permissions!";
+const std::string disk_full = " Could not save the list of index records: the disk is full";
+const std::string old_text = "0x14\t\tTape start\r\n0x200\t\tOld entry\r\n";
+const std::string new_line = "0x300\t\tNew entry\r\n";
+const std::vector<IdxRecord> new_rows{{20, "Tape start"}, {0x300, "New entry"}};
+const std::string new_text = "0x14\t\tTape start\r\n" + new_line;
+
+Records parse(std::string text)
+{
+    Records records;
+    idx_parse_text(text.data(),
+                   [&](gint32 offset, const char *info) { records.emplace_back(offset, info); });
+    return records;
+}
+
+struct stat stat_of(const std::string &path)
+{
+    struct stat st = {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// What serial_platform_close() did, call by call.
+int port_seen = -1;
+std::vector<std::string> calls_seen;
+int note(const std::string &call, int fd, int result)
+{
+    calls_seen.push_back(call + (fd == port_seen ? " on the port: " : " elsewhere: ") +
+                         std::to_string(result));
+    return result;
+}
+
+// The window's list shows the IDX file at `path`, as after File > Open.
+void show_idx(const std::string &path)
+{
+    test_app_start();
+    g_free(idx_file_path);
+    idx_file_path = g_strdup(path.c_str());
+    index_list_ready = 1;
+    idx_fill_list();
+}
+} // namespace
+
+TEST(RobustSave, AnUnprivilegedUserSavesWhatTheFileItselfAllows)
+{
+    // The user is nobody when the tests run as root, else whoever runs them.
+    const bool root = geteuid() == 0;
+    const uid_t uid = root ? 65534 : geteuid();
+    const gid_t gid = root ? 65534 : getegid();
+    ASSERT_EQ(chmod(test_dir().c_str(), 0711), 0);
+    // A writable file in a folder the user may not write is saved in place;
+    // a read-only file in a writable folder is left alone. (Folder, its mode,
+    // the file's mode, saved.)
+    const std::tuple<const char *, mode_t, mode_t, bool> cases[] = {{"locked", 0555, 0644, true},
+                                                                    {"open", 0777, 0444, false}};
+    for (const auto &[name, folder_mode, file_mode, saved] : cases) {
+        const std::string folder = test_path(name), idx = folder + "/game.idx";
+        fs::create_directory(folder);
+        test_write_file(idx, old_text);
+        ASSERT_EQ(chown(idx.c_str(), uid, gid), 0);
+        ASSERT_EQ(chmod(idx.c_str(), file_mode) | chmod(folder.c_str(), folder_mode), 0);
+    }
+    // The window comes up first: the X server is the one of the test runner.
+    auto as_user = [&] {
+        test_app_start();
+        if (root && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
+            std::_Exit(2);
+        for (const auto &[name, folder_mode, file_mode, saved] : cases) {
+            SCOPED_TRACE(name);
+            const std::string folder = test_path(name), idx = folder + "/game.idx";
+            const ino_t inode = stat_of(idx).st_ino;
+            show_idx(idx);
+            idx_list_append(0x300, "New entry");
+            click("button_index_save");
+            EXPECT_EQ(test_status_text(), saved ? " IDX list saved to file" : cannot_save);
+            EXPECT_EQ(test_read_file(idx), saved ? old_text + new_line : old_text);
+            EXPECT_EQ(stat_of(idx).st_ino, inode);
+            EXPECT_EQ(stat_of(idx).st_mode & 07777, file_mode);
+            EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+        }
+        // A child's failures reach only its exit status: show them.
+        const testing::TestResult &result =
+            *testing::UnitTest::GetInstance()->current_test_info()->result();
+        for (int i = 0; i < result.total_part_count(); ++i)
+            std::fprintf(stderr, "%s\n", result.GetTestPartResult(i).message());
+        std::_Exit(result.Failed() ? 1 : 0);
+    };
+    EXPECT_EXIT(as_user(), testing::ExitedWithCode(0), "");
+}
+
+TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinks)
+{
+    test_app_start();
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    const std::string owned = test_path("owned.idx"), linked = test_path("linked.idx"),
+                      second = test_path("second.idx"), target = test_path("target.idx"),
+                      pointer = test_path("pointer.idx");
+    for (const std::string &path : {owned, linked, target})
+        test_write_file(path, old_text);
+    ASSERT_EQ(chown(owned.c_str(), 65534, 65534) | chmod(owned.c_str(), 0640), 0);
+    const bool has_xattrs = setxattr(owned.c_str(), "user.shelf", "3", 1, 0) == 0;
+    ASSERT_EQ(link(linked.c_str(), second.c_str()) | symlink(target.c_str(), pointer.c_str()), 0);
+    const struct stat owned_before = stat_of(owned), linked_before = stat_of(linked);
+    for (const std::string &path : {owned, linked, pointer}) {
+        EXPECT_TRUE(idx_save_file(path.c_str(), new_rows));
+        EXPECT_EQ(test_status_text(), " The list of index records was saved");
+    }
+    for (const std::string &path : {owned, linked, second, target})
+        EXPECT_EQ(test_read_file(path), new_text) << path;
+    const auto identity = [](const struct stat &st) {
+        return std::tuple(st.st_uid, st.st_gid, st.st_mode);
+    };
+    EXPECT_EQ(identity(stat_of(owned)), identity(owned_before));
+    char shelf = 0; // where the file system has user.* attributes
+    EXPECT_TRUE(!has_xattrs ||
+                (getxattr(owned.c_str(), "user.shelf", &shelf, 1) == 1 && shelf == '3'));
+    EXPECT_EQ(stat_of(second).st_ino, linked_before.st_ino);
+    EXPECT_EQ(stat_of(linked).st_nlink, 2u);
+    EXPECT_EQ(fs::read_symlink(pointer), target);
+}
+
+TEST(RobustSave, AFullDiskKeepsThePreviousFileAndSaysSo)
+{
+    test_app_start();
+    const std::string folder = test_path("full"), idx = folder + "/game.idx";
+    fs::create_directory(folder);
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    test_write_file(idx, old_text);
+    const std::vector<IdxRecord> too_big{{20, "Tape start"}, {0x300, std::string(60000, 'x')}};
+    // Through a temporary copy, also for a link to the file: the previous
+    // file byte for byte, no copy left behind, no half-written new file.
+    const std::string pointer = test_path("pointer.idx");
+    ASSERT_EQ(symlink(idx.c_str(), pointer.c_str()), 0);
+    for (const std::string &path : {idx, pointer, folder + "/new.idx"}) {
+        EXPECT_FALSE(idx_save_file(path.c_str(), too_big));
+        EXPECT_EQ(test_status_text(), disk_full);
+    }
+    EXPECT_EQ(test_read_file(idx), old_text);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+    // In place (a file with two names) a failure halfway is reported too.
+    ASSERT_EQ(link(idx.c_str(), (folder + "/twin.idx").c_str()), 0);
+    EXPECT_FALSE(idx_save_file(idx.c_str(), too_big));
+    EXPECT_EQ(test_status_text(), disk_full);
+    EXPECT_TRUE(idx_save_file(idx.c_str(), new_rows));
+    EXPECT_EQ(test_read_file(folder + "/twin.idx"), new_text);
+    umount2(folder.c_str(), MNT_DETACH);
+}
+
+TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
+{
+    // clang-format off
+    const std::pair<std::string, Records> cases[] = {
+        // Valid UTF-8 stays; each byte outside a valid sequence is Windows-1252.
+        {"0x14 Caf\xc3\xa9 \xff", {{20, "Caf\xc3\xa9 \xc3\xbf"}}},
+        {"0x14 \xe2\x82\xac\x80\xe2\x82\xac \x93x\x94",
+         {{20, "\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d"}}},
+        {"0x14 ab\xc3", {{20, "ab\xc3\x83"}}},
+        {"0x14 \xc0\xaf\xed\xa0\x80", {{20, "\xc3\x80\xc2\xaf\xc3\xad\xc2\xa0\xe2\x82\xac"}}},
+        // CR, LF and CR LF all end a line; empty lines of any kind are skipped.
+        {"0x14 a\r0x15 b\r0x16 c\r", {{20, "a"}, {21, "b"}, {22, "c"}}},
+        {"0x14 a\r0x99 b\n0x15 c\r\n\r\n\n\n0x16 d\n\r\r0x17 e",
+         {{20, "a"}, {0x99, "b"}, {21, "c"}, {22, "d"}, {23, "e"}}}};
+    // clang-format on
+    for (const auto &[text, records] : cases)
+        EXPECT_EQ(parse(text), records) << "'" << text << "'";
+
+    // Through the window: a CR-only file shows every record, and Save writes
+    // them back in UTF-8 with CR LF.
+    const std::string idx = test_path("mac.idx");
+    test_write_file(idx, "0x14\tTape start\r0x100\tCaf\xc3\xa9 \xff\r0x200\tEnd\r");
+    show_idx(idx);
+    click("button_index_save");
+    EXPECT_EQ(test_status_text(), " IDX list saved to file");
+    EXPECT_EQ(test_read_file(idx),
+              "0x14\t\tTape start\r\n0x100\t\tCaf\xc3\xa9 \xc3\xbf\r\n0x200\t\tEnd\r\n");
+}
+
+TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
+{
+    const std::string plain = test_path("plain.tap");
+    test_write_file(plain, tap_wrap(data_of(10)));
+    const int fd = player_tap_open(plain.c_str());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads of the tape are plain blocking ones";
+    player_tap_close(fd);
+
+    PtyDevice device;
+    set_device_port(device.path);
+    const std::string path = attach(tap_wrap(data_of(100)));
+    const std::pair<const char *, std::function<int()>> kinds[] = {
+        {"a FIFO", [&] { return mkfifo(path.c_str(), 0644); }},
+        {"a device node", [&] { return symlink("/dev/null", path.c_str()); }},
+        {"a folder", [&] { return mkdir(path.c_str(), 0755); }}};
+    for (const auto &[kind, make] : kinds) {
+        SCOPED_TRACE(kind);
+        fs::remove(path);
+        ASSERT_EQ(make(), 0);
+        click("button_play");
+        EXPECT_TRUE(status_is(" Playback over: Unable to open file", 1000)) << test_status_text();
+        expect_run_closed();
+    }
+}
+
+TEST(RobustPort, CloseDiscardsUnsentOutputBeforeClosing)
+{
+    PtyClient master("/dev/ptmx");
+    ASSERT_TRUE(grantpt(master.fd()) == 0 && unlockpt(master.fd()) == 0);
+    port_seen = serial_platform_open(ptsname(master.fd()));
+    ASSERT_GE(port_seen, 0);
+    ASSERT_EQ(serial_platform_write(port_seen, "unsent", 6, 500), 6);
+    // The system's own calls, each noted as it returns: only on a port that
+    // is still open do they succeed.
+    const SerialCloseCalls system = serial_platform_set_close_calls(
+        {[](int fd, int queue) {
+             return note(queue == TCOFLUSH ? "discard output" : "flush", fd, tcflush(fd, queue));
+         },
+         [](int fd) { return note("close", fd, close(fd)); }});
+    serial_platform_close(port_seen);
+    serial_platform_set_close_calls(system);
+    EXPECT_EQ(calls_seen,
+              (std::vector<std::string>{"discard output on the port: 0", "close on the port: 0"}));
+}
