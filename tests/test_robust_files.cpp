@@ -234,7 +234,8 @@ TEST(RobustPort, CloseDiscardsUnsentOutputBeforeClosing)
 {
     PtyClient master("/dev/ptmx");
     ASSERT_TRUE(grantpt(master.fd()) == 0 && unlockpt(master.fd()) == 0);
-    port_seen = serial_platform_open(ptsname(master.fd()));
+    int error = 0;
+    port_seen = serial_platform_open(ptsname(master.fd()), &error);
     ASSERT_GE(port_seen, 0);
     ASSERT_EQ(serial_platform_write(port_seen, "unsent", 6, 500), 6);
     // The system's own calls, each noted as it returns: only on a port that
