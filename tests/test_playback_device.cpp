@@ -357,6 +357,8 @@ TEST(PlaybackQuit, ClosingTheWindowDuringARunDoesNotWaitForTheWorker)
         click("button_play");
         if (!test_spin_until([] { return tap_file_open.load() == 1 && port_is_open(); }))
             std::_Exit(2);
+        // The window's end frees the list's store; the rows are read after it.
+        g_object_ref(index_store);
         g_idle_add(
             [](gpointer) -> gboolean {
                 gtk_widget_destroy(window_main);
