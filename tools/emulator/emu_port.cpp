@@ -27,6 +27,12 @@ sigset_t unblocked_mask;
 
 constexpr int write_stall_ms = 2000;
 
+// The one inotify instance of the run; every port adds its watch to it.
+// Closing an instance waits for a kernel grace period, which took over two
+// seconds on a busy machine and held up the bootloader's port past the
+// client's wait; removing a watch does not wait.
+int watch_instance = -1;
+
 void on_stop_signal(int)
 {
     emu_stopping = 1;
@@ -168,8 +174,11 @@ bool port_create(EmuPort &port, const std::string &link)
     }
     set_line_raw(port.keeper);
     // Watch only after the keeper is open: its own open is no client's.
-    port.watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (port.watch < 0 || inotify_add_watch(port.watch, name, IN_OPEN | IN_CLOSE) < 0) {
+    if (watch_instance < 0)
+        watch_instance = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    port.watch = watch_instance;
+    port.watch_id = port.watch < 0 ? -1 : inotify_add_watch(port.watch, name, IN_OPEN | IN_CLOSE);
+    if (port.watch_id < 0) {
         std::fprintf(stderr, "ravelo-emulator: cannot watch %s: %s\n", name, std::strerror(errno));
         port_destroy(port);
         return false;
@@ -186,7 +195,11 @@ void port_destroy(EmuPort &port)
 {
     if (!port.link.empty() && !port.slave.empty() && link_points_at(port.link, port.slave))
         unlink(port.link.c_str());
-    for (int *fd : {&port.watch, &port.keeper, &port.master}) {
+    if (port.watch_id >= 0)
+        inotify_rm_watch(port.watch, port.watch_id);
+    port.watch = -1;
+    port.watch_id = -1;
+    for (int *fd : {&port.keeper, &port.master}) {
         if (*fd >= 0)
             close(*fd);
         *fd = -1;
@@ -210,6 +223,9 @@ void port_update(EmuPort &port)
         for (ssize_t at = 0; at < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
+            // Left over from a port that is gone.
+            if (event->wd != port.watch_id)
+                continue;
             if (event->mask & IN_OPEN) {
                 if (++port.openers == 1) {
                     ++port.session;

@@ -44,7 +44,8 @@ bool emu_sleep_ms(int ms);
 struct EmuPort {
     int master = -1;      // our end of the line
     int keeper = -1;      // our own descriptor of the slave (see above)
-    int watch = -1;       // inotify descriptor watching the slave's device node
+    int watch = -1;       // the inotify descriptor, shared by all ports of the run
+    int watch_id = -1;    // its watch on the slave's device node
     std::string slave;    // "/dev/pts/N"
     std::string link;     // the symlink the client opens
     int openers = 0;      // open descriptions of the slave besides the keeper
@@ -56,8 +57,8 @@ struct EmuPort {
 // result is false). Errors are printed to stderr.
 bool port_create(EmuPort &port, const std::string &link);
 
-// Unplugs the port: removes the link (if it still points at our slave) and
-// closes every descriptor. Safe on a port that was never created.
+// Unplugs the port: removes the link (if it still points at our slave), its
+// watch and closes its descriptors. Safe on a port that was never created.
 void port_destroy(EmuPort &port);
 
 // Reads the pending open/close events without waiting.
