@@ -2,6 +2,7 @@
 // would, the tape check and tape time, and the ravelo-tapscan command.
 #include "support/harness.h"
 
+#include "tap_maker.h"
 #include "tap_rom.h"
 #include "tape/tape_info.h"
 #include "tape/tape_scan.h"
@@ -26,14 +27,10 @@ const auto *bytes(const std::string &s)
     return reinterpret_cast<const unsigned char *>(s.data());
 }
 
-// The player's count, written again: 8 * b, or 0 and a 24-bit count.
+// The TAP maker's own count of the pulses from the first data byte to `end`.
 std::uint64_t pulse_sum(const std::string &tap, std::size_t end)
 {
-    std::uint64_t sum = 0;
-    const auto at = [&](std::size_t i) { return std::uint64_t(std::uint8_t(tap[i])); };
-    for (std::size_t i = 20; i < end; i += at(i) ? 1 : 4)
-        sum += at(i) ? 8 * at(i) : i + 3 < end ? at(i + 1) | at(i + 2) << 8 | at(i + 3) << 16 : 0;
-    return sum;
+    return tap_data_cycles(tap.substr(20, end - 20));
 }
 
 // The name as text, from the table of the PETSCII characters.

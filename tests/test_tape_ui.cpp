@@ -40,22 +40,15 @@ std::vector<Row> rows()
     return out;
 }
 
-// The tape time up to `end` counted afresh, as "m:ss"; "" past the file.
+// The tape time up to `end` as the TAP maker counts it, as "m:ss"; "" past
+// the file.
 std::string time_at(const std::string &tap, std::size_t end)
 {
     if (end > tap.size())
         return "";
-    std::uint64_t sum = 0;
-    for (std::size_t i = 20; i < end; ++i)
-        if (tap[i] != 0)
-            sum += 8u * std::uint8_t(tap[i]);
-        else if (i + 3 < end)
-            sum += std::uint8_t(tap[i + 1]) | std::uint8_t(tap[i + 2]) << 8 |
-                   std::uint32_t(std::uint8_t(tap[i + 3])) << 16,
-                i += 3;
+    const std::uint64_t seconds = tap_data_cycles(tap.substr(20, end - 20)) / 985248;
     char text[32];
-    std::snprintf(text, sizeof text, "%lu:%02lu", gulong(sum / 985248 / 60),
-                  gulong(sum / 985248 % 60));
+    std::snprintf(text, sizeof text, "%lu:%02lu", gulong(seconds / 60), gulong(seconds % 60));
     return text;
 }
 
