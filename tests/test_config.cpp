@@ -1,7 +1,6 @@
 // The configuration file and the connection settings window. Every test case
 // runs in a process of its own with XDG_CONFIG_HOME in its private folder;
 // GLib fixes the user's configuration folder at the first call that asks.
-#include "app/app.h"
 #include "ui/registry.h"
 #include "config/config.h"
 #include "config/connection_window.h"
@@ -33,9 +32,7 @@ void set_ports(const char *device, const char *bootloader)
     bootloader_port = g_strdup(bootloader);
 }
 
-class ConfigFile : public testing::Test
-{
-  protected:
+struct ConfigFile : testing::Test {
     const std::string folder = test_path("config/ravelo-client"), file = folder + "/user.ini";
 };
 

@@ -45,29 +45,6 @@ long entries(const std::string &folder)
     return long(std::distance(fs::directory_iterator(folder), {}));
 }
 
-// A 16 KiB tmpfs of its own, which a read-only remount closes to root too.
-// Mounting needs CAP_SYS_ADMIN.
-bool mount_scratch(const std::string &folder)
-{
-    fs::create_directories(folder);
-    return mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") == 0;
-}
-
-const std::string previous = "0x14\t\tTape start\r\n0x200\t\tOld entry\r\n";
-
-// A save into `folder` fails: the message, the previous file as it was, and
-// nothing else left there. 60 KB are more than the scratch device holds.
-void expect_failed_save_keeps_previous(const std::string &folder)
-{
-    const std::vector<IdxRecord> rows{{20, "Tape start"}, {0x300, std::string(60000, 'x')}};
-    EXPECT_FALSE(idx_save_file((folder + "/game.idx").c_str(), rows));
-    EXPECT_EQ(test_status_text(),
-              " Could not save the list of index records. Check write and sharing permissions!");
-    EXPECT_EQ(test_read_file(folder + "/game.idx"), previous);
-    EXPECT_FALSE(idx_save_file((folder + "/other.idx").c_str(), rows));
-    EXPECT_EQ(entries(folder), 1);
-}
-
 } // namespace
 
 TEST(IdxNumber, SyntaxByRule)
@@ -207,28 +184,31 @@ TEST(IdxSave, ReplacesTheFileKeepingItsModeAndLinks)
     EXPECT_EQ(test_read_file(path), "");
 }
 
-TEST(IdxSave, ReadOnlyFolderKeepsThePreviousFile)
+// A save that fails, into a read-only folder or onto a full device (a 16 KiB
+// tmpfs of its own; mounting needs CAP_SYS_ADMIN): the message, the previous
+// file as it was, and nothing else left there.
+TEST(IdxSave, ReadOnlyFolderOrFullDeviceKeepsThePreviousFile)
 {
     test_app_start();
-    const std::string folder = test_path("read-only");
-    if (!mount_scratch(folder))
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    test_write_file(folder + "/game.idx", previous);
-    EXPECT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    expect_failed_save_keeps_previous(folder);
-    umount2(folder.c_str(), MNT_DETACH);
-}
-
-TEST(IdxSave, FullDeviceKeepsThePreviousFile)
-{
-    test_app_start();
-    const std::string folder = test_path("full");
-    if (!mount_scratch(folder))
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    test_write_file(folder + "/game.idx", previous);
-    expect_failed_save_keeps_previous(folder);
-    // A list that fits is saved on the same device.
-    EXPECT_TRUE(idx_save_file((folder + "/game.idx").c_str(), {{20, "Tape start"}}));
-    EXPECT_EQ(test_read_file(folder + "/game.idx"), "0x14\t\tTape start\r\n");
-    umount2(folder.c_str(), MNT_DETACH);
+    const std::string previous = "0x14\t\tTape start\r\n0x200\t\tOld entry\r\n";
+    const std::vector<IdxRecord> rows{{20, "Tape start"}, {0x300, std::string(60000, 'x')}};
+    for (const bool read_only : {true, false}) {
+        const std::string folder = test_path(read_only ? "read-only" : "full");
+        fs::create_directories(folder);
+        if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs here";
+        test_write_file(folder + "/game.idx", previous);
+        ASSERT_TRUE(!read_only ||
+                    mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+        for (const char *name : {"/game.idx", "/other.idx"}) {
+            EXPECT_FALSE(idx_save_file((folder + name).c_str(), rows));
+            EXPECT_EQ(test_status_text(), " Could not save the list of index records. Check write "
+                                          "and sharing permissions!");
+        }
+        EXPECT_EQ(test_read_file(folder + "/game.idx"), previous);
+        EXPECT_EQ(entries(folder), 1);
+        // A list that fits is saved on the same device.
+        EXPECT_EQ(idx_save_file((folder + "/game.idx").c_str(), {{20, "Tape start"}}), !read_only);
+        umount2(folder.c_str(), MNT_DETACH);
+    }
 }

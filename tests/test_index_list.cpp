@@ -4,7 +4,6 @@
 // Reload and Save with the real buttons.
 #include "index/idx_commands.h"
 #include "index/index_list.h"
-#include "ui/feedback.h"
 
 #include "support/harness.h"
 
@@ -35,10 +34,8 @@ bool load(std::string text)
 // The position of the selected row in the list's order; -1 when none is.
 int selected_index()
 {
-    GtkTreeSelection *selection = gtk_tree_view_get_selection(index_view);
     GtkTreeIter iter;
-    if (gtk_tree_selection_count_selected_rows(selection) != 1 ||
-        !gtk_tree_selection_get_selected(selection, nullptr, &iter))
+    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(index_view), nullptr, &iter))
         return -1;
     GtkTreePath *path = gtk_tree_model_get_path(GTK_TREE_MODEL(index_store), &iter);
     const int index = gtk_tree_path_get_indices(path)[0];
@@ -52,20 +49,9 @@ std::string selected_info()
     return index < 0 ? "<none>" : rows().at(size_t(index)).second;
 }
 
-// What the user does: click a button, a row or a column header, finish
-// editing a cell (what its renderer reports), turn the wheel over the list.
-void click(const char *button)
-{
-    gtk_button_clicked(GTK_BUTTON(test_widget(button)));
-}
-
-void select_row(int row)
-{
-    GtkTreePath *path = gtk_tree_path_new_from_indices(row, -1);
-    gtk_tree_view_set_cursor(index_view, path, nullptr, FALSE);
-    gtk_tree_path_free(path);
-}
-
+// Clicking a column header, finishing a cell's edit (what its renderer
+// reports), turning the wheel over the list: true when the list consumed
+// the notch, so that the scrolled window around it does not scroll.
 void click_header(int column)
 {
     gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, column));
@@ -79,8 +65,6 @@ void edit(int row, int column, const char *text)
     g_list_free(cells);
 }
 
-// True when the list consumed the notch, so that the scrolled window around
-// it does not scroll.
 bool wheel(GdkScrollDirection direction)
 {
     GdkEvent *event = gdk_event_new(GDK_SCROLL);
@@ -92,25 +76,6 @@ bool wheel(GdkScrollDirection direction)
     return handled;
 }
 
-class IndexList : public testing::Test
-{
-  protected:
-    // As if a TAP file had been attached.
-    void SetUp() override
-    {
-        test_app_start();
-        index_list_ready = 1;
-    }
-};
-
-// What the chooser showed when it came up.
-struct ChooserSeen {
-    std::string title, filter, folder;
-    std::vector<std::string> filters;
-};
-
-enum class Answer { open, open_all_files, open_tap_files, cancel, close };
-
 std::string owned(gchar *text)
 {
     std::string result = text != nullptr ? text : "";
@@ -118,67 +83,18 @@ std::string owned(gchar *text)
     return result;
 }
 
-// Answers the next file chooser: notes what it shows, then cancels or closes
-// it, or picks `path` (after switching the filter if asked) and presses Open.
-// The chooser loads a folder asynchronously, so the main loop is spun (nested
-// in the chooser's) until it reports the file chosen before Open is pressed,
-// and until it reports its folder before that is read. Only choosers that are
-// cancelled or closed are looked at for their folder, and all of those have
-// one to show. The chooser is always answered, so that nothing hangs.
-void answer_chooser(ChooserSeen *seen, Answer answer, const std::string &path)
-{
-    test_answer_window(GTK_TYPE_FILE_CHOOSER_DIALOG, [=](GtkWidget *dialog) {
-        GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
-        seen->title = gtk_window_get_title(GTK_WINDOW(dialog));
-        seen->filter = gtk_file_filter_get_name(gtk_file_chooser_get_filter(chooser));
-        GSList *filters = gtk_file_chooser_list_filters(chooser);
-        for (GSList *l = filters; l != nullptr; l = l->next)
-            seen->filters.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(l->data)));
-        GtkFileFilter *tap_filter = GTK_FILE_FILTER(filters->data);
-        GtkFileFilter *all_filter = GTK_FILE_FILTER(g_slist_last(filters)->data);
-        g_slist_free(filters);
-
-        if (answer == Answer::cancel || answer == Answer::close) {
-            const auto folder = [=] { return owned(gtk_file_chooser_get_current_folder(chooser)); };
-            test_spin_until([=] { return !folder().empty(); }, 10000);
-            seen->folder = folder();
-            // Look elsewhere first, then change one's mind.
-            gtk_file_chooser_set_filter(chooser, gtk_file_chooser_get_filter(chooser) == tap_filter
-                                                     ? all_filter
-                                                     : tap_filter);
-            gtk_file_chooser_set_current_folder(chooser, test_dir().c_str());
-            test_spin_until([=] { return folder() == test_dir(); }, 10000);
-            if (answer == Answer::cancel)
-                gtk_button_clicked(GTK_BUTTON(g_object_get_data(G_OBJECT(dialog), "button1")));
-            else
-                test_send_delete(dialog);
-            return;
-        }
-        if (answer != Answer::open)
-            gtk_file_chooser_set_filter(chooser,
-                                        answer == Answer::open_tap_files ? tap_filter : all_filter);
-        gtk_file_chooser_set_filename(chooser, path.c_str());
-        const bool chosen = test_spin_until(
-            [=] { return owned(gtk_file_chooser_get_filename(chooser)) == path; }, 10000);
-        gtk_dialog_response(GTK_DIALOG(dialog), chosen ? GTK_RESPONSE_OK : GTK_RESPONSE_NONE);
-    });
-}
-
-// File > Open, answered as asked.
-ChooserSeen open_tap(const std::string &path, Answer answer = Answer::open)
-{
-    ChooserSeen seen;
-    answer_chooser(&seen, answer, path);
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_open")));
-    EXPECT_FALSE(seen.title.empty()) << "no chooser came up";
-    return seen;
-}
-
 const std::string tap_filter = "  TAP files (*.TAP) ", all_filter = "  All files (*.*) ";
 
-class IdxCommands : public testing::Test
-{
-  protected:
+// As if a TAP file had been attached.
+struct IndexList : testing::Test {
+    void SetUp() override
+    {
+        test_app_start();
+        index_list_ready = 1;
+    }
+};
+
+struct IdxCommands : testing::Test {
     void SetUp() override
     {
         test_app_start();
@@ -196,11 +112,11 @@ TEST_F(IndexList, NewRowsGoWhereTheSortPutsThemAndAreSelected)
     idx_list_append(0x150, "Between");
     EXPECT_EQ(selected_index(), 2);
     // Add goes after the rows at 20, in either order.
-    click("button_index_add");
+    test_click("button_index_add");
     EXPECT_EQ(rows()[1], (Records::value_type{20, "<New entry>"}));
     EXPECT_EQ(selected_index(), 1);
     click_header(idx_column_offset);
-    click("button_index_add");
+    test_click("button_index_add");
     EXPECT_EQ(rows().front(), (Records::value_type{0x300, "Far"}));
     EXPECT_EQ(selected_index(), 5);
     EXPECT_EQ(selected_info(), "<New entry>");
@@ -217,31 +133,31 @@ TEST_F(IndexList, RemoveSparesRowsAtTwentyOrBelowAndSelectsTheNextRow)
     load("0x14 Tape start\n5 Early\n-1 Negative\n0x100 Above\n0x101 <New entry>\n0x200 Last\n");
     const Records loaded = rows();
     for (int row = 0; row < 3; ++row) {
-        select_row(row);
-        click("button_index_remove");
+        test_select_row(row);
+        test_click("button_index_remove");
         EXPECT_EQ(rows(), loaded) << "row " << row;
     }
     // A row that Add made can go; the row that followed it is selected.
-    click("button_index_add");
-    click("button_index_remove");
+    test_click("button_index_add");
+    test_click("button_index_remove");
     EXPECT_EQ(rows(), loaded);
     EXPECT_EQ(selected_info(), "Above");
     // Above 20 any description goes. After the last row the new last one is
     // selected, after the only row none.
-    select_row(4);
-    click("button_index_remove");
+    test_select_row(4);
+    test_click("button_index_remove");
     EXPECT_EQ(selected_info(), "Last");
-    click("button_index_remove");
+    test_click("button_index_remove");
     EXPECT_EQ(selected_info(), "Above");
-    click("button_index_remove");
+    test_click("button_index_remove");
     // The row at 5 can go once its offset is edited above 20.
     edit(1, idx_column_offset, "0x40");
-    select_row(2);
-    click("button_index_remove");
+    test_select_row(2);
+    test_click("button_index_remove");
     EXPECT_EQ(rows(), (Records{{-1, "Negative"}, {20, "Tape start"}}));
     idx_list_clear();
     load("0x100 Only\n");
-    click("button_index_remove");
+    test_click("button_index_remove");
     EXPECT_EQ(selected_index(), -1);
 }
 
@@ -286,23 +202,19 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
     const std::string before = test_status_text();
     for (const char *button :
          {"button_index_add", "button_index_remove", "button_index_reload", "button_index_save"})
-        click(button);
+        test_click(button);
     EXPECT_FALSE(wheel(GDK_SCROLL_DOWN));
     EXPECT_EQ(rows(), (Records{{20, "<New entry>"}, {32, "Next"}}));
     EXPECT_EQ(selected_index(), 0);
     EXPECT_EQ(test_status_text(), before);
 
-    set_controls_state(0);
-    const ChooserSeen seen = open_tap(tap);
+    const ChooserSeen seen = test_open_tap(tap);
     EXPECT_EQ(seen.title, "Select a TAP file");
     EXPECT_EQ(seen.filters, (std::vector<std::string>{tap_filter, all_filter}));
     EXPECT_EQ(seen.filter, tap_filter);
     EXPECT_STREQ(tap_file_path, tap.c_str());
     EXPECT_STREQ(idx_file_path, idx.c_str());
-    EXPECT_EQ(tap_file_chosen, 1);
-    EXPECT_EQ(index_list_ready, 1);
-    EXPECT_TRUE(test_sensitive("button_play"));
-    EXPECT_FALSE(test_sensitive("button_stop"));
+    EXPECT_TRUE(test_controls_are(true));
     EXPECT_FALSE(fs::exists(idx));
 
     // Every Open reads the IDX file anew, dropping unsaved edits.
@@ -320,7 +232,7 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
             fs::create_directory(idx);
         else if (content != nullptr)
             test_write_file(idx, content);
-        open_tap(tap);
+        test_open_tap(tap);
         EXPECT_EQ(rows(), expected) << (content ? content : "no IDX file");
         EXPECT_EQ(selected_index(), selected);
         EXPECT_EQ(test_status_text(), " Attached: " + tap);
@@ -332,13 +244,13 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
     fs::create_directory(test_path("other"));
     const std::string bin = test_path("other/game.bin"), bin_idx = test_path("other/game.idx");
     test_write_file(bin, "");
-    open_tap(bin, Answer::open_all_files);
+    test_open_tap(bin, Answer::open_all_files);
     EXPECT_STREQ(idx_file_path, bin_idx.c_str());
     edit(0, idx_column_info, "Edited");
     const std::string status = test_status_text();
 
     for (Answer answer : {Answer::cancel, Answer::close}) {
-        const ChooserSeen seen = open_tap(tap, answer);
+        const ChooserSeen seen = test_open_tap(tap, answer);
         EXPECT_EQ(seen.filter, all_filter);
         EXPECT_EQ(seen.folder, test_path("other"));
         EXPECT_STREQ(tap_file_path, bin.c_str());
@@ -346,11 +258,11 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
         EXPECT_EQ(rows(), (Records{{20, "Edited"}}));
         EXPECT_EQ(test_status_text(), status);
     }
-    click("button_index_save");
+    test_click("button_index_save");
     EXPECT_EQ(test_read_file(bin_idx), "0x14\t\tEdited\r\n");
 
-    open_tap(tap, Answer::open_tap_files);
-    const ChooserSeen seen = open_tap(tap, Answer::cancel);
+    test_open_tap(tap, Answer::open_tap_files);
+    const ChooserSeen seen = test_open_tap(tap, Answer::cancel);
     EXPECT_EQ(seen.filter, tap_filter);
     EXPECT_EQ(seen.folder, test_path("tapes"));
 }
@@ -358,14 +270,14 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
 TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
 {
     test_write_file(idx, "0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
-    open_tap(tap);
+    test_open_tap(tap);
     click_header(idx_column_info);
-    const Records by_info{
-        {0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}};
-    EXPECT_EQ(rows(), by_info);
+    EXPECT_EQ(
+        rows(),
+        (Records{{0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}}));
 
     // Previous and Next stop at the ends; the wheel is consumed even there.
-    select_row(0);
+    test_select_row(0);
     EXPECT_FALSE(idx_select_previous());
     EXPECT_TRUE(wheel(GDK_SCROLL_UP));
     EXPECT_EQ(selected_info(), "apple");
@@ -382,30 +294,30 @@ TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
     EXPECT_FALSE(wheel(GDK_SCROLL_LEFT));
     EXPECT_FALSE(wheel(GDK_SCROLL_RIGHT));
 
-    click("button_index_save");
+    test_click("button_index_save");
     EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
                                    "0x14\t\ttape start\r\n");
     // The same header again reverses; the order chosen outlives Reload.
     click_header(idx_column_info);
     test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
-    click("button_index_reload");
+    test_click("button_index_reload");
     EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
     EXPECT_EQ(selected_index(), 0);
 }
 
 TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
 {
-    open_tap(tap);
-    click("button_index_add");
+    test_open_tap(tap);
+    test_click("button_index_add");
     edit(1, idx_column_info, "");
     idx_list_append(0x100000, "Far away");
     idx_list_append(0x200, "  Intro  ");
     Records saved = rows();
-    click("button_index_save");
+    test_click("button_index_save");
     EXPECT_EQ(test_status_text(), " IDX list saved to file");
     // Reload gives the rows back, but for what the format cannot keep.
     idx_list_append(0x300, "Unsaved");
-    click("button_index_reload");
+    test_click("button_index_reload");
     EXPECT_EQ(test_status_text(), " IDX list reloaded");
     saved[1].second = "<Missing info>";
     saved[2].second = "Intro  ";
@@ -415,13 +327,13 @@ TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
     // A folder in the IDX file's place cannot be replaced by a file.
     fs::remove(idx);
     fs::create_directory(idx);
-    click("button_index_save");
+    test_click("button_index_save");
     EXPECT_EQ(test_status_text(),
               " Could not save the list of index records. Check write and sharing permissions!");
     EXPECT_EQ(rows(), saved);
 
     fs::remove(idx);
-    click("button_index_reload");
+    test_click("button_index_reload");
     EXPECT_EQ(test_status_text(), " IDX list reset");
     EXPECT_EQ(rows(), (Records{{20, "Tape start"}}));
     EXPECT_EQ(selected_index(), 0);

@@ -1,20 +1,29 @@
 // Firmware, Reset into bootloader and Firmware, Update firmware through the
 // real window: refused requests, an unplugged device, and the emulated
 // device (its console on one port, its bootloader on the other) with the
-// installed avrdude.
-#include "test_player_device.h"
-
-#include "support/avrdude_fixture.h"
+// installed avrdude. Then the parts that need no window: the embedded image
+// as ravelo-firmware (the build's tool that makes, checks and embeds it)
+// sees it, and running the flashing tool.
 #include "support/emulator.h"
+#include "support/harness.h"
 
+#include "config/config.h"
 #include "maintenance/firmware.h"
+#include "maintenance/tool_run.h"
 #include "maintenance/update.h"
+#include "player/player_state.h"
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 
 #include "tap_maker.h"
 
 #include <glib/gstdio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 
 namespace
 {
@@ -29,38 +38,50 @@ const Request reset_request{"menuitem_reset_into_bootloader", " Device reset req
 const Request update_request{"menuitem_update", " Firmware update requested",
                              "Updating device firmware\n"};
 
-void set_ports(const char *device, const char *bootloader)
-{
-    test_app_start();
-    g_free(device_port);
-    device_port = g_strdup(device);
-    g_free(bootloader_port);
-    bootloader_port = g_strdup(bootloader);
-}
-
 void set_ports(const Emulator &device)
 {
-    set_ports(device.link().c_str(), device.bootloader_link().c_str());
+    test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
 }
 
-// Starts the request, which turns the controls busy at once, and spins
-// until its completion has run. Whatever the outcome, the log then holds
-// the separator, the request's heading and its outcome, the controls are
-// idle, the port is closed, and no image file or avrdude is left.
+// Starts the request, which turns the controls busy at once (a second
+// request then does nothing), and spins until its completion has run.
+// Whatever the outcome, the log then holds the separator, the request's
+// heading and its outcome, the controls are idle, the port is closed, and no
+// image file or avrdude is left.
 void run_request(const Request &request, const std::string &status, int timeout_ms = 30000)
 {
     const std::string log = test_log_text();
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(request.item)));
+    for (const Request *item : {&request, &reset_request, &update_request})
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(item->item)));
     EXPECT_EQ(test_status_text(), request.requested);
-    EXPECT_TRUE(controls_busy());
-    ASSERT_TRUE(test_spin_until([] { return controls_idle(); }, timeout_ms)) << test_status_text();
+    EXPECT_TRUE(test_controls_are(false));
+    ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, timeout_ms))
+        << test_status_text();
     EXPECT_EQ(test_status_text(), status);
     const bool ok = status.find(" failed: ") == std::string::npos;
-    EXPECT_EQ(log_after(log),
-              separator + std::string(request.heading) + (ok ? "Completed\n" : "Failed\n"));
-    EXPECT_FALSE(port_is_open());
+    EXPECT_EQ(test_log_after(log),
+              test_separator + request.heading + (ok ? "Completed\n" : "Failed\n"));
+    EXPECT_FALSE(test_port_open());
     EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_EXISTS));
     EXPECT_TRUE(avrdude_fixture_processes(test_dir()).empty());
+}
+
+// Runs ravelo-firmware: its exit status (0 or 1) and what it wrote.
+std::pair<int, std::string> image_tool(std::vector<std::string> args)
+{
+    args.insert(args.begin(), RAVELO_TOOLS_DIR "/firmware/ravelo-firmware");
+    std::vector<gchar *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    gchar *out = nullptr, *err = nullptr;
+    gint status = 0;
+    EXPECT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out,
+                             &err, &status, nullptr));
+    const std::string said = std::string(out != nullptr ? out : "") + (err != nullptr ? err : "");
+    g_free(out);
+    g_free(err);
+    return {g_spawn_check_wait_status(status, nullptr) ? 0 : 1, said};
 }
 
 } // namespace
@@ -79,15 +100,19 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
         EXPECT_TRUE(test_sensitive("menuitem_update") && test_sensitive("button_stop"));
     };
     const std::string gone = test_path("ttyGONE"), boot = test_path("ttyBOOT");
+    test_app_start();
     for (const char *empty : {static_cast<const char *>(nullptr), ""}) {
-        set_ports(empty, empty);
+        g_free(device_port);
+        g_free(bootloader_port);
+        device_port = g_strdup(empty);
+        bootloader_port = g_strdup(empty);
         refused(reset_request, " Error: Invalid device port");
         refused(update_request, " Error: Invalid device port");
-        set_ports(gone.c_str(), empty);
+        test_set_ports(gone.c_str());
         refused(update_request, " Error: Invalid bootloader port");
     }
     const char missing[] = " Error: Some update components are missing";
-    set_ports(gone.c_str(), boot.c_str());
+    test_set_ports(gone.c_str(), boot.c_str());
     // The installed tool alone is not enough without its configuration.
     ASSERT_NE(GCharPtr(g_find_program_in_path("avrdude")), nullptr) << "avrdude must be installed";
     refused(update_request, missing);
@@ -106,18 +131,16 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
 // update runs no tool and removes the image it wrote over the old one.
 TEST(MaintenanceRequest, AnUnpluggedDeviceFailsAtThePort)
 {
-    set_ports(test_path("ttyGONE").c_str(), test_path("ttyBOOT").c_str());
+    test_set_ports(test_path("ttyGONE").c_str(), test_path("ttyBOOT").c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
     ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "touch tool-ran"));
     test_write_file(test_path(device_firmware_file), "an old image");
-    resume_pending = 1; // no worker runs now
-    run_request(update_request,
-                " Firmware update failed: Unable to access communication port to device");
-    EXPECT_EQ(resume_pending, 0);
-    resume_pending = 1;
-    run_request(reset_request,
-                " Device reset failed: Unable to access communication port to device");
-    EXPECT_EQ(resume_pending, 0);
+    for (const auto &[request, status] : {std::pair{update_request, " Firmware update failed: "},
+                                          std::pair{reset_request, " Device reset failed: "}}) {
+        resume_pending = 1; // no worker runs now
+        run_request(request, std::string(status) + "Unable to access communication port to device");
+        EXPECT_EQ(resume_pending, 0);
+    }
     EXPECT_FALSE(g_file_test("tool-ran", G_FILE_TEST_EXISTS));
 }
 
@@ -130,16 +153,13 @@ TEST(Update, FlashesTheEmbeddedImageWithTheInstalledTool)
     set_ports(device);
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
     run_request(update_request, " Firmware update succeeded", 90000);
-    const std::vector<unsigned char> data =
+    std::string data =
         hex_data_bytes(std::string(device_firmware_image, device_firmware_image_length));
     ASSERT_EQ(data.size(), 8048u);
     const std::string flash = test_read_file(device.flash_path());
     ASSERT_GE(flash.size(), data.size());
-    std::size_t same = 0;
-    while (same < data.size() && static_cast<unsigned char>(flash[same]) == data[same])
-        ++same;
-    EXPECT_EQ(same, data.size()) << "the flash differs from the image here first";
-    EXPECT_EQ(flash.find_first_not_of('\xFF', data.size()), std::string::npos);
+    data.resize(flash.size(), '\xFF');
+    EXPECT_TRUE(flash == data);
 }
 
 // The tool in the working directory is preferred. It gets the fixed command
@@ -149,7 +169,7 @@ TEST(Update, FlashesTheEmbeddedImageWithTheInstalledTool)
 TEST(Update, RunsTheLocalToolWithTheFixedCommandLine)
 {
     Emulator device;
-    set_ports(device.link().c_str(), (device.bootloader_link() + " spare").c_str());
+    test_set_ports(device.link().c_str(), (device.bootloader_link() + " spare").c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
     ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "printf '%s\\n' \"$0\" \"$@\" > args\n"
                                                       "cp ravelo32u4.hex seen.hex\ntest -e '" +
@@ -222,22 +242,18 @@ TEST(Reset, SucceedsAndTheNextPlayStartsAtTheSelectedRecord)
     // the console half a second after the reset.
     Emulator device({"--speed", "8", "--bootloader-timeout", "500"});
     ASSERT_TRUE(device.ok());
-    set_device_port(device.link());
+    test_set_ports(device.link().c_str());
     const std::string tap = tap_make(40);
-    test_write_file(test_path("game.tap"), tap);
-    test_write_file(test_path("game.idx"), tap_make_idx(tap));
-    ASSERT_TRUE(open_tap_file(test_path("game.tap")));
-    select_row(2);
-    const long offset = selected_offset();
-    ASSERT_GT(offset, 20) << "the IDX file has records inside the data";
-    const std::string header =
-        tap.substr(0, 16) + le32(tap_length_field(tap) - guint32(offset - 20));
+    test_attach(tap, tap_make_idx(tap), "game.tap");
+    test_select_row(2);
+    const guint32 offset = test_selected_offset();
+    ASSERT_GT(offset, 20u) << "the IDX file has records inside the data";
     const auto recorded = [&device] { return test_read_file(device.record_path()); };
 
-    click("button_play");
+    test_click("button_play");
     ASSERT_TRUE(test_spin_until([&] { return recorded().size() > 20 + 3000; }, 20000));
-    click("button_pause");
-    ASSERT_TRUE(status_is(" Playback paused", 3000));
+    test_click("button_pause");
+    ASSERT_TRUE(test_status_is(" Playback paused", 3000));
     run_request(reset_request, " Device reset succeeded", 15000);
     // The device got "b\r": into its bootloader and, once that idles, back
     // to the console.
@@ -248,13 +264,111 @@ TEST(Reset, SucceedsAndTheNextPlayStartsAtTheSelectedRecord)
     const std::size_t first = recorded().size();
 
     const std::string log = test_log_text();
-    click("button_play");
+    test_click("button_play");
     // A fresh run announces itself in the log; a resumed one would not.
-    EXPECT_EQ(log_after(log), separator + std::string("Playback started\n"));
+    EXPECT_EQ(test_log_after(log), test_separator + "Playback started\n");
     ASSERT_TRUE(test_spin_until([&] { return recorded().size() > first + 20 + 1000; }, 20000));
-    click("button_stop");
-    ASSERT_TRUE(status_is(" Playback stopped", 3000));
+    test_click("button_stop");
+    ASSERT_TRUE(test_status_is(" Playback stopped", 3000));
     const std::string second = recorded().substr(first);
-    EXPECT_EQ(second.substr(0, 20), header);
-    EXPECT_EQ(second.substr(20, 1000), tap.substr(std::size_t(offset), 1000));
+    EXPECT_EQ(second.substr(0, 20), tap_wrap(tap.substr(offset)).substr(0, 20));
+    EXPECT_EQ(second.substr(20, 1000), tap.substr(offset, 1000));
+}
+
+// The embedded image has the device image's layout: the build's tool finds
+// it sound and says so without a warning. The placeholder is harmless: a
+// reset vector that parks the CPU (cli; rjmp .), then rows of text naming
+// their own address. check and embed refuse an image the flashing tool would
+// misread and name the fault, and a refused embed leaves no source that a
+// later build would take as up to date; a sound image of another layout
+// passes with warnings.
+TEST(Firmware, TheImageAndTheToolThatChecksIt)
+{
+    ASSERT_EQ(device_firmware_write(), 1);
+    EXPECT_EQ(image_tool({"check", device_firmware_file}),
+              std::pair(0, std::string(device_firmware_file) +
+                               ": 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n"));
+    const std::string in = test_path("image.hex"), out = test_path("image.cpp");
+    ASSERT_EQ(image_tool({"generate", in}).first, 0);
+    const std::string good = test_read_file(in), data = hex_data_bytes(good);
+    EXPECT_EQ(data.substr(0, 4), "\xF8\x94\xFF\xCF");
+    EXPECT_EQ(data.substr(0x10, 16), "Ravelo stub 0010");
+    EXPECT_EQ(data.substr(data.size() - 16), "Ravelo stub 1F60");
+
+    const std::size_t line3 = 2 * 45; // after two records of 16 bytes
+    const auto changed = [&good](std::size_t at, char c) {
+        return std::string(good).replace(at, 1, 1, c);
+    };
+    std::string lf_only = good;
+    lf_only.erase(std::remove(lf_only.begin(), lf_only.end(), '\r'), lf_only.end());
+    const std::tuple<std::string, int, const char *> cases[] = {
+        {changed(line3 + 41, good[line3 + 41] == '0' ? '1' : '0'), 1, "line 3: checksum is"},
+        {changed(line3 + 12, 'G'), 1, "line 3: is not an even number of hexadecimal digits"},
+        {changed(line3 + 2, 'F'), 1, "line 3: byte count says"},
+        {changed(line3, ';'), 1, "line 3: does not begin with ':'"},
+        {changed(line3 + 5, '\0'), 1, "NUL byte at offset 95"},
+        {lf_only, 1, "line 1: does not end with CR LF"},
+        {good.substr(0, good.size() - 2), 1, "line 505: does not end with CR LF"},
+        {good.substr(0, good.size() - 13), 1, "no end record"},
+        {good + ":00000001FF\r\n", 1, "line 506: follows the end record"},
+        {"", 1, "the image is empty"},
+        {":0400000001020304F2\r\n:00000001FF\r\n", 0, "warning: not 502 data records"},
+    };
+    for (const auto &[image, status, says] : cases) {
+        SCOPED_TRACE(says);
+        test_write_file(in, image);
+        const auto [checked, report] = image_tool({"check", in});
+        EXPECT_EQ(checked, status);
+        EXPECT_NE(report.find(says), std::string::npos) << report;
+        EXPECT_EQ(image_tool({"embed", in, out}).first, status);
+        EXPECT_EQ(g_file_test(out.c_str(), G_FILE_TEST_EXISTS), status == 0);
+        EXPECT_FALSE(g_file_test((out + ".tmp").c_str(), G_FILE_TEST_EXISTS));
+    }
+}
+
+// Only a zero exit status succeeds. Blanks split and quotes group, but
+// nothing is expanded: no shell runs the line. The tool runs here, and its
+// standard streams lead nowhere.
+TEST(ToolRun, RunsHereWithWordsSplitAsTheShellWouldAndOnlyStatusZeroSucceeds)
+{
+    const std::pair<const char *, int> cases[] = {
+        {"true", 1},
+        {"false", 0},
+        {"sh -c 'kill -9 $$'", 0},     // ended by a signal
+        {"ravelo-no-such-program", 0}, // cannot be started
+        {"sh -c 'touch started", 0},   // cannot be split: nothing runs
+        {"sh -c 'readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2 | cat > streams; "
+         "printf \"%s|\" \"$@\" > words; pwd > where' sh -Pa b 'c d' \"e\"\\ f $HOME",
+         1},
+    };
+    for (const auto &[line, result] : cases)
+        EXPECT_EQ(device_tool_run(line, 10000), result) << line;
+    EXPECT_FALSE(g_file_test("started", G_FILE_TEST_EXISTS));
+    EXPECT_EQ(test_read_file(test_path("words")), "-Pa|b|c d|e f|$HOME|");
+    EXPECT_EQ(test_read_file(test_path("where")), test_dir() + "\n");
+    EXPECT_EQ(test_read_file(test_path("streams")), "/dev/null\n/dev/null\n/dev/null\n");
+}
+
+// A tool that ignores the request to end, with a child that inherits the
+// ignored signal: past the limit both are killed and the tool is reaped.
+TEST(ToolRun, ATimeLimitEndsTheToolsProcessGroup)
+{
+    const gint64 start = g_get_monotonic_time();
+    EXPECT_EQ(device_tool_run(
+                  "sh -c 'trap \"\" TERM; echo $$ > pid; sleep 60 & echo $! > child; wait'", 500),
+              0);
+    EXPECT_LT(g_get_monotonic_time() - start, G_GINT64_CONSTANT(10000000));
+    const pid_t pid = std::atoi(test_read_file(test_path("pid")).c_str());
+    const pid_t child = std::atoi(test_read_file(test_path("child")).c_str());
+    ASSERT_TRUE(pid > 0 && child > 0);
+    EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the tool was reaped";
+    // The orphaned child may take a moment to be reaped by init: alive and
+    // not a zombie until then.
+    EXPECT_TRUE(test_spin_until(
+        [&] {
+            const std::string stat = test_read_file("/proc/" + std::to_string(child) + "/stat");
+            const auto close = stat.rfind(')');
+            return close == std::string::npos || stat.substr(close + 2, 1) == "Z";
+        },
+        5000));
 }
