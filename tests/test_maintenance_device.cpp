@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <sys/wait.h>
 #include <cstdlib>
 
 namespace
@@ -47,7 +48,7 @@ void set_ports(const Emulator &device)
 // request then does nothing), and spins until its completion has run.
 // Whatever the outcome, the log then holds the separator, the request's
 // heading and its outcome, the controls are idle, the port is closed, and no
-// image file or avrdude is left.
+// image file is left.
 void run_request(const Request &request, const std::string &status, int timeout_ms = 30000)
 {
     const std::string log = test_log_text();
@@ -63,26 +64,16 @@ void run_request(const Request &request, const std::string &status, int timeout_
               test_separator + request.heading + (ok ? "Completed\n" : "Failed\n"));
     EXPECT_FALSE(test_port_open());
     EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_EXISTS));
-    EXPECT_TRUE(avrdude_fixture_processes(test_dir()).empty());
 }
 
-// Runs ravelo-firmware: its exit status (0 or 1) and what it wrote.
-std::pair<int, std::string> image_tool(std::vector<std::string> args)
+// Runs a command line of the shell: the exit status and what it wrote.
+std::pair<int, std::string> run(const std::string &line)
 {
-    args.insert(args.begin(), RAVELO_TOOLS_DIR "/firmware/ravelo-firmware");
-    std::vector<gchar *> argv;
-    for (std::string &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    gchar *out = nullptr, *err = nullptr;
-    gint status = 0;
-    EXPECT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out,
-                             &err, &status, nullptr));
-    const std::string said = std::string(out != nullptr ? out : "") + (err != nullptr ? err : "");
-    g_free(out);
-    g_free(err);
-    return {g_spawn_check_wait_status(status, nullptr) ? 0 : 1, said};
+    const int status = std::system((line + " >said 2>&1").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test_read_file(test_path("said"))};
 }
+
+const std::string image_tool = RAVELO_TOOLS_DIR "/firmware/ravelo-firmware ";
 
 } // namespace
 
@@ -122,26 +113,9 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     setenv("PATH", test_path("empty-bin").c_str(), 1);
     test_write_file(test_path("avrdude"), "#!/bin/sh\n");
     refused(update_request, missing);
-    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "exit 0"));
+    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "#!/bin/sh\nexit 0"));
     ASSERT_EQ(g_mkdir(device_firmware_file, 0755), 0);
     refused(update_request, " Error: Could not copy firmware");
-}
-
-// Both requests start (and forget a paused run) but fail at the port; the
-// update runs no tool and removes the image it wrote over the old one.
-TEST(MaintenanceRequest, AnUnpluggedDeviceFailsAtThePort)
-{
-    test_set_ports(test_path("ttyGONE").c_str(), test_path("ttyBOOT").c_str());
-    ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "touch tool-ran"));
-    test_write_file(test_path(device_firmware_file), "an old image");
-    for (const auto &[request, status] : {std::pair{update_request, " Firmware update failed: "},
-                                          std::pair{reset_request, " Device reset failed: "}}) {
-        resume_pending = 1; // no worker runs now
-        run_request(request, std::string(status) + "Unable to access communication port to device");
-        EXPECT_EQ(resume_pending, 0);
-    }
-    EXPECT_FALSE(g_file_test("tool-ran", G_FILE_TEST_EXISTS));
 }
 
 // The installed avrdude writes and verifies the embedded image through the
@@ -171,10 +145,10 @@ TEST(Update, RunsTheLocalToolWithTheFixedCommandLine)
     Emulator device;
     test_set_ports(device.link().c_str(), (device.bootloader_link() + " spare").c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "printf '%s\\n' \"$0\" \"$@\" > args\n"
-                                                      "cp ravelo32u4.hex seen.hex\ntest -e '" +
-                                                          device.bootloader_link() +
-                                                          "' && touch bootloader-was-up"));
+    ASSERT_TRUE(avrdude_fixture_fake_tool(
+        test_dir(), "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > args\n"
+                    "cp ravelo32u4.hex seen.hex\ntest -e '" +
+                        device.bootloader_link() + "' && touch bootloader-was-up"));
     test_write_file(test_path(device_firmware_file), std::string(40000, 'x'));
     run_request(update_request, " Firmware update succeeded");
     EXPECT_EQ(test_read_file(test_path("args")),
@@ -185,35 +159,45 @@ TEST(Update, RunsTheLocalToolWithTheFixedCommandLine)
     EXPECT_TRUE(g_file_test("bootloader-was-up", G_FILE_TEST_EXISTS));
 }
 
-TEST(Update, FailuresOnTheDeviceSideNameTheirCause)
+// Each failure names its cause; every request starts and forgets a paused
+// run. An unplugged device fails both requests at its port, and neither that
+// nor a device that never prompts comes as far as the tool. The update
+// replaces an old image and removes it after a failure too.
+TEST(Update, FailuresNameTheirCause)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    struct Case {
+    const std::string no_port = "Unable to access communication port to device";
+    const char *tool_ran = "#!/bin/sh\ntouch tool-ran\n";
+    const struct {
+        const Request &request;
+        bool plugged;
         std::vector<std::string> device;
         const char *local_tool; // nullptr: the installed one
-        const char *status;
-    };
-    const Case cases[] = {
-        {{"--bad-signature"}, nullptr, tool_failed},
-        // Executable, but its interpreter is missing: no tool at all.
-        {{}, "#!/nonexistent/interpreter\n", tool_failed},
-        // Never sent to the bootloader, so no tool runs.
-        {{"--no-prompt"},
-         "#!/bin/sh\ntouch tool-ran\n",
+        std::string status;
+    } cases[] = {
+        {update_request, false, {}, tool_ran, " Firmware update failed: " + no_port},
+        {reset_request, false, {}, tool_ran, " Device reset failed: " + no_port},
+        {update_request,
+         true,
+         {"--no-prompt"},
+         tool_ran,
          " Firmware update failed: Unable to sync with device"},
+        {update_request, true, {"--bad-signature"}, nullptr, tool_failed},
+        // Executable, but its interpreter is missing: no tool at all.
+        {update_request, true, {}, "#!/nonexistent/interpreter\n", tool_failed},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.status);
         Emulator device(c.device);
-        set_ports(device);
+        test_set_ports(c.plugged ? device.link().c_str() : "ttyGONE",
+                       device.bootloader_link().c_str());
         g_remove("avrdude");
-        if (c.local_tool != nullptr) {
-            test_write_file(test_path("avrdude"), c.local_tool);
-            ASSERT_EQ(g_chmod("avrdude", 0755), 0);
-        }
-        // An old image is replaced and removed after a failure too.
-        test_write_file(test_path(device_firmware_file), "an old image");
-        run_request(update_request, c.status, 90000);
+        ASSERT_TRUE(c.local_tool == nullptr || avrdude_fixture_fake_tool(test_dir(), c.local_tool));
+        if (&c.request == &update_request)
+            test_write_file(test_path(device_firmware_file), "an old image");
+        resume_pending = 1; // no worker runs now
+        run_request(c.request, c.status, 90000);
+        EXPECT_EQ(resume_pending, 0);
         EXPECT_FALSE(g_file_test("tool-ran", G_FILE_TEST_EXISTS));
     }
 }
@@ -285,11 +269,11 @@ TEST(Reset, SucceedsAndTheNextPlayStartsAtTheSelectedRecord)
 TEST(Firmware, TheImageAndTheToolThatChecksIt)
 {
     ASSERT_EQ(device_firmware_write(), 1);
-    EXPECT_EQ(image_tool({"check", device_firmware_file}),
+    EXPECT_EQ(run(image_tool + "check " + device_firmware_file),
               std::pair(0, std::string(device_firmware_file) +
                                ": 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n"));
     const std::string in = test_path("image.hex"), out = test_path("image.cpp");
-    ASSERT_EQ(image_tool({"generate", in}).first, 0);
+    ASSERT_EQ(run(image_tool + "generate " + in).first, 0);
     const std::string good = test_read_file(in), data = hex_data_bytes(good);
     EXPECT_EQ(data.substr(0, 4), "\xF8\x94\xFF\xCF");
     EXPECT_EQ(data.substr(0x10, 16), "Ravelo stub 0010");
@@ -317,10 +301,10 @@ TEST(Firmware, TheImageAndTheToolThatChecksIt)
     for (const auto &[image, status, says] : cases) {
         SCOPED_TRACE(says);
         test_write_file(in, image);
-        const auto [checked, report] = image_tool({"check", in});
+        const auto [checked, report] = run(image_tool + "check " + in);
         EXPECT_EQ(checked, status);
         EXPECT_NE(report.find(says), std::string::npos) << report;
-        EXPECT_EQ(image_tool({"embed", in, out}).first, status);
+        EXPECT_EQ(run(image_tool + "embed " + in + " " + out).first, status);
         EXPECT_EQ(g_file_test(out.c_str(), G_FILE_TEST_EXISTS), status == 0);
         EXPECT_FALSE(g_file_test((out + ".tmp").c_str(), G_FILE_TEST_EXISTS));
     }
@@ -371,4 +355,26 @@ TEST(ToolRun, ATimeLimitEndsTheToolsProcessGroup)
             return close == std::string::npos || stat.substr(close + 2, 1) == "Z";
         },
         5000));
+}
+
+// The command lines of the emulator and the TAP maker, which the demo and
+// the other tests use.
+TEST(Tools, CheckTheirCommandLines)
+{
+    const std::string emulator = RAVELO_TOOLS_DIR "/emulator/ravelo-emulator";
+    const std::string maker = RAVELO_TOOLS_DIR "/tapmaker/ravelo-tapmaker";
+    test_write_file(test_path("precious"), "keep me");
+    const std::pair<std::string, int> runs[] = {
+        {emulator + " --help", 0},
+        {emulator, 2},                                      // --link is required
+        {emulator + " --link " + test_path("precious"), 1}, // a file not its own to replace
+        {maker + " --help", 0},
+        {maker + " --seconds -1 --out x.tap", 2},
+        {maker + " --seconds 4 --seed 8 --out demo.tap --idx", 0},
+    };
+    for (const auto &[command, code] : runs)
+        EXPECT_EQ(run(command).first, code) << command;
+    EXPECT_EQ(test_read_file(test_path("precious")), "keep me");
+    EXPECT_TRUE(test_read_file(test_path("demo.tap")) == tap_make(4, 8));
+    EXPECT_EQ(test_read_file(test_path("demo.idx")), tap_make_idx(tap_make(4, 8)));
 }

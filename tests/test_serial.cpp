@@ -60,7 +60,7 @@ bool another_program_can_open(const std::string &path)
 // at `pty`'s master.
 bool port_reaches(PtyDevice &pty)
 {
-    return serial_write_all("@", 1) == 1 && pty.master.read_exact(1, 1000) == "@";
+    return serial_write_all("@", 1) == 1 && pty.read_exact(1, 1000) == "@";
 }
 } // namespace
 
@@ -92,7 +92,7 @@ TEST(SerialOpen, NameAsGivenThenUnderDevForARelativeNameElseNothingIsLeftOpen)
     std::filesystem::create_symlink(here.slave, relative);
     ASSERT_EQ(serial_open(relative.c_str()), 1);
     EXPECT_TRUE(port_reaches(here));
-    EXPECT_EQ(under_dev.master.read_for(300), "");
+    EXPECT_EQ(under_dev.read_for(300), "");
     serial_close();
 }
 
@@ -153,7 +153,7 @@ TEST(SerialLine, RawEightNoneOneAt921600WhateverWasSetBefore)
         block[i] = static_cast<char>((i * 7 + i / 256) & 0xff);
     auto device = std::async(std::launch::async, [&] {
         g_usleep(1500 * 1000);
-        return pty.master.read_exact(block.size(), 10000);
+        return pty.read_exact(block.size(), 10000);
     });
     EXPECT_EQ(serial_write_all(block.data(), static_cast<unsigned>(block.size())), 1);
     EXPECT_TRUE(device.get() == block);
@@ -200,7 +200,7 @@ TEST_F(SerialLink, PromptAndEchoAreRecognisedExactly)
             for (const std::string &part : c.device_sends) {
                 if (begun++ > 0)
                     g_usleep(1000 * (2 * serial_step_ms + 200));
-                EXPECT_TRUE(pty.master.write(part));
+                EXPECT_TRUE(pty.write(part));
             }
         });
         EXPECT_EQ(c.command.empty() ? serial_wait_prompt() : serial_command(c.command.c_str()),
@@ -208,7 +208,7 @@ TEST_F(SerialLink, PromptAndEchoAreRecognisedExactly)
         EXPECT_TRUE(c.result == 0 || begun == c.device_sends.size()) << "it ended too early";
         device.wait();
         // The command and CR only; the line feed is never sent.
-        EXPECT_EQ(pty.master.read_exact(c.command.size() + 2, 200),
+        EXPECT_EQ(pty.read_exact(c.command.size() + 2, 200),
                   c.command.empty() ? "" : c.command + "\r");
         std::string left(512, '\0');
         left.resize(std::max<ssize_t>(0, serial_read(left.data(), left.size())));
@@ -244,9 +244,9 @@ TEST_F(SerialLink, ASilentOrVanishedDeviceFailsEachExchangeWithinItsBound)
         if (state == std::string("hung up")) {
             gone = true;
             auto device = std::async(std::launch::async, [&] {
-                pty.master.write("Ravelo");
+                pty.write("Ravelo");
                 g_usleep(700 * 1000);
-                pty.master.close();
+                pty.unplug();
             });
             EXPECT_EQ(serial_wait_prompt(), 0);
         }

@@ -81,91 +81,13 @@ void Emulator::stop()
     pid_ = -1;
 }
 
-bool PtyClient::open(const std::string &path)
-{
-    close();
-    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios tio{};
-    if (fd_ >= 0 && tcgetattr(fd_, &tio) == 0) {
-        cfmakeraw(&tio);
-        tio.c_cflag |= CLOCAL | CREAD;
-        tcsetattr(fd_, TCSANOW, &tio);
-    }
-    return fd_ >= 0;
-}
-
-void PtyClient::close()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-    hung_up_ = false;
-    pending_.clear();
-}
-
-bool PtyClient::write(const std::string &bytes)
-{
-    const long long deadline = now_ms() + 5000;
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
-        pollfd fd{fd_, POLLOUT, 0};
-        if (n > 0)
-            sent += size_t(n);
-        else if ((n < 0 && errno != EAGAIN && errno != EINTR) || now_ms() > deadline ||
-                 poll(&fd, 1, 100) < 0)
-            return false;
-    }
-    return fd_ >= 0;
-}
-
-// Reads until `enough` gives the length to take, the time is up or the line
-// hung up; takes what came when it did not say so.
-std::string PtyClient::read(const std::function<std::size_t()> &enough, int timeout_ms)
-{
-    const long long deadline = now_ms() + timeout_ms;
-    for (long long left;
-         enough() == 0 && (left = deadline - now_ms()) > 0 && !hung_up_ && fd_ >= 0;) {
-        pollfd fd{fd_, POLLIN, 0};
-        char buffer[4096];
-        const ssize_t n = poll(&fd, 1, int(left)) > 0 ? ::read(fd_, buffer, sizeof buffer) : -1;
-        if (n > 0)
-            pending_.append(buffer, size_t(n));
-        else if (n == 0 || (fd.revents != 0 && errno != EAGAIN && errno != EINTR))
-            hung_up_ = true;
-    }
-    const std::size_t size = enough() != 0 ? enough() : pending_.size();
-    const std::string taken = pending_.substr(0, size);
-    pending_.erase(0, size);
-    return taken;
-}
-
-std::string PtyClient::read_until(const std::string &marker, int timeout_ms)
-{
-    return read(
-        [&] {
-            const std::size_t at = pending_.find(marker);
-            return at == std::string::npos ? 0 : at + marker.size();
-        },
-        timeout_ms);
-}
-
-std::string PtyClient::read_exact(std::size_t count, int timeout_ms)
-{
-    return read([&] { return pending_.size() >= count ? count : 0; }, timeout_ms);
-}
-
-std::string PtyClient::read_for(int ms)
-{
-    return read([] { return 0; }, ms);
-}
-
-PtyDevice::PtyDevice()
+PtyDevice::PtyDevice() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
 {
     char name[64] = "";
-    EXPECT_TRUE(grantpt(master.fd()) == 0 && unlockpt(master.fd()) == 0 &&
-                ptsname_r(master.fd(), name, sizeof name) == 0);
+    EXPECT_TRUE(grantpt(master_) == 0 && unlockpt(master_) == 0 &&
+                ptsname_r(master_, name, sizeof name) == 0);
     slave = name;
-    held = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    held = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios settings{};
     EXPECT_EQ(tcgetattr(held, &settings), 0);
     cfmakeraw(&settings);
@@ -174,20 +96,59 @@ PtyDevice::PtyDevice()
 
 PtyDevice::~PtyDevice()
 {
-    ::close(held);
+    unplug();
+    close(held);
+}
+
+void PtyDevice::unplug()
+{
+    if (master_ >= 0)
+        close(master_);
+    master_ = -1;
+}
+
+bool PtyDevice::write(const std::string &bytes)
+{
+    const long long deadline = now_ms() + 5000;
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::write(master_, bytes.data() + sent, bytes.size() - sent);
+        pollfd fd{master_, POLLOUT, 0};
+        if (n > 0)
+            sent += size_t(n);
+        else if ((n < 0 && errno != EAGAIN && errno != EINTR) || now_ms() > deadline ||
+                 poll(&fd, 1, 100) < 0)
+            return false;
+    }
+    return true;
+}
+
+std::string PtyDevice::read_exact(std::size_t count, int timeout_ms)
+{
+    const long long deadline = now_ms() + timeout_ms;
+    for (long long left; pending_.size() < count && (left = deadline - now_ms()) > 0;) {
+        pollfd fd{master_, POLLIN, 0};
+        char buffer[4096];
+        const ssize_t n = poll(&fd, 1, int(left)) > 0 ? read(master_, buffer, sizeof buffer) : 0;
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+        pending_.append(buffer, size_t(std::max<ssize_t>(n, 0)));
+    }
+    const std::string taken = pending_.substr(0, count);
+    pending_.erase(0, count);
+    return taken;
 }
 
 void PtyDevice::exchange(const std::string &request, const std::string &reply)
 {
-    EXPECT_TRUE(master.write(request));
-    const std::string got = reply.empty() ? master.read_for(300) : master.read_exact(reply.size());
+    EXPECT_TRUE(write(request));
+    const std::string got = reply.empty() ? read_for(300) : read_exact(reply.size());
     EXPECT_EQ(got, reply) << "answer to " << testing::PrintToString(request);
 }
 
 bool PtyDevice::start_playback()
 {
-    const bool asked = master.write("Ravelo\r\n> ") && master.read_exact(2) == "p\r";
-    return master.write("p\r\n") && asked;
+    const bool asked = write("Ravelo\r\n> ") && read_exact(2) == "p\r";
+    return write("p\r\n") && asked;
 }
 
 bool emulator_wait_path(const std::string &path, bool exists, int timeout_ms)
@@ -207,29 +168,8 @@ bool avrdude_fixture_write(const std::string &dir)
 
 bool avrdude_fixture_fake_tool(const std::string &dir, const std::string &script)
 {
-    test_write_file(dir + "/avrdude", "#!/bin/sh\n" + script + "\n");
+    test_write_file(dir + "/avrdude", script);
     return chmod((dir + "/avrdude").c_str(), 0755) == 0;
-}
-
-std::vector<pid_t> avrdude_fixture_processes(const std::string &dir)
-{
-    std::vector<pid_t> found;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
-        // "pid (comm) state ppid ..."; comm may hold blanks and parentheses.
-        const std::string stat = test_read_file(entry.path() / "stat");
-        const auto open = stat.find('('), close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close < open ||
-            stat.substr(open + 1, close - open - 1) != "avrdude")
-            continue;
-        std::istringstream rest(stat.substr(close + 1));
-        char state = 0;
-        pid_t ppid = 0;
-        rest >> state >> ppid;
-        std::error_code no_cwd;
-        if (ppid == getpid() || std::filesystem::read_symlink(entry.path() / "cwd", no_cwd) == dir)
-            found.push_back(pid_t(std::stol(stat)));
-    }
-    return found;
 }
 
 std::string hex_data_bytes(const std::string &image)

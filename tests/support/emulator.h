@@ -6,7 +6,6 @@
 
 #include <sys/types.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,50 +32,33 @@ class Emulator
     pid_t pid_ = -1;
 };
 
-// A raw end of a pseudo-terminal (8N1, no echo; no code shared with the
-// client's serial link); opened on "/dev/ptmx", the master of a new one.
-class PtyClient
+// The device at the master of a new pseudo-terminal (raw, no code shared
+// with the client's serial link); the client opens the slave as its port,
+// and unplug() closes the master. The test holds the slave open too, raw
+// from the start, so that nothing sent before the client set up the line is
+// echoed and what the device sends waits for the client's next open.
+class PtyDevice
 {
   public:
-    PtyClient() = default;
-    explicit PtyClient(const std::string &path) { open(path); }
-    ~PtyClient() { close(); }
-    PtyClient(const PtyClient &) = delete;
-    PtyClient &operator=(const PtyClient &) = delete;
-    bool open(const std::string &path);
-    void close();
-    int fd() const { return fd_; }
-    bool write(const std::string &bytes);
-    // What came up to and including `marker`, or all that came in time.
-    std::string read_until(const std::string &marker, int timeout_ms = 5000);
-    // `count` bytes, or what came in time.
-    std::string read_exact(std::size_t count, int timeout_ms = 5000);
-    std::string read_for(int ms);
-    // True once the line hung up (the device went away).
-    bool hung_up() const { return hung_up_; }
-
-  private:
-    std::string read(const std::function<std::size_t()> &enough, int timeout_ms);
-    int fd_ = -1;
-    bool hung_up_ = false;
-    std::string pending_;
-};
-
-// The device at the master of a new pseudo-terminal; the client opens the
-// slave as its port, and closing the master unplugs the device. The test
-// holds the slave open too, raw from the start, so that nothing sent before
-// the client set up the line is echoed and what the device sends waits for
-// the client's next open.
-struct PtyDevice {
     PtyDevice();
     ~PtyDevice();
-    PtyClient master{"/dev/ptmx"};
+    PtyDevice(const PtyDevice &) = delete;
+    PtyDevice &operator=(const PtyDevice &) = delete;
     std::string slave; // "/dev/pts/N"
     int held = -1;
+    bool write(const std::string &bytes);
+    // `count` bytes, or what came within `timeout_ms`; what comes in `ms`.
+    std::string read_exact(std::size_t count, int timeout_ms = 5000);
+    std::string read_for(int ms) { return read_exact(std::string::npos, ms); }
+    void unplug();
     // Sends `request` and expects exactly `reply` (nothing, when empty).
     void exchange(const std::string &request, const std::string &reply);
     // The console's side of a playback start: the prompt, the echo of "p".
     bool start_playback();
+
+  private:
+    int master_ = -1;
+    std::string pending_;
 };
 
 // Waits until `path` exists (or, with `exists` false, no longer does).
@@ -84,11 +66,8 @@ bool emulator_wait_path(const std::string &path, bool exists, int timeout_ms = 5
 
 // "avrdude.conf" in `dir`: the system's, with a part "ravelo" that inherits
 // the ATmega32U4, so that the installed avrdude takes the client's fixed
-// command line; or an executable "avrdude" script with `script`.
+// command line; or an executable "avrdude" with the text `script`.
 bool avrdude_fixture_write(const std::string &dir);
 bool avrdude_fixture_fake_tool(const std::string &dir, const std::string &script);
-// Processes named "avrdude" that are children of this process (zombies
-// included) or run in `dir`.
-std::vector<pid_t> avrdude_fixture_processes(const std::string &dir);
 // The data bytes of an Intel HEX text, in record order.
 std::string hex_data_bytes(const std::string &image);

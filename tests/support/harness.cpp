@@ -17,19 +17,19 @@
 namespace
 {
 std::string private_dir;
+}
 
-std::string owned(gchar *text)
+std::string test_owned(gchar *text)
 {
     std::string result = text != nullptr ? text : "";
     g_free(text);
     return result;
 }
-} // namespace
 
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    private_dir = owned(g_dir_make_tmp("ravelo-test-XXXXXX", nullptr));
+    private_dir = test_owned(g_dir_make_tmp("ravelo-test-XXXXXX", nullptr));
     const std::string config = private_dir + "/config";
     if (private_dir.empty() || !std::filesystem::create_directory(config) ||
         chdir(private_dir.c_str()) != 0)
@@ -114,7 +114,7 @@ std::string test_log_text()
     GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(test_widget("textview_log")));
     GtkTextIter start, end;
     gtk_text_buffer_get_bounds(buffer, &start, &end);
-    return owned(gtk_text_buffer_get_text(buffer, &start, &end, TRUE));
+    return test_owned(gtk_text_buffer_get_text(buffer, &start, &end, TRUE));
 }
 
 std::string test_log_after(const std::string &before)
@@ -239,7 +239,9 @@ ChooserSeen test_open_tap(const std::string &path, Answer answer)
         GtkFileFilter *tap_filter = GTK_FILE_FILTER(filters->data);
         GtkFileFilter *all_filter = GTK_FILE_FILTER(g_slist_last(filters)->data);
         g_slist_free(filters);
-        const auto folder = [=] { return owned(gtk_file_chooser_get_current_folder(chooser)); };
+        const auto folder = [=] {
+            return test_owned(gtk_file_chooser_get_current_folder(chooser));
+        };
         if (answer == Answer::cancel || answer == Answer::close) {
             test_spin_until([=] { return !folder().empty(); }, 10000);
             seen.folder = folder();
@@ -259,7 +261,7 @@ ChooserSeen test_open_tap(const std::string &path, Answer answer)
                                         answer == Answer::open_tap_files ? tap_filter : all_filter);
         gtk_file_chooser_set_filename(chooser, path.c_str());
         const bool chosen = test_spin_until(
-            [=] { return owned(gtk_file_chooser_get_filename(chooser)) == path; }, 10000);
+            [=] { return test_owned(gtk_file_chooser_get_filename(chooser)) == path; }, 10000);
         gtk_dialog_response(GTK_DIALOG(chooser), chosen ? GTK_RESPONSE_OK : GTK_RESPONSE_NONE);
     };
     const guint source = g_timeout_add(

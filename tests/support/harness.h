@@ -20,6 +20,8 @@ const std::string &test_dir();
 std::string test_path(const std::string &name);
 std::string test_read_file(const std::string &path);
 void test_write_file(const std::string &path, const std::string &content);
+// Takes a string that GLib allocated, and frees it.
+std::string test_owned(gchar *text);
 
 // What the user sees: the status bar, the log (and its growth since it read
 // `before`), a widget of the main window, and the arrangement of the
