@@ -7,10 +7,6 @@
 
 #include "support/harness.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 namespace fs = std::filesystem;
 
 namespace
@@ -23,14 +19,6 @@ std::string five_lines(const std::string &device, const std::string &bootloader)
 }
 
 const std::string defaults = five_lines("/dev/ttyACM0", "/dev/ttyACM1");
-
-void set_ports(const char *device, const char *bootloader)
-{
-    g_free(device_port);
-    device_port = g_strdup(device);
-    g_free(bootloader_port);
-    bootloader_port = g_strdup(bootloader);
-}
 
 struct ConfigFile : testing::Test {
     const std::string folder = test_path("config/ravelo-client"), file = folder + "/user.ini";
@@ -69,7 +57,7 @@ TEST_F(ConfigFile, LoadTakesWhatTheFileGivesAndNeverRewritesIt)
     // clang-format on
     for (const auto &[content, device, bootloader] : cases) {
         test_write_file(file, content);
-        set_ports("x", "y");
+        test_set_ports("x", "y");
         config_load();
         EXPECT_STREQ(device_port, device) << content;
         EXPECT_STREQ(bootloader_port, bootloader) << content;
@@ -87,12 +75,12 @@ TEST_F(ConfigFile, SaveWritesTheWholeFileAnewOrNothing)
 {
     config_init();
     test_write_file(file, "[other]\nkey=value\n");
-    set_ports("  /dev/ttyUSB0", "/dev/ttyUSB1 ");
+    test_set_ports("  /dev/ttyUSB0", "/dev/ttyUSB1 ");
     EXPECT_EQ(config_save(), 1);
     // Values as they stand, but for the blanks right after the equals sign.
     EXPECT_EQ(test_read_file(file), five_lines("/dev/ttyUSB0", "/dev/ttyUSB1 "));
     // A line break would break the syntax: nothing is written.
-    set_ports("/dev/tty\nUSB0", "/dev/ttyACM1");
+    test_set_ports("/dev/tty\nUSB0", "/dev/ttyACM1");
     EXPECT_EQ(config_save(), 0);
     EXPECT_EQ(test_read_file(file), five_lines("/dev/ttyUSB0", "/dev/ttyUSB1 "));
 }

@@ -10,9 +10,6 @@
 
 #include "support/harness.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <optional>
 #include <sys/mount.h>
 
@@ -62,22 +59,15 @@ bool load(std::string text)
     return idx_list_load(text.data());
 }
 
-// The position of the selected row in the list's order; -1 when none is.
-int selected_index()
+// The selected row, or {-1, ""} when none is.
+Records::value_type selected()
 {
     GtkTreeIter iter;
-    if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(index_view), nullptr, &iter))
-        return -1;
-    GtkTreePath *path = gtk_tree_model_get_path(GTK_TREE_MODEL(index_store), &iter);
-    const int index = gtk_tree_path_get_indices(path)[0];
-    gtk_tree_path_free(path);
-    return index;
-}
-
-std::string selected_info()
-{
-    const int index = selected_index();
-    return index < 0 ? "<none>" : rows().at(size_t(index)).second;
+    gint offset = -1;
+    gchar *info = nullptr;
+    if (gtk_tree_selection_get_selected(gtk_tree_view_get_selection(index_view), nullptr, &iter))
+        gtk_tree_model_get(GTK_TREE_MODEL(index_store), &iter, 0, &offset, 1, &info, -1);
+    return {offset, test_owned(info)};
 }
 
 // Clicking a column header, finishing a cell's edit (what its renderer
@@ -197,36 +187,28 @@ TEST(IdxLines, GrammarByRule)
         EXPECT_EQ(parse(text), std::make_pair(records, has_tape_start)) << "'" << text << "'";
 }
 
+// Two TABs up to 0xFFFFF compared as signed, so for negative offsets too,
+// which are written as their 32-bit pattern. What does not come back:
+// empty descriptions, leading blanks, line breaks.
 TEST(IdxRecordLine, WrittenByTheTabRuleAndReadBack)
 {
-    // Two TABs up to 0xFFFFF compared as signed, so for negative offsets too,
-    // which are written as their 32-bit pattern.
     // clang-format off
-    const std::tuple<gint32, const char *, const char *> cases[] = {
-        {20, "Tape start", "0x14\t\tTape start\r\n"}, {0, "zero", "0x0\t\tzero\r\n"},
-        {0xFFFFF, "a", "0xfffff\t\ta\r\n"},           {0x100000, "b", "0x100000\tb\r\n"},
-        {G_MAXINT32, "c", "0x7fffffff\tc\r\n"},        {-5, "d", "0xfffffffb\t\td\r\n"},
-        {G_MININT32, "e", "0x80000000\t\te\r\n"},
-        {0xABC, "in\ttab 0x1  ", "0xabc\t\tin\ttab 0x1  \r\n"},
-        {0xDEF, "Caf\xc3\xa9 \xe2\x82\xac", "0xdef\t\tCaf\xc3\xa9 \xe2\x82\xac\r\n"}};
-    // clang-format on
-    for (const auto &[offset, info, line] : cases) {
-        EXPECT_EQ(idx_format_record(offset, info), line);
-        EXPECT_EQ(parse(line).first, (Records{{offset, info}}));
-    }
-
-    // What does not come back: empty descriptions, leading blanks, line breaks.
-    // clang-format off
-    const std::tuple<gint32, const char *, const char *, Records> changed[] = {
+    const std::tuple<gint32, const char *, const char *, Records> cases[] = {
+        {20, "Tape start", "0x14\t\tTape start\r\n", {}}, {0, "zero", "0x0\t\tzero\r\n", {}},
+        {0xFFFFF, "a", "0xfffff\t\ta\r\n", {}},           {0x100000, "b", "0x100000\tb\r\n", {}},
+        {G_MAXINT32, "c", "0x7fffffff\tc\r\n", {}},        {-5, "d", "0xfffffffb\t\td\r\n", {}},
+        {G_MININT32, "e", "0x80000000\t\te\r\n", {}},
+        {0xABC, "in\ttab 0x1  ", "0xabc\t\tin\ttab 0x1  \r\n", {}},
+        {0xDEF, "Caf\xc3\xa9 \xe2\x82\xac", "0xdef\t\tCaf\xc3\xa9 \xe2\x82\xac\r\n", {}},
         {0x200, "", "0x200\t\t<Missing info>\r\n", {{0x200, "<Missing info>"}}},
         {0x200, nullptr, "0x200\t\t<Missing info>\r\n", {{0x200, "<Missing info>"}}},
         {0x200, " \t lead", "0x200\t\t \t lead\r\n", {{0x200, "lead"}}},
         {0x200, "one\rtwo", "0x200\t\tone\rtwo\r\n", {{0x200, "one"}}},
         {0x200, "one\n0x300 two", "0x200\t\tone\n0x300 two\r\n", {{0x200, "one"}, {0x300, "two"}}}};
     // clang-format on
-    for (const auto &[offset, info, line, back] : changed) {
+    for (const auto &[offset, info, line, back] : cases) {
         EXPECT_EQ(idx_format_record(offset, info), line);
-        EXPECT_EQ(parse(line).first, back);
+        EXPECT_EQ(parse(line).first, back.empty() ? (Records{{offset, info}}) : back);
     }
 }
 
@@ -282,16 +264,16 @@ TEST_F(IndexList, NewRowsGoWhereTheSortPutsThemAndAreSelected)
 {
     load("0x300 Far\n0x100 Near\n0x14 Tape start\n");
     idx_list_append(0x150, "Between");
-    EXPECT_EQ(selected_index(), 2);
+    EXPECT_EQ(selected(), rows()[2]);
     // Add goes after the rows at 20, in either order.
     test_click("button_index_add");
     EXPECT_EQ(rows()[1], (Records::value_type{20, "<New entry>"}));
-    EXPECT_EQ(selected_index(), 1);
+    EXPECT_EQ(selected(), rows()[1]);
     click_header(idx_column_offset);
     test_click("button_index_add");
     EXPECT_EQ(rows().front(), (Records::value_type{0x300, "Far"}));
-    EXPECT_EQ(selected_index(), 5);
-    EXPECT_EQ(selected_info(), "<New entry>");
+    EXPECT_EQ(selected(), rows()[5]);
+    EXPECT_EQ(selected().second, "<New entry>");
 
     // Clear leaves no cursor, so Play finds no offset.
     idx_list_clear();
@@ -313,14 +295,14 @@ TEST_F(IndexList, RemoveSparesRowsAtTwentyOrBelowAndSelectsTheNextRow)
     test_click("button_index_add");
     test_click("button_index_remove");
     EXPECT_EQ(rows(), loaded);
-    EXPECT_EQ(selected_info(), "Above");
+    EXPECT_EQ(selected().second, "Above");
     // Above 20 any description goes. After the last row the new last one is
     // selected, after the only row none.
     test_select_row(4);
     test_click("button_index_remove");
-    EXPECT_EQ(selected_info(), "Last");
+    EXPECT_EQ(selected().second, "Last");
     test_click("button_index_remove");
-    EXPECT_EQ(selected_info(), "Above");
+    EXPECT_EQ(selected().second, "Above");
     test_click("button_index_remove");
     // The row at 5 can go once its offset is edited above 20.
     edit(1, idx_column_offset, "0x40");
@@ -330,7 +312,7 @@ TEST_F(IndexList, RemoveSparesRowsAtTwentyOrBelowAndSelectsTheNextRow)
     idx_list_clear();
     load("0x100 Only\n");
     test_click("button_index_remove");
-    EXPECT_EQ(selected_index(), -1);
+    EXPECT_EQ(selected().first, -1);
 }
 
 TEST_F(IndexList, EditsFollowTheNumberSyntaxOrAreTakenAsTyped)
@@ -377,7 +359,7 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
         test_click(button);
     EXPECT_FALSE(wheel(GDK_SCROLL_DOWN));
     EXPECT_EQ(rows(), (Records{{20, "<New entry>"}, {32, "Next"}}));
-    EXPECT_EQ(selected_index(), 0);
+    EXPECT_EQ(selected(), rows()[0]);
     EXPECT_EQ(test_status_text(), before);
 
     const ChooserSeen seen = test_open_tap(tap);
@@ -397,7 +379,7 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
         {"0x400\t\tD\r\n0x200\t\tB\r\n0x14\t\tA\r\n", {{20, "A"}, {0x200, "B"}, {0x400, "D"}}, 0},
         {"0x200 B\n0x100 A\n", {{20, "Tape start"}, {0x100, "A"}, {0x200, "B"}}, 0},
         {"0x100 A\n5 Early\n", {{5, "Early"}, {20, "Tape start"}, {0x100, "A"}}, 1}};
-    for (const auto &[content, expected, selected] : cases) {
+    for (const auto &[content, expected, at] : cases) {
         edit(0, idx_column_info, "Unsaved");
         fs::remove_all(idx);
         if (content != nullptr && std::string(content) == "/")
@@ -406,7 +388,7 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
             test_write_file(idx, content);
         test_open_tap(tap);
         EXPECT_EQ(rows(), expected) << (content ? content : "no IDX file");
-        EXPECT_EQ(selected_index(), selected);
+        EXPECT_EQ(selected(), expected[at]);
         EXPECT_EQ(test_status_text(), " Attached: " + tap);
     }
 }
@@ -452,16 +434,16 @@ TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
     test_select_row(0);
     EXPECT_FALSE(idx_select_previous());
     EXPECT_TRUE(wheel(GDK_SCROLL_UP));
-    EXPECT_EQ(selected_info(), "apple");
+    EXPECT_EQ(selected().second, "apple");
     EXPECT_TRUE(idx_select_next());
     EXPECT_TRUE(wheel(GDK_SCROLL_DOWN));
-    EXPECT_EQ(selected_info(), "cherry");
+    EXPECT_EQ(selected().second, "cherry");
     EXPECT_TRUE(wheel(GDK_SCROLL_DOWN));
     EXPECT_FALSE(idx_select_next());
     EXPECT_TRUE(wheel(GDK_SCROLL_DOWN));
-    EXPECT_EQ(selected_info(), "tape start");
+    EXPECT_EQ(selected().second, "tape start");
     EXPECT_TRUE(idx_select_previous());
-    EXPECT_EQ(selected_info(), "cherry");
+    EXPECT_EQ(selected().second, "cherry");
     // Sideways the wheel is the view's.
     EXPECT_FALSE(wheel(GDK_SCROLL_LEFT));
     EXPECT_FALSE(wheel(GDK_SCROLL_RIGHT));
@@ -474,7 +456,7 @@ TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
     test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
     test_click("button_index_reload");
     EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
-    EXPECT_EQ(selected_index(), 0);
+    EXPECT_EQ(selected(), rows()[0]);
 }
 
 TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
@@ -494,19 +476,21 @@ TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
     saved[1].second = "<Missing info>";
     saved[2].second = "Intro  ";
     EXPECT_EQ(rows(), saved);
-    EXPECT_EQ(selected_index(), 0);
+    EXPECT_EQ(selected(), rows()[0]);
 
-    // A folder in the IDX file's place cannot be replaced by a file.
+    // A folder in the IDX file's place cannot be replaced by a file; no
+    // temporary file is left beside it.
     fs::remove(idx);
     fs::create_directory(idx);
     test_click("button_index_save");
     EXPECT_EQ(test_status_text(),
               " Could not save the list of index records. Check write and sharing permissions!");
     EXPECT_EQ(rows(), saved);
+    EXPECT_EQ(entries(test_path("tapes")), 2);
 
     fs::remove(idx);
     test_click("button_index_reload");
     EXPECT_EQ(test_status_text(), " IDX list reset");
     EXPECT_EQ(rows(), (Records{{20, "Tape start"}}));
-    EXPECT_EQ(selected_index(), 0);
+    EXPECT_EQ(selected(), rows()[0]);
 }

@@ -4,9 +4,6 @@
 #include "app/main_window.h"
 #include "ui/registry.h"
 
-#include <gdk/gdkkeysyms.h>
-#include <gtest/gtest.h>
-
 #include <set>
 
 namespace

@@ -3,7 +3,6 @@
 // request and answer, and against the emulator, whose recording must equal
 // the expected stream byte for byte.
 #include "support/emulator.h"
-#include "support/harness.h"
 
 #include "index/idx_commands.h"
 #include "index/index_list.h"
@@ -14,27 +13,21 @@
 
 #include "tap_maker.h"
 
-#include <gdk/gdkkeysyms.h>
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
 #include <random>
 #include <sys/file.h>
 #include <unistd.h>
 
 namespace
 {
-const std::string started = test_separator + "Playback started\n";
-const std::string success = " Playback over: Success condition received";
+const std::string started = test_separator + "Playback started\n",
+                  over = " Playback over: ", success = over + "Success condition received";
 
-std::string le32(guint32 v)
+// The header of `tap` for a run from `offset`: its length field counts the
+// data from there on.
+std::string header_from(const std::string &tap, std::size_t offset)
 {
-    std::string s;
-    for (int i = 0; i < 4; ++i)
-        s += char((v >> (8 * i)) & 0xFF);
-    return s;
+    return tap_wrap(tap.substr(offset)).substr(0, 20);
 }
 
 // `length` bytes of short pulses, no two neighbours alike.
@@ -59,29 +52,20 @@ void expect_run_closed()
     EXPECT_TRUE(test_controls_are(true));
 }
 
-struct Step {
-    std::string request, reply;
-};
+using Steps = std::vector<std::pair<std::string, std::string>>; // request, reply
 
 // The console's side of a playback start (the prompt, the echo of "p"),
-// then `steps`.
-std::vector<Step> from_start(const std::vector<Step> &steps)
+// `steps`, then with `tap` the 'd' requests that fetch it from `from` to its
+// end, one more that gets nothing, and the device's 'e'.
+Steps from_start(const Steps &steps, const std::string &tap = "", std::size_t from = 0)
 {
-    std::vector<Step> all = {{"Ravelo\r\n> ", "p\r"}, {"p\r\n", ""}};
+    Steps all = {{"Ravelo\r\n> ", "p\r"}, {"p\r\n", ""}};
     all.insert(all.end(), steps.begin(), steps.end());
+    for (; !tap.empty() && from < tap.size() + 64; from += 64)
+        all.push_back({"d", from < tap.size() ? tap.substr(from, 64) : ""});
+    if (!tap.empty())
+        all.push_back({"e", ""});
     return all;
-}
-
-// Started, `steps`, then the 'd' requests that fetch `tap` from `from` to
-// its end, one more that gets nothing, and the device's 'e'.
-std::vector<Step> then_data(std::vector<Step> steps, const std::string &tap, std::size_t from)
-{
-    steps = from_start(steps);
-    for (; from < tap.size(); from += 64)
-        steps.push_back({"d", tap.substr(from, 64)});
-    steps.push_back({"d", ""});
-    steps.push_back({"e", ""});
-    return steps;
 }
 
 // Selects the index record at `offset`; false when the list has none.
@@ -95,52 +79,40 @@ bool select_offset(long offset)
 }
 } // namespace
 
-TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinitionWrappingAt32Bits)
+// Any chunking gives the sum of the definition, wrapping at 32 bits: chunks
+// of one byte split every count after its zero, low and middle byte, and the
+// bytes seen before the split keep their weight.
+TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinition)
 {
-    const auto count = [](const std::vector<guint8> &data, std::size_t chunk, guint32 start) {
-        player_pulse_state = 0;
-        player_pulse_partial = 0;
-        for (std::size_t at = 0; at < data.size(); at += chunk)
-            player_count_pulses(data.data() + at, std::min(chunk, data.size() - at), &start);
-        return start;
-    };
-    // Random data, with a sum computed straight from the definition.
     std::mt19937 random(7);
     std::vector<guint8> data(20000);
     for (auto &b : data)
         b = random() % 100 < 5 ? 0 : guint8(random());
     guint64 expected = 0;
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        if (data[i] != 0) {
-            expected += 8u * data[i];
-        } else if (i + 3 < data.size()) {
-            expected += data[i + 1] | data[i + 2] << 8 | guint32(data[i + 3]) << 16;
-            i += 3;
-        } else {
-            break; // a count cut off by the end adds nothing
-        }
-    }
-    struct Case {
-        std::vector<guint8> data;
-        guint32 start, cycles;
-    };
-    const Case cases[] = {
+    for (std::size_t i = 0; i < data.size(); i += data[i] != 0 ? 1 : 4)
+        expected += data[i] != 0          ? 8u * data[i]
+                    : i + 3 < data.size() ? data[i + 1] | data[i + 2] << 8 | data[i + 3] << 16
+                                          : 0; // a count cut off by the end adds nothing
+    const std::tuple<std::vector<guint8>, guint32, guint32> cases[] = {
         {{0x30, 0x30}, 0, 768},
-        {{0x00, 0x10, 0x27, 0x00, 0x01}, 0, 10000 + 8}, // count, least significant byte first
+        {{0x00, 0x10, 0x27, 0x00, 0x01}, 0, 10000 + 8}, // least significant byte first
         {{0x00, 0xFF, 0xFF, 0xFF}, 5, 5 + 0xFFFFFF},
         {{0x02}, 0xFFFFFFF8u, 8},
         {{0x00, 0x00, 0x00, 0x01}, 0xFFFF0000u, 0},
         {data, 0, guint32(expected)},
     };
-    // Chunks of one byte split every count after its zero, low and middle
-    // byte: the bytes seen before the split must keep their weight.
-    for (const Case &c : cases)
-        for (std::size_t chunk : {1u, 2u, 3u, 63u, 64u})
-            EXPECT_EQ(count(c.data, chunk, c.start), c.cycles) << c.data.size() << " / " << chunk;
+    for (const auto &[bytes, start, cycles] : cases) {
+        for (std::size_t chunk : {1u, 2u, 3u, 63u, 64u}) {
+            player_pulse_state = player_pulse_partial = 0;
+            guint32 sum = start;
+            for (std::size_t at = 0; at < bytes.size(); at += chunk)
+                player_count_pulses(&bytes[at], std::min(chunk, bytes.size() - at), &sum);
+            EXPECT_EQ(sum, cycles) << bytes.size() << " / " << chunk;
+        }
+    }
     // The label's text: minutes uncapped.
-    const std::pair<guint32, const char *> texts[] = {
-        {61, "1:01 "}, {3599, "59:59 "}, {3600, "60:00 "}, {4294967295u, "71582788:15 "}};
-    for (const auto &[seconds, text] : texts)
+    for (const auto &[seconds, text] :
+         {std::pair{61u, "1:01 "}, {3600u, "60:00 "}, {4294967295u, "71582788:15 "}})
         EXPECT_EQ(test_owned(player_format_buffer_time(seconds)), text);
 }
 
@@ -161,41 +133,34 @@ TEST(PlayerTapFile, SizeOf4GiBOrMoreCannotBeRead)
 TEST(PlaybackDevice, AnswersEachRequestExactly)
 {
     const std::string tap100 = tap_wrap(data_of(100)), tap5000 = tap_wrap(data_of(5000));
-    const std::string head = tap100.substr(0, 16); // the header up to its length field
-    const std::string junk("x\0?\r\nHD", 7);
-    const std::string over = " Playback over: ", invalid = over + "Invalid index supplied for file",
+    const std::string head100 = tap100.substr(0, 20), head1000 = header_from(tap5000, 1000);
+    const std::string invalid = over + "Invalid index supplied for file",
                       read_error = over + "Error reading from file";
-    struct Case {
-        const char *what;
-        std::string tap;
-        long offset;
-        std::vector<Step> steps;
-        std::string status;
-    };
-    const Case cases[] = {
+    const std::tuple<const char *, std::string, long, Steps, std::string> cases[] = {
         {"the header unchanged, 100 bytes as 64 + 36, then nothing", tap100, 20,
-         then_data({{"h", tap100.substr(0, 20)}}, tap100, 20), success},
+         from_start({{"h", head100}}, tap100, 20), success},
         {"from offset 1000 the header counts 4020 bytes", tap5000, 1000,
-         then_data({{"h", head + le32(4020)}}, tap5000, 1000), success},
-        {"the last data byte", tap5000, 5019, then_data({{"h", head + le32(1)}}, tap5000, 5019),
-         success},
+         from_start({{"h", head1000}}, tap5000, 1000), success},
+        {"the last data byte", tap5000, 5019,
+         from_start({{"h", header_from(tap5000, 5019)}}, tap5000, 5019), success},
         {"at the end of the data", tap5000, 5020, from_start({{"h", ""}}), invalid},
         {"past the end of the file", tap5000, 6000, from_start({{"h", ""}}), invalid},
         {"'h' again counts what is still to come, and the data goes on", tap100, 20,
-         then_data({{"h", tap100.substr(0, 20)},
-                    {"h", tap100.substr(0, 20)},
-                    {"d", tap100.substr(20, 64)},
-                    {"h", head + le32(36)}},
-                   tap100, 84),
+         from_start({{"h", head100},
+                     {"h", head100},
+                     {"d", tap100.substr(20, 64)},
+                     {"h", header_from(tap100, 84)}},
+                    tap100, 84),
          success},
         {"'d' before 'h' and unknown bytes are ignored", tap100, 20,
-         then_data({{junk, ""}, {"d", ""}, {"h", tap100.substr(0, 20)}, {"zz", ""}}, tap100, 20),
+         from_start({{std::string("x\0?\r\nHD", 7), ""}, {"d", ""}, {"h", head100}, {"zz", ""}},
+                    tap100, 20),
          success},
         {"a file too short for its header", tap100.substr(0, 8), 20, from_start({{"h", "h"}}),
          read_error},
         {"a file shorter than its header says", tap5000.substr(0, 120), 1000,
-         from_start({{"h", head + le32(4020)}, {"d", "h"}}), read_error},
-        {"the device fails", tap100, 20, from_start({{"h", tap100.substr(0, 20)}, {"f", ""}}),
+         from_start({{"h", head1000}, {"d", "h"}}), read_error},
+        {"the device fails", tap100, 20, from_start({{"h", head100}, {"f", ""}}),
          over + "Failure condition received"},
         {"a wrong echo",
          tap100,
@@ -207,31 +172,32 @@ TEST(PlaybackDevice, AnswersEachRequestExactly)
     PtyDevice device;
     test_set_ports(device.slave.c_str());
     int n = 0;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        test_attach(c.tap, c.offset > 20 ? std::to_string(c.offset) + "\t\tRecord\r\n" : "",
+    for (const auto &[what, tap, offset, steps, status] : cases) {
+        SCOPED_TRACE(what);
+        test_attach(tap, offset > 20 ? std::to_string(offset) + "\t\tRecord\r\n" : "",
                     "t" + std::to_string(++n) + ".tap");
-        ASSERT_TRUE(select_offset(c.offset));
+        ASSERT_TRUE(select_offset(offset));
         const std::string log = test_log_text();
         test_click("button_play");
         EXPECT_EQ(test_status_text(), " Playback started");
         EXPECT_TRUE(test_controls_are(false));
-        for (const Step &step : c.steps)
-            device.exchange(step.request, step.reply);
-        ASSERT_TRUE(test_status_is(c.status));
+        for (const auto &[request, reply] : steps)
+            device.exchange(request, reply);
+        ASSERT_TRUE(test_status_is(status));
         EXPECT_EQ(test_log_after(log), started) << "a run that ends by itself logs nothing more";
         expect_run_closed();
     }
 }
 
+// Three chunks of 0.3, 0.3 and 0.5 s of tape: a counted pulse and 60 short
+// ones each. Only the exact sum carried over the pauses makes 1 s.
 TEST(PlaybackDevice, PauseResumesExactlySilentlyAndWithTheExactTapeTime)
 {
-    // Three chunks of 0.3, 0.3 and 0.5 s of tape: a counted pulse and 60
-    // short ones each. Only the exact sum carried over the pauses makes 1 s.
     std::string data;
     for (double seconds : {0.3, 0.3, 0.5}) {
         const guint32 cycles = guint32(seconds * player_clock_hz) - 60 * 8;
-        data += std::string(1, '\0') + le32(cycles).substr(0, 3) + std::string(60, '\1');
+        data += std::string{'\0', char(cycles), char(cycles >> 8), char(cycles >> 16)} +
+                std::string(60, '\1');
     }
     const std::string tap = tap_wrap(data);
     PtyDevice device;
@@ -247,7 +213,7 @@ TEST(PlaybackDevice, PauseResumesExactlySilentlyAndWithTheExactTapeTime)
     for (int k = 0; k < 3; ++k) {
         // The header counts the data not yet sent, which goes on where it was.
         ASSERT_TRUE(device.start_playback());
-        device.exchange("h", tap.substr(0, 16) + le32(192 - 64 * k));
+        device.exchange("h", header_from(tap, 20 + 64 * k));
         device.exchange("d", data.substr(64 * k, 64));
         if (k == 2)
             break;
@@ -266,27 +232,19 @@ TEST(PlaybackDevice, PauseResumesExactlySilentlyAndWithTheExactTapeTime)
     EXPECT_EQ(updates, 2) << "published at the first chunk and when 1 s was reached";
 
     // A run that ended by itself is not resumed: the record again, and the
-    // tape time from zero.
-    std::string before = test_log_text();
-    test_click("button_play");
-    EXPECT_EQ(test_log_after(before), started);
-    ASSERT_TRUE(device.start_playback());
-    device.exchange("h", tap.substr(0, 20));
-    device.exchange("d", data.substr(0, 64));
-    EXPECT_TRUE(test_spin_until([] { return buffer_label() == "0:00 "; }));
-
-    // Pause, then another record: Play starts over there.
-    test_click("button_pause");
-    ASSERT_TRUE(test_status_is(" Playback paused", 3000));
-    ASSERT_TRUE(select_offset(84));
-    before = test_log_text();
-    test_click("button_play");
-    EXPECT_EQ(test_log_after(before), started);
-    ASSERT_TRUE(device.start_playback());
-    device.exchange("h", tap.substr(0, 16) + le32(192 - 64));
-    device.exchange("d", data.substr(64, 64));
-    test_click("button_stop");
-    ASSERT_TRUE(test_status_is(" Playback stopped", 3000));
+    // tape time from zero. After a pause, another record: Play starts there.
+    for (const long record : {5, 84}) {
+        const std::string before = test_log_text();
+        test_click("button_play");
+        EXPECT_EQ(test_log_after(before), started);
+        ASSERT_TRUE(device.start_playback());
+        device.exchange("h", header_from(tap, std::max(record, 20L)));
+        device.exchange("d", tap.substr(std::max(record, 20L), 64));
+        EXPECT_TRUE(record == 84 || test_spin_until([] { return buffer_label() == "0:00 "; }));
+        test_click("button_pause");
+        ASSERT_TRUE(test_status_is(" Playback paused", 3000));
+        ASSERT_TRUE(select_offset(84));
+    }
 }
 
 TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
@@ -320,49 +278,12 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
         test_click("button_play"); // a second Play while busy starts no second worker
         EXPECT_EQ(test_log_after(log), started) << "the last run left nothing to resume";
         ASSERT_TRUE(device.start_playback());
-        device.exchange("h", tap.substr(0, 16) + le32(guint32(300 + 20 - test_selected_offset())));
+        device.exchange("h", header_from(tap, test_selected_offset()));
         log = test_log_text();
         test_click(button);
         EXPECT_EQ(test_selected_offset(), offset_after) << "the selection moves at once";
         ASSERT_TRUE(test_status_is(" Playback stopped", 3000));
         EXPECT_EQ(test_log_after(log), "Stopped\n");
-        expect_run_closed();
-    }
-}
-
-TEST(PlaybackEmulator, RecordingIsTheTapeFromTheRecordAndTheLabelItsPulseSum)
-{
-    struct Case {
-        std::vector<std::string> args;
-        int row, headers;
-    };
-    const Case cases[] = {
-        {{"--fast"}, 0, 1},
-        {{"--fast"}, 2, 1},
-        {{"--fast", "--noise", "--split-prompt"}, 1, 1},
-        {{"--fast", "--header-twice"}, 0, 2},
-    };
-    const std::string tap = tap_make(20);
-    test_attach(tap, tap_make_idx(tap), "game.tap");
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.args.back() + " from row " + std::to_string(c.row));
-        Emulator emu(c.args);
-        ASSERT_TRUE(emu.ok());
-        test_set_ports(emu.link().c_str());
-        test_select_row(c.row);
-        const guint32 offset = test_selected_offset();
-        ASSERT_TRUE(c.row == 0 ? offset == 20 : offset > 20) << offset;
-        const std::string log = test_log_text();
-        test_click("button_play");
-        ASSERT_TRUE(test_status_is(success, 30000)) << test_status_text();
-        // The header's length field counts the data from the record on.
-        const std::string run = tap_wrap(tap.substr(offset));
-        EXPECT_TRUE(test_read_file(emu.record_path()) == run.substr(0, 20 * (c.headers - 1)) + run)
-            << "recording differs";
-        const std::string label = test_owned(player_format_buffer_time(
-            guint32(tap_data_cycles(tap.substr(offset)) / player_clock_hz)));
-        EXPECT_TRUE(test_spin_until([&] { return buffer_label() == label; })) << buffer_label();
-        EXPECT_EQ(test_log_after(log), started);
         expect_run_closed();
     }
 }
@@ -374,19 +295,17 @@ TEST(PlaybackDevice, FileAndPortFailuresEndWithTheirMessage)
     PtyDevice device;
     const std::string path = test_path("tape.tap"), away = path + ".away";
     test_attach(tap_wrap(data_of(100)));
-    for (const char *trouble : {"held", "missing", "no port"}) {
+    for (const std::string trouble : {"held", "missing", "no port"}) {
         SCOPED_TRACE(trouble);
-        test_set_ports(trouble == std::string("no port") ? "no-such-port" : device.slave.c_str());
+        test_set_ports(trouble == "no port" ? "no-such-port" : device.slave.c_str());
         const int holder = open(path.c_str(), O_RDONLY);
-        ASSERT_TRUE(trouble != std::string("held") || flock(holder, LOCK_SH) == 0);
-        ASSERT_TRUE(trouble != std::string("missing") ||
-                    std::rename(path.c_str(), away.c_str()) == 0);
+        ASSERT_TRUE(trouble != "held" || flock(holder, LOCK_SH) == 0);
+        ASSERT_TRUE(trouble != "missing" || std::rename(path.c_str(), away.c_str()) == 0);
         const std::string log = test_log_text();
         test_click("button_play");
-        ASSERT_TRUE(
-            test_status_is(trouble == std::string("no port")
-                               ? " Playback over: Unable to access communication port to device"
-                               : " Playback over: Unable to open file"));
+        ASSERT_TRUE(test_status_is(over + (trouble == "no port"
+                                               ? "Unable to access communication port to device"
+                                               : "Unable to open file")));
         EXPECT_EQ(test_log_after(log), started);
         expect_run_closed();
         close(holder);
@@ -394,10 +313,33 @@ TEST(PlaybackDevice, FileAndPortFailuresEndWithTheirMessage)
     }
 }
 
-// In a child process, since quitting ends the main loop for good. The device
-// stays silent: the worker waits for its prompt for seconds, and nothing
-// waits for it.
-TEST(PlaybackQuit, CtrlQAndClosingTheWindowDoNotWaitForTheWorker)
+// Against the emulator, from a record inside a generated tape; it says more
+// than asked, splits its prompt and asks for the header twice. It records
+// the header from the record on, twice, and the tape from there; the label
+// shows the pulse sum.
+TEST(PlaybackEmulator, RecordingIsTheTapeFromTheRecordAndTheLabelItsPulseSum)
+{
+    const std::string tap = tap_make(20);
+    test_attach(tap, tap_make_idx(tap), "game.tap");
+    Emulator emu({"--fast", "--noise", "--split-prompt", "--header-twice"});
+    test_set_ports(emu.link().c_str());
+    test_select_row(1);
+    const guint32 offset = test_selected_offset();
+    ASSERT_GT(offset, 20u);
+    test_click("button_play");
+    ASSERT_TRUE(test_status_is(success, 30000)) << test_status_text();
+    const std::string run = tap_wrap(tap.substr(offset));
+    EXPECT_TRUE(test_read_file(emu.record_path()) == run.substr(0, 20) + run);
+    const std::string label = test_owned(
+        player_format_buffer_time(guint32(tap_data_cycles(tap.substr(offset)) / player_clock_hz)));
+    EXPECT_TRUE(test_spin_until([&] { return buffer_label() == label; })) << buffer_label();
+    expect_run_closed();
+}
+
+// Ctrl+Q and closing the window, in a child process since quitting ends the
+// main loop for good. The device stays silent: the worker waits for its
+// prompt for seconds, and nothing waits for it.
+TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
 {
     for (const bool by_key : {true, false}) {
         auto scenario = [by_key] {

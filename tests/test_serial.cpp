@@ -1,14 +1,10 @@
 // The serial link against real pseudo-terminals: the test holds the master
 // side and plays the device, from a thread of its own where timing matters.
 #include "support/emulator.h"
-#include "support/harness.h"
 
 #include "device/serial.h"
 
-#include <gtest/gtest.h>
-
 #include <ctime>
-#include <filesystem>
 #include <future>
 
 #include <fcntl.h>

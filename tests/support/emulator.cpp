@@ -1,7 +1,6 @@
 #include "support/emulator.h"
 
 #include <glib.h>
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +14,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <filesystem>
 #include <sstream>
 
 namespace

@@ -6,10 +6,6 @@
 #include "index/idx_commands.h"
 #include "ui/registry.h"
 
-#include <gdk/gdkkeysyms.h>
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>

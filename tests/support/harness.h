@@ -4,8 +4,11 @@
 // working directory, so that nothing touches the user's files.
 #pragma once
 
+#include <gdk/gdkkeysyms.h>
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
