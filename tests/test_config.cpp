@@ -7,8 +7,6 @@
 
 #include "support/harness.h"
 
-namespace fs = std::filesystem;
-
 namespace
 {
 
@@ -63,12 +61,6 @@ TEST_F(ConfigFile, LoadTakesWhatTheFileGivesAndNeverRewritesIt)
         EXPECT_STREQ(bootloader_port, bootloader) << content;
         EXPECT_EQ(test_read_file(file), content);
     }
-    // A folder in the file's place: the defaults, and the folder stays.
-    fs::remove(file);
-    fs::create_directory(file);
-    config_load();
-    EXPECT_STREQ(device_port, "/dev/ttyACM0");
-    EXPECT_TRUE(fs::is_directory(file));
 }
 
 TEST_F(ConfigFile, SaveWritesTheWholeFileAnewOrNothing)

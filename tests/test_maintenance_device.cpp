@@ -1,7 +1,7 @@
-// Firmware, Reset into bootloader and Firmware, Update firmware through the
-// real window: refused requests, an unplugged device, and the emulated
-// device (its console on one port, its bootloader on the other) with the
-// installed avrdude. Then the embedded image, and running the flashing tool.
+// Firmware, Reset into bootloader and Update firmware through the real
+// window: refusals, failures, and the emulated device (its console on one
+// port, its bootloader on the other) with the installed avrdude. Then
+// running the flashing tool.
 #include "support/emulator.h"
 
 #include "config/config.h"
@@ -101,11 +101,18 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     refused(update_request, " Error: Could not copy firmware");
 }
 
-// The installed avrdude writes and verifies the embedded image through the
-// emulated bootloader: the device then holds the image's data bytes, and
-// the rest of its last page stays erased.
+// The embedded image has the device image's layout: the build's tool finds
+// it sound, without a warning. The installed avrdude writes and verifies it
+// through the emulated bootloader: the device then holds the image's data
+// bytes, and the rest of its last page stays erased.
 TEST(Update, FlashesTheEmbeddedImageWithTheInstalledTool)
 {
+    ASSERT_EQ(device_firmware_write(), 1);
+    EXPECT_EQ(
+        std::system(RAVELO_TOOLS_DIR "/firmware/ravelo-firmware check ravelo32u4.hex >said 2>&1"),
+        0);
+    EXPECT_EQ(test_read_file(test_path("said")),
+              "ravelo32u4.hex: 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n");
     Emulator device;
     set_ports(device);
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
@@ -149,7 +156,8 @@ TEST(Update, RunsTheLocalToolWithTheFixedCommandLine)
 TEST(Update, FailuresNameTheirCause)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    const std::string no_port = "Unable to access communication port to device";
+    const std::string failed = " Firmware update failed: ",
+                      no_port = "Unable to access communication port to device";
     const char *tool_ran = "#!/bin/sh\ntouch tool-ran\n";
     const struct {
         const Request &request;
@@ -158,13 +166,9 @@ TEST(Update, FailuresNameTheirCause)
         const char *local_tool; // nullptr: the installed one
         std::string status;
     } cases[] = {
-        {update_request, false, {}, tool_ran, " Firmware update failed: " + no_port},
+        {update_request, false, {}, tool_ran, failed + no_port},
         {reset_request, false, {}, tool_ran, " Device reset failed: " + no_port},
-        {update_request,
-         true,
-         {"--no-prompt"},
-         tool_ran,
-         " Firmware update failed: Unable to sync with device"},
+        {update_request, true, {"--no-prompt"}, tool_ran, failed + "Unable to sync with device"},
         {update_request, true, {"--bad-signature"}, nullptr, tool_failed},
         // Executable, but its interpreter is missing: no tool at all.
         {update_request, true, {}, "#!/nonexistent/interpreter\n", tool_failed},
@@ -208,23 +212,10 @@ TEST(Reset, SucceedsAndTheDeviceIsInItsBootloader)
     Emulator device({"--bootloader-timeout", "500"});
     test_set_ports(device.link().c_str());
     run_request(reset_request, " Device reset succeeded", 15000);
-    EXPECT_TRUE(emulator_wait_path(device.bootloader_link(), true, 10000) &&
-                emulator_wait_path(device.bootloader_link(), false, 10000) &&
-                emulator_wait_path(device.link(), true, 5000));
-}
-
-// The embedded image has the device image's layout: the build's tool finds
-// it sound and says so without a warning.
-TEST(Firmware, TheEmbeddedImageIsSound)
-{
-    ASSERT_EQ(device_firmware_write(), 1);
-    const int status = std::system((RAVELO_TOOLS_DIR "/firmware/ravelo-firmware check " +
-                                    std::string(device_firmware_file) + " >said 2>&1")
-                                       .c_str());
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(test_read_file(test_path("said")),
-              std::string(device_firmware_file) +
-                  ": 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n");
+    for (const auto &[path, there] : {std::pair{device.bootloader_link(), true},
+                                      {device.bootloader_link(), false},
+                                      {device.link(), true}})
+        EXPECT_TRUE(test_spin_until([&] { return fs::exists(path) == there; }, 10000)) << path;
 }
 
 // Only a zero exit status succeeds. Blanks split and quotes group, but

@@ -32,13 +32,8 @@ void end_with_parent(gpointer)
 
 Emulator::Emulator(const std::vector<std::string> &args)
 {
-    std::vector<std::string> line = {RAVELO_TOOLS_DIR "/emulator/ravelo-emulator",
-                                     "--link",
-                                     link(),
-                                     "--record",
-                                     record_path(),
-                                     "--flash-out",
-                                     flash_path()};
+    std::vector<std::string> line = {RAVELO_TOOLS_DIR "/emulator/ravelo-emulator", "--link", link(),
+                                     "--flash-out", flash_path()};
     line.insert(line.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &arg : line)
@@ -58,13 +53,11 @@ Emulator::Emulator(const std::vector<std::string> &args)
         said.append(buffer, size_t(n));
     }
     close(out);
-    if (said.find("ready\n") == std::string::npos) {
+    if (said.find("ready\n") == std::string::npos)
         ADD_FAILURE() << "the emulator did not get ready; it said: " << said;
-        stop();
-    }
 }
 
-void Emulator::stop()
+Emulator::~Emulator()
 {
     if (pid_ <= 0)
         return;
@@ -76,7 +69,6 @@ void Emulator::stop()
             deadline = LLONG_MAX;
         }
     }
-    pid_ = -1;
 }
 
 PtyDevice::PtyDevice() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
@@ -147,11 +139,6 @@ bool PtyDevice::start_playback()
 {
     const bool asked = write("Ravelo\r\n> ") && read_exact(2) == "p\r";
     return write("p\r\n") && asked;
-}
-
-bool emulator_wait_path(const std::string &path, bool exists, int timeout_ms)
-{
-    return test_spin_until([&] { return std::filesystem::exists(path) == exists; }, timeout_ms);
 }
 
 bool avrdude_fixture_write(const std::string &dir)

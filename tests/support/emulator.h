@@ -10,22 +10,18 @@
 #include <vector>
 
 // ravelo-emulator with `args`, its ports linked as test_path("ttyEMU") and
-// "ttyEMU-boot", recording what it was sent to "record.bin" and its flash to
-// "flash.bin". ok() once it said "ready"; a failure to start is a test
-// failure. stop() and the destructor end and reap it, and so does the end of
-// the thread that made it.
+// "ttyEMU-boot", its flash written to "flash.bin"; ready once constructed (a
+// failure to start is a test failure), ended and reaped by the destructor or
+// the end of the thread that made it.
 class Emulator
 {
   public:
     explicit Emulator(const std::vector<std::string> &args = {});
-    ~Emulator() { stop(); }
+    ~Emulator();
     Emulator(const Emulator &) = delete;
     Emulator &operator=(const Emulator &) = delete;
-    bool ok() const { return pid_ > 0; }
-    void stop();
     std::string link() const { return test_path("ttyEMU"); }
     std::string bootloader_link() const { return test_path("ttyEMU-boot"); }
-    std::string record_path() const { return test_path("record.bin"); }
     std::string flash_path() const { return test_path("flash.bin"); }
 
   private:
@@ -60,9 +56,6 @@ class PtyDevice
     int master_ = -1;
     std::string pending_;
 };
-
-// Waits until `path` exists (or, with `exists` false, no longer does).
-bool emulator_wait_path(const std::string &path, bool exists, int timeout_ms = 5000);
 
 // "avrdude.conf" in `dir`: the system's, with a part "ravelo" that inherits
 // the ATmega32U4, so that the installed avrdude takes the client's fixed

@@ -56,7 +56,7 @@ void test_app_start()
     static char **argv = args;
     if (window_main == nullptr) {
         app_startup(&argc, &argv);
-        test_spin_for(50);
+        test_spin_until([] { return false; }, 50);
     }
 }
 
@@ -72,11 +72,6 @@ bool test_spin_until(const std::function<bool()> &done, int timeout_ms)
             g_usleep(1000);
     }
     return true;
-}
-
-void test_spin_for(int ms)
-{
-    test_spin_until([] { return false; }, ms);
 }
 
 std::string test_read_file(const std::string &path)
@@ -252,9 +247,8 @@ ChooserSeen test_open_tap(const std::string &path, Answer answer)
                 test_send_delete(GTK_WIDGET(chooser));
             return;
         }
-        if (answer != Answer::open)
-            gtk_file_chooser_set_filter(chooser,
-                                        answer == Answer::open_tap_files ? tap_filter : all_filter);
+        if (answer == Answer::open_all_files)
+            gtk_file_chooser_set_filter(chooser, all_filter);
         gtk_file_chooser_set_filename(chooser, path.c_str());
         const bool chosen = test_spin_until(
             [=] { return test_owned(gtk_file_chooser_get_filename(chooser)) == path; }, 10000);

@@ -13,11 +13,12 @@
 #include <string>
 #include <vector>
 
+namespace fs = std::filesystem;
+
 // The client's start-up (window shown, configuration loaded), once a process.
 void test_app_start();
 // Spins the main loop until `done` or `timeout_ms` passed; the last `done`.
 bool test_spin_until(const std::function<bool()> &done, int timeout_ms = 5000);
-void test_spin_for(int ms);
 
 const std::string &test_dir();
 std::string test_path(const std::string &name);
@@ -53,10 +54,9 @@ void test_send_delete(GtkWidget *window); // the title bar's close button
 void test_answer_window(GType type, std::function<void(GtkWidget *)> act);
 
 // File, Open by Ctrl+O, with the chooser answered: `path` picked and Open
-// pressed (first switching to the TAP or the all-files filter if asked), or
-// Cancel pressed or the chooser closed after looking elsewhere. Returns what
-// the chooser showed when it came up.
-enum class Answer { open, open_tap_files, open_all_files, cancel, close };
+// pressed (after switching to all files if asked), or Cancel pressed or the
+// chooser closed after looking elsewhere. What the chooser showed at first.
+enum class Answer { open, open_all_files, cancel, close };
 struct ChooserSeen {
     std::string title, filter, folder;
     std::vector<std::string> filters;
