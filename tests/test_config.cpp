@@ -104,10 +104,11 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
     EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(window_connection_settings)),
                  "Connection settings");
-    for (int round = 0; round < 2; ++round) {
+    // Closing discards the edits; they do not come back.
+    for (const char *shown : {"/dev/ttyACM0", "/dev/ttyACM0"}) {
         ASSERT_TRUE(show());
         EXPECT_TRUE(gtk_widget_is_focus(GTK_WIDGET(device)));
-        EXPECT_STREQ(gtk_entry_get_text(device), "/dev/ttyACM0");
+        EXPECT_STREQ(gtk_entry_get_text(device), shown);
         EXPECT_STREQ(gtk_entry_get_text(bootloader), "/dev/ttyACM1");
         EXPECT_EQ(gtk_grab_get_current(), window_connection_settings);
         gtk_entry_set_text(device, "/dev/abandoned");

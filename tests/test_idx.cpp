@@ -11,7 +11,7 @@
 #include <sys/mount.h>
 
 using namespace std::string_literals;
-using Records = std::vector<std::pair<gint32, std::string>>;
+using Records = std::vector<std::pair<long, std::string>>;
 
 namespace
 {
@@ -53,17 +53,6 @@ Records rows()
 bool load(std::string text)
 {
     return idx_list_load(text.data());
-}
-
-// The selected row, or {-1, ""} when none is.
-Records::value_type selected()
-{
-    GtkTreeIter iter;
-    gint offset = -1;
-    gchar *info = nullptr;
-    if (gtk_tree_selection_get_selected(gtk_tree_view_get_selection(index_view), nullptr, &iter))
-        gtk_tree_model_get(GTK_TREE_MODEL(index_store), &iter, 0, &offset, 1, &info, -1);
-    return {offset, test_owned(info)};
 }
 
 // Clicking a column header, finishing a cell's edit (what its renderer
@@ -258,16 +247,16 @@ TEST_F(IndexList, AddAndRemoveKeepTheRowsAtTwentyOrBelow)
         EXPECT_EQ(rows(), loaded) << "row " << row;
     }
     test_click("button_index_add");
-    EXPECT_EQ(selected(), rows()[3]);
-    EXPECT_EQ(selected(), (Records::value_type{20, "<New entry>"}));
+    EXPECT_EQ(test_selected(), rows()[3]);
+    EXPECT_EQ(test_selected(), (Records::value_type{20, "<New entry>"}));
     test_click("button_index_remove");
     EXPECT_EQ(rows(), loaded);
-    EXPECT_EQ(selected().second, "Above");
+    EXPECT_EQ(test_selected().second, "Above");
     test_select_row(4);
     test_click("button_index_remove");
-    EXPECT_EQ(selected().second, "Last");
+    EXPECT_EQ(test_selected().second, "Last");
     test_click("button_index_remove");
-    EXPECT_EQ(selected().second, "Above");
+    EXPECT_EQ(test_selected().second, "Above");
     // Without a row, Play finds no offset.
     idx_list_clear();
     guint32 offset = 0;
@@ -318,7 +307,7 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
         test_click(button);
     EXPECT_FALSE(wheel(GDK_SCROLL_DOWN));
     EXPECT_EQ(rows(), (Records{{20, "<New entry>"}, {32, "Next"}}));
-    EXPECT_EQ(selected(), rows()[0]);
+    EXPECT_EQ(test_selected(), rows()[0]);
     EXPECT_EQ(test_status_text(), before);
 
     const ChooserSeen seen = test_open_tap(tap);
@@ -347,7 +336,7 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
             test_write_file(idx, content);
         test_open_tap(tap);
         EXPECT_EQ(rows(), expected) << (content ? content : "no IDX file");
-        EXPECT_EQ(selected(), expected[at]);
+        EXPECT_EQ(test_selected(), expected[at]);
         EXPECT_EQ(test_status_text(), " Attached: " + tap);
     }
 }
@@ -388,20 +377,16 @@ TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
     // sideways it is the view's.
     const auto up = [] { return gboolean(wheel(GDK_SCROLL_UP)); };
     const auto down = [] { return gboolean(wheel(GDK_SCROLL_DOWN)); };
+    // clang-format off
     const std::tuple<std::function<gboolean()>, gboolean, const char *> moves[] = {
-        {idx_select_previous, FALSE, "apple"},
-        {up, TRUE, "apple"},
-        {idx_select_next, TRUE, "banana"},
-        {down, TRUE, "cherry"},
-        {down, TRUE, "tape start"},
-        {idx_select_next, FALSE, "tape start"},
-        {down, TRUE, "tape start"},
-        {idx_select_previous, TRUE, "cherry"},
-        {[] { return gboolean(wheel(GDK_SCROLL_LEFT)); }, FALSE, "cherry"},
-    };
+        {idx_select_previous, FALSE, "apple"}, {up, TRUE, "apple"}, {idx_select_next, TRUE, "banana"},
+        {down, TRUE, "cherry"}, {down, TRUE, "tape start"}, {idx_select_next, FALSE, "tape start"},
+        {down, TRUE, "tape start"}, {idx_select_previous, TRUE, "cherry"},
+        {[] { return gboolean(wheel(GDK_SCROLL_LEFT)); }, FALSE, "cherry"}};
+    // clang-format on
     test_select_row(0);
     for (const auto &[move, result, now] : moves)
-        EXPECT_TRUE(move() == result && selected().second == now) << now;
+        EXPECT_TRUE(move() == result && test_selected().second == now) << now;
     test_click("button_index_save");
     EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
                                    "0x14\t\ttape start\r\n");
@@ -410,7 +395,7 @@ TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
     test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
     test_click("button_index_reload");
     EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
-    EXPECT_EQ(selected(), rows()[0]);
+    EXPECT_EQ(test_selected(), rows()[0]);
 }
 
 TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
@@ -430,7 +415,7 @@ TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
     saved[1].second = "<Missing info>";
     saved[2].second = "Intro  ";
     EXPECT_EQ(rows(), saved);
-    EXPECT_EQ(selected(), rows()[0]);
+    EXPECT_EQ(test_selected(), rows()[0]);
 
     // A folder in the IDX file's place cannot be replaced by a file; no
     // temporary file is left beside it.
@@ -446,5 +431,5 @@ TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
     test_click("button_index_reload");
     EXPECT_EQ(test_status_text(), " IDX list reset");
     EXPECT_EQ(rows(), (Records{{20, "Tape start"}}));
-    EXPECT_EQ(selected(), rows()[0]);
+    EXPECT_EQ(test_selected(), rows()[0]);
 }

@@ -247,7 +247,7 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
     for (const char *button : {"button_pause", "button_stop", "button_previous", "button_next"})
         test_click(button);
     EXPECT_FALSE(test_spin_until(test_port_open, 300)) << "no run was started";
-    EXPECT_EQ(test_selected_offset(), 100);
+    EXPECT_EQ(test_selected().first, 100);
     EXPECT_EQ(test_status_text(), status);
     test_set_ports("");
     test_click("button_play");
@@ -262,16 +262,16 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
         {"button_previous", 100}, {"button_previous", 20}, {"button_previous", 20},
     };
     for (const auto &[button, offset_after] : cases) {
-        SCOPED_TRACE(std::string(button) + " from " + std::to_string(test_selected_offset()));
+        SCOPED_TRACE(std::string(button) + " from " + std::to_string(test_selected().first));
         std::string log = test_log_text();
         test_click("button_play");
         test_click("button_play"); // a second Play while busy starts no second worker
         EXPECT_EQ(test_log_after(log), started) << "the last run left nothing to resume";
         ASSERT_TRUE(device.start_playback());
-        device.exchange("h", header_from(tap, test_selected_offset()));
+        device.exchange("h", header_from(tap, test_selected().first));
         log = test_log_text();
         test_click(button);
-        EXPECT_EQ(test_selected_offset(), offset_after) << "the selection moves at once";
+        EXPECT_EQ(test_selected().first, offset_after) << "the selection moves at once";
         ASSERT_TRUE(test_status_is(" Playback stopped", 3000));
         EXPECT_EQ(test_log_after(log), "Stopped\n");
         expect_run_closed();

@@ -23,11 +23,11 @@ struct SerialLink : testing::Test {
     PtyDevice pty;
 };
 
+// Seconds of wall-clock time, and of processor time of all threads.
 double wall_now()
 {
     return static_cast<double>(g_get_monotonic_time()) / 1e6;
 }
-// CPU seconds of all threads of this process.
 double cpu_now()
 {
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;

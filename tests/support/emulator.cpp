@@ -71,7 +71,7 @@ Emulator::~Emulator()
     }
 }
 
-PtyDevice::PtyDevice() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
+PtyDevice::PtyDevice() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
 {
     char name[64] = "";
     EXPECT_TRUE(grantpt(master_) == 0 && unlockpt(master_) == 0 &&
@@ -99,17 +99,10 @@ void PtyDevice::unplug()
 
 bool PtyDevice::write(const std::string &bytes)
 {
-    const long long deadline = now_ms() + 5000;
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = ::write(master_, bytes.data() + sent, bytes.size() - sent);
-        pollfd fd{master_, POLLOUT, 0};
-        if (n > 0)
-            sent += size_t(n);
-        else if ((n < 0 && errno != EAGAIN && errno != EINTR) || now_ms() > deadline ||
-                 poll(&fd, 1, 100) < 0)
-            return false;
-    }
-    return true;
+    std::size_t sent = 0;
+    for (ssize_t n = 0; n >= 0 && sent < bytes.size(); sent += std::size_t(std::max<ssize_t>(n, 0)))
+        n = ::write(master_, bytes.data() + sent, bytes.size() - sent);
+    return sent == bytes.size();
 }
 
 std::string PtyDevice::read_exact(std::size_t count, int timeout_ms)

@@ -173,16 +173,17 @@ void test_select_row(int index)
     gtk_tree_path_free(row);
 }
 
-long test_selected_offset()
+std::pair<long, std::string> test_selected()
 {
     GtkTreeModel *model = nullptr;
     GtkTreeIter iter;
     gint offset = -1;
+    gchar *info = nullptr;
     if (gtk_tree_selection_get_selected(
             gtk_tree_view_get_selection(GTK_TREE_VIEW(test_widget("treeview_indexes"))), &model,
             &iter))
-        gtk_tree_model_get(model, &iter, 0, &offset, -1);
-    return offset;
+        gtk_tree_model_get(model, &iter, 0, &offset, 1, &info, -1);
+    return {offset, test_owned(info)};
 }
 
 void test_send_key(GtkWidget *window, guint keyval, guint modifiers)
@@ -227,28 +228,20 @@ ChooserSeen test_open_tap(const std::string &path, Answer answer)
         GSList *filters = gtk_file_chooser_list_filters(chooser);
         for (GSList *l = filters; l != nullptr; l = l->next)
             seen.filters.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(l->data)));
-        GtkFileFilter *tap_filter = GTK_FILE_FILTER(filters->data);
-        GtkFileFilter *all_filter = GTK_FILE_FILTER(g_slist_last(filters)->data);
+        if (answer == Answer::open_all_files)
+            gtk_file_chooser_set_filter(chooser, GTK_FILE_FILTER(g_slist_last(filters)->data));
         g_slist_free(filters);
-        const auto folder = [=] {
-            return test_owned(gtk_file_chooser_get_current_folder(chooser));
-        };
         if (answer == Answer::cancel || answer == Answer::close) {
-            test_spin_until([=] { return !folder().empty(); }, 10000);
-            seen.folder = folder();
-            // Look elsewhere first, then change one's mind.
-            gtk_file_chooser_set_filter(chooser,
-                                        seen.filter == seen.filters[0] ? all_filter : tap_filter);
-            gtk_file_chooser_set_current_folder(chooser, test_dir().c_str());
-            test_spin_until([=] { return folder() == test_dir(); }, 10000);
+            test_spin_until([&] {
+                seen.folder = test_owned(gtk_file_chooser_get_current_folder(chooser));
+                return !seen.folder.empty();
+            });
             if (answer == Answer::cancel)
                 gtk_button_clicked(GTK_BUTTON(g_object_get_data(G_OBJECT(chooser), "button1")));
             else
                 test_send_delete(GTK_WIDGET(chooser));
             return;
         }
-        if (answer == Answer::open_all_files)
-            gtk_file_chooser_set_filter(chooser, all_filter);
         gtk_file_chooser_set_filename(chooser, path.c_str());
         const bool chosen = test_spin_until(
             [=] { return test_owned(gtk_file_chooser_get_filename(chooser)) == path; }, 10000);

@@ -46,23 +46,20 @@ void test_set_ports(const char *device, const char *bootloader = nullptr);
 // What the user does.
 void test_click(const char *button);
 void test_select_row(int index); // in the index list's order
-long test_selected_offset();     // -1 without a selected row
+// The selected row's offset and description; -1 and "" without one.
+std::pair<long, std::string> test_selected();
 void test_send_key(GtkWidget *window, guint keyval, guint modifiers = 0);
 void test_send_delete(GtkWidget *window); // the title bar's close button
-// Hands the next new visible top-level window of `type` to `act`, from a
-// time-out source: answers a modal dialog that is about to run.
-void test_answer_window(GType type, std::function<void(GtkWidget *)> act);
 
 // File, Open by Ctrl+O, with the chooser answered: `path` picked and Open
 // pressed (after switching to all files if asked), or Cancel pressed or the
-// chooser closed after looking elsewhere. What the chooser showed at first.
+// chooser closed. What the chooser showed at first.
 enum class Answer { open, open_all_files, cancel, close };
 struct ChooserSeen {
     std::string title, filter, folder;
     std::vector<std::string> filters;
 };
 ChooserSeen test_open_tap(const std::string &path, Answer answer = Answer::open);
-// Writes the TAP file `name` (and its IDX file, unless `idx` is empty) and
-// attaches it.
+// Writes the TAP file `name` (and its IDX file, if any) and attaches it.
 void test_attach(const std::string &tap, const std::string &idx = "",
                  const std::string &name = "tape.tap");
