@@ -37,7 +37,7 @@ TEST_F(ConfigFile, FirstStartWritesExactlyTheFiveLinesInAPrivateFolder)
     EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
 }
 
-TEST_F(ConfigFile, LoadTakesWhatTheFileGivesAndNeverRewritesIt)
+TEST_F(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
 {
     config_init();
     // clang-format off
@@ -61,11 +61,7 @@ TEST_F(ConfigFile, LoadTakesWhatTheFileGivesAndNeverRewritesIt)
         EXPECT_STREQ(bootloader_port, bootloader) << content;
         EXPECT_EQ(test_read_file(file), content);
     }
-}
-
-TEST_F(ConfigFile, SaveWritesTheWholeFileAnewOrNothing)
-{
-    config_init();
+    // Save writes all anew.
     test_write_file(file, "[other]\nkey=value\n");
     test_set_ports("  /dev/ttyUSB0", "/dev/ttyUSB1 ");
     EXPECT_EQ(config_save(), 1);

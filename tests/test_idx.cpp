@@ -105,7 +105,7 @@ struct IdxCommands : testing::Test {
 
 } // namespace
 
-TEST(IdxNumber, SyntaxByRule)
+TEST(IdxFormat, NumbersLinesAndRecordsByRule)
 {
     const std::optional<gint32> fails;
     using Cases = std::vector<std::pair<std::string, std::optional<gint32>>>;
@@ -133,12 +133,10 @@ TEST(IdxNumber, SyntaxByRule)
     for (const auto &[rule, cases] : rules)
         for (const auto &[text, value] : cases)
             EXPECT_EQ(number(text), value) << rule << ": '" << text << "'";
-}
 
-TEST(IdxLines, GrammarByRule)
-{
+    // Lines, and whether a record was at 20.
     // clang-format off
-    const std::tuple<std::string, Records, bool> cases[] = {
+    const std::tuple<std::string, Records, bool> lines[] = {
         {"0x14\t\tTape start\r\n", {{20, "Tape start"}}, true},
         {"  0x100   Intro  ", {{256, "Intro  "}}, false},
         {"0x200", {{512, ""}}, false},
@@ -168,17 +166,14 @@ TEST(IdxLines, GrammarByRule)
          {{32, "Caf\xc3\xa9"}, {33, "Caf\xc3\xa9"}, {34, "\xe2\x82\xac\xe2\x80\x93\xe2\x80\x9c\xe2\x80\x9d"},
           {35, "\xc2\x81\xc2\x8d"}, {36, "ab\xc3\x83"}}, false}};
     // clang-format on
-    for (const auto &[text, records, has_tape_start] : cases)
+    for (const auto &[text, records, has_tape_start] : lines)
         EXPECT_EQ(parse(text), std::make_pair(records, has_tape_start)) << "'" << text << "'";
-}
 
-// Two TABs up to 0xFFFFF compared as signed, so for negative offsets too,
-// which are written as their 32-bit pattern. What does not come back:
-// empty descriptions, leading blanks, line breaks.
-TEST(IdxRecordLine, WrittenByTheTabRuleAndReadBack)
-{
+    // Records: two TABs up to 0xFFFFF compared as signed, so for negative
+    // offsets too, which are written as their 32-bit pattern. What does not
+    // come back: empty descriptions, leading blanks, line breaks.
     // clang-format off
-    const std::tuple<gint32, const char *, const char *, Records> cases[] = {
+    const std::tuple<gint32, const char *, const char *, Records> records[] = {
         {20, "Tape start", "0x14\t\tTape start\r\n", {}}, {0, "zero", "0x0\t\tzero\r\n", {}},
         {0xFFFFF, "a", "0xfffff\t\ta\r\n", {}},           {0x100000, "b", "0x100000\tb\r\n", {}},
         {G_MAXINT32, "c", "0x7fffffff\tc\r\n", {}},        {-5, "d", "0xfffffffb\t\td\r\n", {}},
@@ -191,13 +186,13 @@ TEST(IdxRecordLine, WrittenByTheTabRuleAndReadBack)
         {0x200, "one\rtwo", "0x200\t\tone\rtwo\r\n", {{0x200, "one"}}},
         {0x200, "one\n0x300 two", "0x200\t\tone\n0x300 two\r\n", {{0x200, "one"}, {0x300, "two"}}}};
     // clang-format on
-    for (const auto &[offset, info, line, back] : cases) {
+    for (const auto &[offset, info, line, back] : records) {
         EXPECT_EQ(idx_format_record(offset, info), line);
         EXPECT_EQ(parse(line).first, back.empty() ? (Records{{offset, info}}) : back);
     }
 }
 
-TEST(IdxSave, ReplacesTheFileKeepingItsModeAndLinks)
+TEST(IdxSave, ReplacesTheFileKeepingItsModeAndLinksOrKeepsTheOldOne)
 {
     test_app_start();
     fs::create_directory(test_path("real"));
@@ -212,14 +207,10 @@ TEST(IdxSave, ReplacesTheFileKeepingItsModeAndLinks)
     EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
     // The temporary file became the IDX file; nothing else is left.
     EXPECT_EQ(entries(test_path("real")), 1);
-}
 
-// A save that fails when the device is full (a 16 KiB tmpfs of its own;
-// mounting needs CAP_SYS_ADMIN): the message, the previous file as it was,
-// and nothing else left there; a list that fits is saved.
-TEST(IdxSave, AFullDeviceKeepsThePreviousFile)
-{
-    test_app_start();
+    // A save that fails when the device is full (a 16 KiB tmpfs of its own;
+    // mounting needs CAP_SYS_ADMIN): the message, the previous file as it was,
+    // and nothing else left there; a list that fits is saved.
     const std::string folder = test_path("full"), previous = "0x14\t\tTape start\r\n";
     fs::create_directories(folder);
     if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") != 0)
@@ -287,18 +278,15 @@ TEST_F(IndexList, EditsFollowTheNumberSyntaxOrAreTakenAsTyped)
     EXPECT_EQ(rows().size(), 1u);
 }
 
-TEST(IdxPath, SameFolderNameCutAtItsLastDotLowercaseIdx)
+TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
 {
-    const std::pair<const char *, const char *> cases[] = {
+    // The IDX file: same folder, the name cut at its last dot, ".idx".
+    const std::pair<const char *, const char *> paths[] = {
         {"/tapes/game.tap", "/tapes/game.idx"}, {"/tapes/game.side2.TAP", "/tapes/game.side2.idx"},
         {"/tapes/game", "/tapes/game.idx"},     {"/my.tapes/game", "/my.tapes/game.idx"},
         {"/tapes/.tap", "/tapes/.idx"},         {"/tapes/caf\xe9.Tap", "/tapes/caf\xe9.idx"}};
-    for (const auto &[tap, idx] : cases)
-        EXPECT_EQ(test_owned(idx_path_for_tap(tap)), idx);
-}
-
-TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
-{
+    for (const auto &[given, wanted] : paths)
+        EXPECT_EQ(test_owned(idx_path_for_tap(given)), wanted);
     // Before the first Open the buttons and the wheel do nothing.
     load("0x20 Next\n0x14 <New entry>\n");
     const std::string before = test_status_text();

@@ -1,16 +1,13 @@
 // Firmware, Reset into bootloader and Update firmware through the real
-// window: refusals, failures, and the emulated device (its console on one
-// port, its bootloader on the other) with the installed avrdude. Then
+// window, against the emulated device and the installed avrdude; then
 // running the flashing tool.
 #include "support/emulator.h"
 
-#include "config/config.h"
 #include "maintenance/firmware.h"
 #include "maintenance/tool_run.h"
 #include "maintenance/update.h"
 #include "player/player_state.h"
 #include "ui/feedback.h"
-#include "ui/glib_ptr.h"
 
 #include <glib/gstdio.h>
 
@@ -74,21 +71,15 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
         EXPECT_TRUE(test_sensitive("menuitem_update") && test_sensitive("button_stop"));
     };
     const std::string gone = test_path("ttyGONE"), boot = test_path("ttyBOOT");
-    test_app_start();
-    for (const char *empty : {static_cast<const char *>(nullptr), ""}) {
-        g_free(device_port);
-        g_free(bootloader_port);
-        device_port = g_strdup(empty);
-        bootloader_port = g_strdup(empty);
-        refused(reset_request, " Error: Invalid device port");
-        refused(update_request, " Error: Invalid device port");
-        test_set_ports(gone.c_str());
-        refused(update_request, " Error: Invalid bootloader port");
-    }
+    test_set_ports("", "");
+    refused(reset_request, " Error: Invalid device port");
+    refused(update_request, " Error: Invalid device port");
+    test_set_ports(gone.c_str());
+    refused(update_request, " Error: Invalid bootloader port");
     const char missing[] = " Error: Some update components are missing";
     test_set_ports(gone.c_str(), boot.c_str());
     // The installed tool alone is not enough without its configuration.
-    ASSERT_NE(GCharPtr(g_find_program_in_path("avrdude")), nullptr) << "avrdude must be installed";
+    ASSERT_NE(test_owned(g_find_program_in_path("avrdude")), "") << "avrdude must be installed";
     refused(update_request, missing);
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
     // With no avrdude on PATH, a file that cannot be run is no tool.

@@ -100,10 +100,8 @@ TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinition)
             EXPECT_EQ(sum, cycles) << bytes.size() << " / " << chunk;
         }
     }
-    // The label's text: minutes uncapped.
-    for (const auto &[seconds, text] :
-         {std::pair{61u, "1:01 "}, {3600u, "60:00 "}, {4294967295u, "71582788:15 "}})
-        EXPECT_EQ(test_owned(player_format_buffer_time(seconds)), text);
+    // The label's minutes are uncapped.
+    EXPECT_EQ(test_owned(player_format_buffer_time(4294967295u)), "71582788:15 ");
 }
 
 TEST(PlayerTapFile, SizeOf4GiBOrMoreCannotBeRead)
@@ -308,33 +306,34 @@ TEST(PlaybackDevice, FileAndPortFailuresEndWithTheirMessage)
 // prompt for seconds, and nothing waits for it.
 TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
 {
-    for (const bool by_key : {true, false}) {
-        auto scenario = [by_key] {
-            PtyDevice device;
-            test_set_ports(device.slave.c_str());
-            test_attach(tap_wrap(data_of(100)));
-            test_click("button_play");
-            if (!test_spin_until([] { return tap_file_open.load() == 1 && test_port_open(); }))
-                std::_Exit(2);
-            static bool key = by_key;
-            g_idle_add(
-                [](gpointer) -> gboolean {
-                    if (key)
-                        test_send_key(window_main, GDK_q, GDK_CONTROL_MASK);
-                    else
-                        gtk_widget_destroy(window_main);
-                    return FALSE;
-                },
-                nullptr);
-            gtk_main();
-            bool worker_alive = false;
-            for (const auto &task : std::filesystem::directory_iterator("/proc/self/task"))
-                worker_alive = worker_alive || test_read_file(task.path() / "comm") == "player\n";
-            const int rows = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(index_store), nullptr);
-            std::fprintf(stderr, "file %d, port %d, rows %d, worker alive %d\n",
-                         tap_file_open.load(), int(test_port_open()), rows, int(worker_alive));
-            std::_Exit(tap_file_open.load() == 0 && !test_port_open() && rows == 0 ? 0 : 1);
-        };
-        EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "worker alive 1") << by_key;
+    static bool by_key;
+    for (const bool key : {true, false}) {
+        by_key = key;
+        EXPECT_EXIT(
+            {
+                PtyDevice device;
+                test_set_ports(device.slave.c_str());
+                test_attach(tap_wrap(data_of(100)));
+                test_click("button_play");
+                test_spin_until([] { return tap_file_open.load() == 1 && test_port_open(); });
+                g_idle_add(
+                    [](gpointer) -> gboolean {
+                        by_key ? test_send_key(window_main, GDK_q, GDK_CONTROL_MASK)
+                               : gtk_widget_destroy(window_main);
+                        return FALSE;
+                    },
+                    nullptr);
+                gtk_main();
+                bool worker_alive = false;
+                for (const auto &task : fs::directory_iterator("/proc/self/task"))
+                    worker_alive |= test_read_file(task.path() / "comm") == "player\n";
+                const int rows =
+                    gtk_tree_model_iter_n_children(GTK_TREE_MODEL(index_store), nullptr);
+                std::fprintf(stderr, "file %d, port %d, rows %d, worker alive %d\n",
+                             tap_file_open.load(), int(test_port_open()), rows, int(worker_alive));
+                std::_Exit(tap_file_open.load() == 0 && !test_port_open() && rows == 0 ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "worker alive 1")
+            << key;
     }
 }

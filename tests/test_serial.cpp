@@ -61,7 +61,7 @@ bool port_reaches(PtyDevice &pty)
 }
 } // namespace
 
-TEST(SerialOpen, NameAsGivenThenUnderDevForARelativeNameElseNothingIsLeftOpen)
+TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
 {
     PtyDevice under_dev, here;
     const std::string relative = under_dev.slave.substr(5); // "pts/N"
@@ -90,6 +90,23 @@ TEST(SerialOpen, NameAsGivenThenUnderDevForARelativeNameElseNothingIsLeftOpen)
     ASSERT_EQ(serial_open(relative.c_str()), 1);
     EXPECT_TRUE(port_reaches(here));
     EXPECT_EQ(under_dev.read_for(300), "");
+    serial_close();
+    // Raw 8N1 at 921600, whatever was set before.
+    termios bad{};
+    ASSERT_EQ(tcgetattr(here.held, &bad), 0);
+    bad.c_cflag = (bad.c_cflag & ~(CSIZE | CLOCAL)) | CS7 | PARENB | PARODD | CSTOPB | CRTSCTS;
+    bad.c_iflag |= IXON | IXOFF | ISTRIP | INPCK;
+    ASSERT_TRUE(cfsetspeed(&bad, B9600) == 0 && tcsetattr(here.held, TCSANOW, &bad) == 0);
+    ASSERT_EQ(serial_open(here.slave.c_str()), 1);
+    termios line{};
+    ASSERT_EQ(tcgetattr(port_handle, &line), 0);
+    EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B921600));
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B921600));
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
+              static_cast<tcflag_t>(CS8 | CLOCAL | CREAD));
+    // Non-blocking (waits have deadlines), not inherited by the tools run.
+    EXPECT_NE(fcntl(port_handle, F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_NE(fcntl(port_handle, F_GETFD) & FD_CLOEXEC, 0);
     serial_close();
 }
 
@@ -123,27 +140,6 @@ TEST_F(SerialLink, KeepsOthersOutWhileOpenAndClosesOnlyWhatIsOpen)
     ASSERT_EQ(ioctl(other, TIOCGEXCL, &marked), 0);
     EXPECT_NE(marked, 0);
     close(other);
-}
-
-TEST(SerialLine, RawEightNoneOneAt921600WhateverWasSetBefore)
-{
-    PtyDevice pty;
-    termios bad{};
-    ASSERT_EQ(tcgetattr(pty.held, &bad), 0);
-    bad.c_cflag = (bad.c_cflag & ~(CSIZE | CLOCAL)) | CS7 | PARENB | PARODD | CSTOPB | CRTSCTS;
-    bad.c_iflag |= IXON | IXOFF | ISTRIP | INPCK;
-    ASSERT_TRUE(cfsetspeed(&bad, B9600) == 0 && tcsetattr(pty.held, TCSANOW, &bad) == 0);
-    ASSERT_EQ(serial_open(pty.slave.c_str()), 1);
-    termios line{};
-    ASSERT_EQ(tcgetattr(port_handle, &line), 0);
-    EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B921600));
-    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B921600));
-    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
-              static_cast<tcflag_t>(CS8 | CLOCAL | CREAD));
-    // Non-blocking (waits have deadlines), not inherited by the tools run.
-    EXPECT_NE(fcntl(port_handle, F_GETFL) & O_NONBLOCK, 0);
-    EXPECT_NE(fcntl(port_handle, F_GETFD) & FD_CLOEXEC, 0);
-    serial_close();
 }
 
 TEST_F(SerialLink, PromptAndEchoAreRecognisedExactly)

@@ -1,7 +1,6 @@
-// The test harness: the real windows under a (virtual) X server, the real
-// main loop spun until a condition holds, and the user's steps. Its main()
-// gives every test process a private folder as HOME, XDG_CONFIG_HOME and
-// working directory, so that nothing touches the user's files.
+// The real windows under a (virtual) X server, the real main loop spun until
+// a condition holds, and the user's steps. main() gives every test process a
+// private folder as HOME, XDG_CONFIG_HOME and working directory.
 #pragma once
 
 #include <gdk/gdkkeysyms.h>
@@ -28,9 +27,8 @@ void test_write_file(const std::string &path, const std::string &content);
 std::string test_owned(gchar *text);
 
 // What the user sees: the status bar, the log (and its growth since it read
-// `before`), a widget of the main window, and the arrangement of the
-// controls: idle (what starts something sensitive; Prev, Next, Pause and Stop
-// not) or busy, its mirror.
+// `before`), a widget of the main window, the controls' arrangement: idle
+// (what starts something sensitive; Prev, Next, Pause, Stop not) or busy.
 std::string test_status_text();
 bool test_status_is(const std::string &text, int timeout_ms = 10000);
 std::string test_log_text();
