@@ -44,7 +44,7 @@ void start_with(std::vector<const char *> args)
     int argc = int(args.size()) - 1;
     char **argv = const_cast<char **>(args.data());
     app_startup(&argc, &argv);
-    test_spin_for(50);
+    test_spin_until([] { return false; }, 50);
 }
 
 // tapes/t.tap with an IDX file of two records; returns the tape's full path.
@@ -54,23 +54,6 @@ std::string make_tape()
     test_write_file(test_path("tapes/t.tap"), "C64-TAPE-RAW");
     test_write_file(test_path("tapes/t.idx"), "0x100\t\tIntro\r\n0x2000\t\tGame\r\n");
     return test_path("tapes/t.tap");
-}
-
-// The folder File, Open's chooser starts in (it is then cancelled).
-std::string folder_the_chooser_shows()
-{
-    std::string folder;
-    test_answer_window(GTK_TYPE_FILE_CHOOSER_DIALOG, [&](GtkWidget *dialog) {
-        test_spin_until([&] {
-            gchar *f = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog));
-            folder = f ? f : "";
-            g_free(f);
-            return !folder.empty();
-        });
-        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
-    });
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_open")));
-    return folder;
 }
 
 std::string rows_text()
@@ -119,7 +102,7 @@ TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
     EXPECT_EQ(rows_text(), "20 Tape start\n256 Intro\n8192 Game\n");
     EXPECT_TRUE(tap_file_chosen == 1 && index_list_ready == 1 && test_sensitive("button_play"));
     EXPECT_FALSE(test_sensitive("button_stop")); // the idle arrangement
-    EXPECT_EQ(folder_the_chooser_shows(), test_path("tapes"));
+    EXPECT_EQ(test_open_tap("", Answer::cancel).folder, test_path("tapes"));
 }
 
 TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)

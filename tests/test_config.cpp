@@ -1,18 +1,11 @@
 // The configuration file and the connection settings window. Every test case
 // runs in a process of its own with XDG_CONFIG_HOME in its private folder;
 // GLib fixes the user's configuration folder at the first call that asks.
-#include "app/app.h"
 #include "ui/registry.h"
 #include "config/config.h"
 #include "config/connection_window.h"
 
 #include "support/harness.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
-namespace fs = std::filesystem;
 
 namespace
 {
@@ -25,17 +18,7 @@ std::string five_lines(const std::string &device, const std::string &bootloader)
 
 const std::string defaults = five_lines("/dev/ttyACM0", "/dev/ttyACM1");
 
-void set_ports(const char *device, const char *bootloader)
-{
-    g_free(device_port);
-    device_port = g_strdup(device);
-    g_free(bootloader_port);
-    bootloader_port = g_strdup(bootloader);
-}
-
-class ConfigFile : public testing::Test
-{
-  protected:
+struct ConfigFile : testing::Test {
     const std::string folder = test_path("config/ravelo-client"), file = folder + "/user.ini";
 };
 
@@ -54,7 +37,7 @@ TEST_F(ConfigFile, FirstStartWritesExactlyTheFiveLinesInAPrivateFolder)
     EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
 }
 
-TEST_F(ConfigFile, LoadTakesWhatTheFileGivesAndNeverRewritesIt)
+TEST_F(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
 {
     config_init();
     // clang-format off
@@ -72,30 +55,20 @@ TEST_F(ConfigFile, LoadTakesWhatTheFileGivesAndNeverRewritesIt)
     // clang-format on
     for (const auto &[content, device, bootloader] : cases) {
         test_write_file(file, content);
-        set_ports("x", "y");
+        test_set_ports("x", "y");
         config_load();
         EXPECT_STREQ(device_port, device) << content;
         EXPECT_STREQ(bootloader_port, bootloader) << content;
         EXPECT_EQ(test_read_file(file), content);
     }
-    // A folder in the file's place: the defaults, and the folder stays.
-    fs::remove(file);
-    fs::create_directory(file);
-    config_load();
-    EXPECT_STREQ(device_port, "/dev/ttyACM0");
-    EXPECT_TRUE(fs::is_directory(file));
-}
-
-TEST_F(ConfigFile, SaveWritesTheWholeFileAnewOrNothing)
-{
-    config_init();
+    // Save writes all anew.
     test_write_file(file, "[other]\nkey=value\n");
-    set_ports("  /dev/ttyUSB0", "/dev/ttyUSB1 ");
+    test_set_ports("  /dev/ttyUSB0", "/dev/ttyUSB1 ");
     EXPECT_EQ(config_save(), 1);
     // Values as they stand, but for the blanks right after the equals sign.
     EXPECT_EQ(test_read_file(file), five_lines("/dev/ttyUSB0", "/dev/ttyUSB1 "));
     // A line break would break the syntax: nothing is written.
-    set_ports("/dev/tty\nUSB0", "/dev/ttyACM1");
+    test_set_ports("/dev/tty\nUSB0", "/dev/ttyACM1");
     EXPECT_EQ(config_save(), 0);
     EXPECT_EQ(test_read_file(file), five_lines("/dev/ttyUSB0", "/dev/ttyUSB1 "));
 }
@@ -127,10 +100,11 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
     EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(window_connection_settings)),
                  "Connection settings");
-    for (int round = 0; round < 2; ++round) {
+    // Closing discards the edits; they do not come back.
+    for (const char *shown : {"/dev/ttyACM0", "/dev/ttyACM0"}) {
         ASSERT_TRUE(show());
         EXPECT_TRUE(gtk_widget_is_focus(GTK_WIDGET(device)));
-        EXPECT_STREQ(gtk_entry_get_text(device), "/dev/ttyACM0");
+        EXPECT_STREQ(gtk_entry_get_text(device), shown);
         EXPECT_STREQ(gtk_entry_get_text(bootloader), "/dev/ttyACM1");
         EXPECT_EQ(gtk_grab_get_current(), window_connection_settings);
         gtk_entry_set_text(device, "/dev/abandoned");

@@ -1,9 +1,7 @@
 // The firmware update as an installed client runs it: from any folder, with
 // the tool in a private folder, its arguments one word each and its output
 // in the log; quitting mid-update; and why a port cannot be opened.
-#include "test_player_device.h"
-
-#include "support/avrdude_fixture.h"
+#include "support/emulator.h"
 
 #include "maintenance/update.h"
 
@@ -24,13 +22,11 @@ namespace fs = std::filesystem;
 namespace
 {
 
-const std::string heading = separator + "Updating device firmware\n";
+const std::string heading = test_separator + "Updating device firmware\n";
 
 void set_ports(const std::string &device, const std::string &bootloader)
 {
-    set_device_port(device);
-    g_free(bootloader_port);
-    bootloader_port = g_strdup(bootloader.c_str());
+    test_set_ports(device.c_str(), bootloader.c_str());
 }
 
 // A new folder to work in, and what it holds.
@@ -74,7 +70,7 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
     set_ports(device.link(), device.bootloader_link());
     const std::string work = enter("empty");
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
-    ASSERT_TRUE(test_spin_until([] { return controls_idle(); }, 90000));
+    ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 90000));
     EXPECT_EQ(test_status_text(), " Firmware update succeeded");
     const std::string log = test_log_text();
     EXPECT_TRUE(log.rfind(heading, 0) == 0 && g_str_has_suffix(log.c_str(), "\nCompleted\n") &&
@@ -123,11 +119,11 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
         const std::set<std::string> before = listing(work);
         const std::string log = test_log_text();
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
-        ASSERT_TRUE(test_spin_until([] { return controls_idle(); }, 30000));
+        ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 30000));
         EXPECT_EQ(test_status_text(),
                   run != 1 ? " Firmware update succeeded"
                            : std::string(" Firmware update failed: ") + device_msg_tool_failed);
-        EXPECT_EQ(log_after(log),
+        EXPECT_EQ(test_log_after(log),
                   heading + "Writing | " + std::string(50, '#') + " | 100%\nReading | 100%\n" +
                       "bad \xEF\xBF\xBD byte\n" +
                       (run != 1 ? "Completed\n"
@@ -192,22 +188,22 @@ TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
         return "Cannot open port " + port + ": " + reason + " (" + hint + ")\n";
     };
     const auto play = [&](const std::string &port, const std::string &expected) {
-        set_device_port(port);
+        test_set_ports(port.c_str());
         const std::string log = test_log_text();
-        click("button_play");
-        return status_is(" Playback over: Unable to access communication port to device") &&
-               log_after(log) == separator + "Playback started\n" + expected;
+        test_click("button_play");
+        return test_status_is(" Playback over: Unable to access communication port to device") &&
+               test_log_after(log) == test_separator + "Playback started\n" + expected;
     };
     const auto start = [] {
         test_app_start();
-        attach(tap_wrap(data_of(100)));
+        test_attach(tap_wrap(std::string(100, '\x30')));
     };
     // First, while this process has no window for the child to share: root
     // may open any port, so the child gives up the rights it has.
     {
         PtyDevice closed;
-        const std::string pts = ptsname(closed.master.fd());
-        ASSERT_EQ(fchmod(closed.slave, 0), 0);
+        const std::string pts = closed.slave;
+        ASSERT_EQ(fchmod(closed.held, 0), 0);
         const auto scenario = [&] {
             start();
             if (geteuid() == 0 &&
@@ -228,13 +224,14 @@ TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
         << test_log_text();
 
     PtyDevice held;
-    ASSERT_EQ(flock(held.slave, LOCK_EX), 0);
-    set_device_port(held.path);
+    ASSERT_EQ(flock(held.held, LOCK_EX), 0);
+    test_set_ports(held.slave.c_str());
     const std::string log = test_log_text();
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_reset_into_bootloader")));
-    EXPECT_TRUE(status_is(" Device reset failed: Unable to access communication port to device"));
-    EXPECT_EQ(log_after(log),
-              separator + "Resetting device\n" +
-                  line(held.path, "Device or resource busy", "another program has the port open") +
+    EXPECT_TRUE(
+        test_status_is(" Device reset failed: Unable to access communication port to device"));
+    EXPECT_EQ(test_log_after(log),
+              test_separator + "Resetting device\n" +
+                  line(held.slave, "Device or resource busy", "another program has the port open") +
                   "Failed\n");
 }

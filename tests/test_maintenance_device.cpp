@@ -1,20 +1,19 @@
-// Firmware, Reset into bootloader and Firmware, Update firmware through the
-// real window: refused requests, an unplugged device, and the emulated
-// device (its console on one port, its bootloader on the other) with the
-// installed avrdude.
-#include "test_player_device.h"
-
-#include "support/avrdude_fixture.h"
+// Firmware, Reset into bootloader and Update firmware through the real
+// window, against the emulated device and the installed avrdude; then
+// running the flashing tool.
 #include "support/emulator.h"
 
 #include "maintenance/firmware.h"
+#include "maintenance/tool_run.h"
 #include "maintenance/update.h"
+#include "player/player_state.h"
 #include "ui/feedback.h"
-#include "ui/glib_ptr.h"
-
-#include "tap_maker.h"
 
 #include <glib/gstdio.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 
 namespace
 {
@@ -29,40 +28,33 @@ const Request reset_request{"menuitem_reset_into_bootloader", " Device reset req
 const Request update_request{"menuitem_update", " Firmware update requested",
                              "Updating device firmware\n"};
 
-void set_ports(const char *device, const char *bootloader)
-{
-    test_app_start();
-    g_free(device_port);
-    device_port = g_strdup(device);
-    g_free(bootloader_port);
-    bootloader_port = g_strdup(bootloader);
-}
-
 void set_ports(const Emulator &device)
 {
-    set_ports(device.link().c_str(), device.bootloader_link().c_str());
+    test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
 }
 
-// Starts the request, which turns the controls busy at once, and spins
-// until its completion has run. Whatever the outcome, the log then holds
-// the separator, the request's heading and its outcome, the controls are
-// idle, the port is closed, and no image file or avrdude is left.
+// Starts the request, which turns the controls busy at once (a second
+// request then does nothing), and spins until its completion has run.
+// Whatever the outcome, the log then holds the separator, the request's
+// heading and its outcome, the controls are idle, the port is closed, and no
+// image file is left.
 void run_request(const Request &request, const std::string &status, int timeout_ms = 30000)
 {
     const std::string log = test_log_text();
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(request.item)));
+    for (const Request *item : {&request, &reset_request, &update_request})
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(item->item)));
     EXPECT_EQ(test_status_text(), request.requested);
-    EXPECT_TRUE(controls_busy());
-    ASSERT_TRUE(test_spin_until([] { return controls_idle(); }, timeout_ms)) << test_status_text();
+    EXPECT_TRUE(test_controls_are(false));
+    ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, timeout_ms))
+        << test_status_text();
     EXPECT_EQ(test_status_text(), status);
     const bool ok = status.find(" failed: ") == std::string::npos;
-    const std::string added = log_after(log); // between: why a port failed, the tool's lines
-    EXPECT_TRUE(g_str_has_prefix(added.c_str(), (separator + request.heading).c_str()) &&
+    const std::string added = test_log_after(log); // between: why a port failed, the tool's lines
+    EXPECT_TRUE(g_str_has_prefix(added.c_str(), (test_separator + request.heading).c_str()) &&
                 g_str_has_suffix(added.c_str(), ok ? "\nCompleted\n" : "\nFailed\n"))
         << added;
-    EXPECT_FALSE(port_is_open());
+    EXPECT_FALSE(test_port_open());
     EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_EXISTS));
-    EXPECT_TRUE(avrdude_fixture_processes(test_dir()).empty());
 }
 
 } // namespace
@@ -81,63 +73,48 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
         EXPECT_TRUE(test_sensitive("menuitem_update") && test_sensitive("button_stop"));
     };
     const std::string gone = test_path("ttyGONE"), boot = test_path("ttyBOOT");
-    for (const char *empty : {static_cast<const char *>(nullptr), ""}) {
-        set_ports(empty, empty);
-        refused(reset_request, " Error: Invalid device port");
-        refused(update_request, " Error: Invalid device port");
-        set_ports(gone.c_str(), empty);
-        refused(update_request, " Error: Invalid bootloader port");
-    }
+    test_set_ports("", "");
+    refused(reset_request, " Error: Invalid device port");
+    refused(update_request, " Error: Invalid device port");
+    test_set_ports(gone.c_str());
+    refused(update_request, " Error: Invalid bootloader port");
     const char missing[] = " Error: Some update components are missing";
-    set_ports(gone.c_str(), boot.c_str());
+    test_set_ports(gone.c_str(), boot.c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
     // With no avrdude on PATH, a file that cannot be run is no tool.
     ASSERT_EQ(g_mkdir("empty-bin", 0755), 0);
     setenv("PATH", test_path("empty-bin").c_str(), 1);
     test_write_file(test_path("avrdude"), "#!/bin/sh\n");
     refused(update_request, missing);
-    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "exit 0"));
+    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "#!/bin/sh\nexit 0"));
     ASSERT_TRUE(g_remove("avrdude.conf") == 0 && g_mkdir("avrdude.conf", 0755) == 0);
     refused(update_request, " Error: Could not copy firmware");
 }
 
-// Both requests start (and forget a paused run) but fail at the port; the
-// update runs no tool.
-TEST(MaintenanceRequest, AnUnpluggedDeviceFailsAtThePort)
-{
-    set_ports(test_path("ttyGONE").c_str(), test_path("ttyBOOT").c_str());
-    ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "touch tool-ran"));
-    resume_pending = 1; // no worker runs now
-    run_request(update_request,
-                " Firmware update failed: Unable to access communication port to device");
-    EXPECT_EQ(resume_pending, 0);
-    resume_pending = 1;
-    run_request(reset_request,
-                " Device reset failed: Unable to access communication port to device");
-    EXPECT_EQ(resume_pending, 0);
-    EXPECT_FALSE(g_file_test("tool-ran", G_FILE_TEST_EXISTS));
-}
-
-// The installed avrdude writes and verifies the embedded image through the
-// emulated bootloader: the device then holds the image's data bytes, and
-// the rest of its last page stays erased.
+// The embedded image has the device image's layout: the build's tool finds
+// it sound, without a warning. The installed avrdude writes and verifies it
+// through the emulated bootloader: the device then holds the image's data
+// bytes, and the rest of its last page stays erased.
 TEST(Update, FlashesTheEmbeddedImageWithTheInstalledTool)
 {
+    ASSERT_EQ(device_firmware_write("."), 1);
+    EXPECT_EQ(
+        std::system(RAVELO_TOOLS_DIR "/firmware/ravelo-firmware check ravelo32u4.hex >said 2>&1"),
+        0);
+    EXPECT_EQ(test_read_file(test_path("said")),
+              "ravelo32u4.hex: 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n");
+    g_remove(device_firmware_file);
     Emulator device;
     set_ports(device);
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
     run_request(update_request, " Firmware update succeeded", 90000);
-    const std::vector<unsigned char> data =
+    std::string data =
         hex_data_bytes(std::string(device_firmware_image, device_firmware_image_length));
     ASSERT_EQ(data.size(), 8048u);
     const std::string flash = test_read_file(device.flash_path());
     ASSERT_GE(flash.size(), data.size());
-    std::size_t same = 0;
-    while (same < data.size() && static_cast<unsigned char>(flash[same]) == data[same])
-        ++same;
-    EXPECT_EQ(same, data.size()) << "the flash differs from the image here first";
-    EXPECT_EQ(flash.find_first_not_of('\xFF', data.size()), std::string::npos);
+    data.resize(flash.size(), '\xFF');
+    EXPECT_TRUE(flash == data);
 }
 
 // The tool in the working directory is preferred. It gets the fixed command
@@ -146,12 +123,12 @@ TEST(Update, FlashesTheEmbeddedImageWithTheInstalledTool)
 TEST(Update, RunsTheLocalToolWithTheFixedCommandLine)
 {
     Emulator device;
-    set_ports(device.link().c_str(), (device.bootloader_link() + " spare").c_str());
+    test_set_ports(device.link().c_str(), (device.bootloader_link() + " spare").c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "printf '%s\\n' \"$0\" \"$@\" > ~/args\n"
-                                                      "cp ravelo32u4.hex ~/seen.hex\ntest -e '" +
-                                                          device.bootloader_link() +
-                                                          "' && touch ~/bootloader-was-up"));
+    ASSERT_TRUE(avrdude_fixture_fake_tool(
+        test_dir(), "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > ~/args\n"
+                    "cp ravelo32u4.hex ~/seen.hex\ntest -e '" +
+                        device.bootloader_link() + "' && touch ~/bootloader-was-up"));
     run_request(update_request, " Firmware update succeeded");
     EXPECT_EQ(test_read_file(test_path("args")),
               test_path("avrdude") + "\n-Cavrdude.conf\n-v\n-pravelo\n-cavr109\n-P" +
@@ -161,33 +138,39 @@ TEST(Update, RunsTheLocalToolWithTheFixedCommandLine)
     EXPECT_TRUE(g_file_test("bootloader-was-up", G_FILE_TEST_EXISTS));
 }
 
-TEST(Update, FailuresOnTheDeviceSideNameTheirCause)
+// Each failure names its cause; every request starts and forgets a paused
+// run. An unplugged device fails both requests at its port, and neither that
+// nor a device that never prompts comes as far as the tool.
+TEST(Update, FailuresNameTheirCause)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    struct Case {
+    const std::string failed = " Firmware update failed: ",
+                      no_port = "Unable to access communication port to device";
+    const char *tool_ran = "#!/bin/sh\ntouch tool-ran\n";
+    const struct {
+        const Request &request;
+        bool plugged;
         std::vector<std::string> device;
         const char *local_tool; // nullptr: the installed one
-        const char *status;
-    };
-    const Case cases[] = {
-        {{"--bad-signature"}, nullptr, tool_failed},
+        std::string status;
+    } cases[] = {
+        {update_request, false, {}, tool_ran, failed + no_port},
+        {reset_request, false, {}, tool_ran, " Device reset failed: " + no_port},
+        {update_request, true, {"--no-prompt"}, tool_ran, failed + "Unable to sync with device"},
+        {update_request, true, {"--bad-signature"}, nullptr, tool_failed},
         // Executable, but its interpreter is missing: no tool at all.
-        {{}, "#!/nonexistent/interpreter\n", tool_failed},
-        // Never sent to the bootloader, so no tool runs.
-        {{"--no-prompt"},
-         "#!/bin/sh\ntouch tool-ran\n",
-         " Firmware update failed: Unable to sync with device"},
+        {update_request, true, {}, "#!/nonexistent/interpreter\n", tool_failed},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.status);
         Emulator device(c.device);
-        set_ports(device);
+        test_set_ports(c.plugged ? device.link().c_str() : "ttyGONE",
+                       device.bootloader_link().c_str());
         g_remove("avrdude");
-        if (c.local_tool != nullptr) {
-            test_write_file(test_path("avrdude"), c.local_tool);
-            ASSERT_EQ(g_chmod("avrdude", 0755), 0);
-        }
-        run_request(update_request, c.status, 90000);
+        ASSERT_TRUE(c.local_tool == nullptr || avrdude_fixture_fake_tool(test_dir(), c.local_tool));
+        resume_pending = 1; // no worker runs now
+        run_request(c.request, c.status, 90000);
+        EXPECT_EQ(resume_pending, 0);
         EXPECT_FALSE(g_file_test("tool-ran", G_FILE_TEST_EXISTS));
     }
 }
@@ -208,47 +191,66 @@ TEST(Update, ABootloaderThatVanishesMidWriteEndsAtTheTimeLimit)
         << "the tool ended before the port vanished";
 }
 
-// A reset between Pause and Play: the device no longer holds the paused
-// run, so Play starts afresh at the selected record.
-TEST(Reset, SucceedsAndTheNextPlayStartsAtTheSelectedRecord)
+// The device gets "b\r": into its bootloader and, once that idles, back to
+// the console.
+TEST(Reset, SucceedsAndTheDeviceIsInItsBootloader)
 {
-    // Paced, so that the pause falls mid-tape; the bootloader idles back to
-    // the console half a second after the reset.
-    Emulator device({"--speed", "8", "--bootloader-timeout", "500"});
-    ASSERT_TRUE(device.ok());
-    set_device_port(device.link());
-    const std::string tap = tap_make(40);
-    test_write_file(test_path("game.tap"), tap);
-    test_write_file(test_path("game.idx"), tap_make_idx(tap));
-    ASSERT_TRUE(open_tap_file(test_path("game.tap")));
-    select_row(2);
-    const long offset = selected_offset();
-    ASSERT_GT(offset, 20) << "the IDX file has records inside the data";
-    const std::string header =
-        tap.substr(0, 16) + le32(tap_length_field(tap) - guint32(offset - 20));
-    const auto recorded = [&device] { return test_read_file(device.record_path()); };
-
-    click("button_play");
-    ASSERT_TRUE(test_spin_until([&] { return recorded().size() > 20 + 3000; }, 20000));
-    click("button_pause");
-    ASSERT_TRUE(status_is(" Playback paused", 3000));
+    Emulator device({"--bootloader-timeout", "500"});
+    test_set_ports(device.link().c_str());
     run_request(reset_request, " Device reset succeeded", 15000);
-    // The device got "b\r": into its bootloader and, once that idles, back
-    // to the console.
-    ASSERT_TRUE(emulator_wait_path(device.bootloader_link(), true, 10000) &&
-                emulator_wait_path(device.bootloader_link(), false, 10000) &&
-                emulator_wait_path(device.link(), true, 5000));
-    // Only now: chunks still in flight at the pause are recorded by then.
-    const std::size_t first = recorded().size();
+    for (const auto &[path, there] : {std::pair{device.bootloader_link(), true},
+                                      {device.bootloader_link(), false},
+                                      {device.link(), true}})
+        EXPECT_TRUE(test_spin_until([&] { return fs::exists(path) == there; }, 10000)) << path;
+}
 
-    const std::string log = test_log_text();
-    click("button_play");
-    // A fresh run announces itself in the log; a resumed one would not.
-    EXPECT_EQ(log_after(log), separator + std::string("Playback started\n"));
-    ASSERT_TRUE(test_spin_until([&] { return recorded().size() > first + 20 + 1000; }, 20000));
-    click("button_stop");
-    ASSERT_TRUE(status_is(" Playback stopped", 3000));
-    const std::string second = recorded().substr(first);
-    EXPECT_EQ(second.substr(0, 20), header);
-    EXPECT_EQ(second.substr(20, 1000), tap.substr(std::size_t(offset), 1000));
+// Only a zero exit status succeeds. Each word reaches the program as it is:
+// nothing splits, quotes or expands it. The tool runs in the folder it is
+// given, reads /dev/null, and its output comes back line by line, stderr and
+// stdout in the order written.
+TEST(ToolRun, PassesEachWordAsItIsAndOnlyStatusZeroSucceeds)
+{
+    const std::pair<std::vector<const char *>, int> cases[] = {
+        {{"true", nullptr}, 1},
+        {{"false", nullptr}, 0},
+        {{"sh", "-c", "kill -9 $$", nullptr}, 0}, // ended by a signal
+        {{"ravelo-no-such-program", nullptr}, 0}, // cannot be started
+    };
+    for (const auto &[argv, result] : cases)
+        EXPECT_EQ(device_tool_run(argv.data(), nullptr, 10000, nullptr, nullptr), result)
+            << argv[argv.size() - 2];
+    const char *const argv[] = {
+        "sh",        "-c",    "readlink /proc/$$/fd/0; printf '%s|' \"$@\" >&2; echo; pwd",
+        "sh",        "-Pa b", "'c d'",
+        "\"e\"\\ f", "$HOME", nullptr};
+    std::vector<std::string> lines;
+    const auto collect = [](const char *line, void *to) {
+        static_cast<std::vector<std::string> *>(to)->push_back(line);
+    };
+    EXPECT_EQ(device_tool_run(argv, "/", 10000, collect, &lines), 1);
+    EXPECT_EQ(lines, (std::vector<std::string>{"/dev/null", "-Pa b|'c d'|\"e\"\\ f|$HOME|", "/"}));
+}
+
+// A tool that ignores the request to end, with a child that inherits the
+// ignored signal: past the limit both are killed and the tool is reaped.
+TEST(ToolRun, ATimeLimitEndsTheToolsProcessGroup)
+{
+    const gint64 start = g_get_monotonic_time();
+    const char *const argv[] = {
+        "sh", "-c", "trap '' TERM; echo $$ > pid; sleep 60 & echo $! > child; wait", nullptr};
+    EXPECT_EQ(device_tool_run(argv, nullptr, 500, nullptr, nullptr), 0);
+    EXPECT_LT(g_get_monotonic_time() - start, G_GINT64_CONSTANT(10000000));
+    const pid_t pid = std::atoi(test_read_file(test_path("pid")).c_str());
+    const pid_t child = std::atoi(test_read_file(test_path("child")).c_str());
+    ASSERT_TRUE(pid > 0 && child > 0);
+    EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the tool was reaped";
+    // The orphaned child may take a moment to be reaped by init: alive and
+    // not a zombie until then.
+    EXPECT_TRUE(test_spin_until(
+        [&] {
+            const std::string stat = test_read_file("/proc/" + std::to_string(child) + "/stat");
+            const auto close = stat.rfind(')');
+            return close == std::string::npos || stat.substr(close + 2, 1) == "Z";
+        },
+        5000));
 }

@@ -2,11 +2,13 @@
 // (as an unprivileged user and as root, on a full disk), descriptions and
 // line ends as old files have them, tapes that are not regular files, and a
 // port close that discards unsent output before it closes.
-#include "test_player_device.h"
+#include "support/emulator.h"
 
 #include "device/serial_platform.h"
+#include "index/idx_commands.h"
 #include "index/idx_format.h"
 #include "index/index_list.h"
+#include "player/player_worker.h"
 #include "player/tap_file.h"
 
 #include "tap_maker.h"
@@ -15,6 +17,7 @@
 
 #include <filesystem>
 #include <grp.h>
+#include <termios.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -98,7 +101,7 @@ TEST(RobustSave, AnUnprivilegedUserSavesWhatTheFileItselfAllows)
             const ino_t inode = stat_of(idx).st_ino;
             show_idx(idx);
             idx_list_append(0x300, "New entry");
-            click("button_index_save");
+            test_click("button_index_save");
             EXPECT_EQ(test_status_text(), saved ? " IDX list saved to file" : cannot_save);
             EXPECT_EQ(test_read_file(idx), saved ? old_text + new_line : old_text);
             EXPECT_EQ(stat_of(idx).st_ino, inode);
@@ -198,7 +201,7 @@ TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
     const std::string idx = test_path("mac.idx");
     test_write_file(idx, "0x14\tTape start\r0x100\tCaf\xc3\xa9 \xff\r0x200\tEnd\r");
     show_idx(idx);
-    click("button_index_save");
+    test_click("button_index_save");
     EXPECT_EQ(test_status_text(), " IDX list saved to file");
     EXPECT_EQ(test_read_file(idx),
               "0x14\t\tTape start\r\n0x100\t\tCaf\xc3\xa9 \xc3\xbf\r\n0x200\t\tEnd\r\n");
@@ -207,15 +210,16 @@ TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
 TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
 {
     const std::string plain = test_path("plain.tap");
-    test_write_file(plain, tap_wrap(data_of(10)));
+    test_write_file(plain, tap_wrap(std::string(10, '\x30')));
     const int fd = player_tap_open(plain.c_str());
     ASSERT_GE(fd, 0);
     EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads of the tape are plain blocking ones";
     player_tap_close(fd);
 
     PtyDevice device;
-    set_device_port(device.path);
-    const std::string path = attach(tap_wrap(data_of(100)));
+    test_set_ports(device.slave.c_str());
+    test_attach(tap_wrap(std::string(100, '\x30')));
+    const std::string path = test_path("tape.tap");
     const std::pair<const char *, std::function<int()>> kinds[] = {
         {"a FIFO", [&] { return mkfifo(path.c_str(), 0644); }},
         {"a device node", [&] { return symlink("/dev/null", path.c_str()); }},
@@ -224,18 +228,18 @@ TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
         SCOPED_TRACE(kind);
         fs::remove(path);
         ASSERT_EQ(make(), 0);
-        click("button_play");
-        EXPECT_TRUE(status_is(" Playback over: Unable to open file", 1000)) << test_status_text();
-        expect_run_closed();
+        test_click("button_play");
+        EXPECT_TRUE(test_status_is(" Playback over: Unable to open file", 1000))
+            << test_status_text();
+        EXPECT_TRUE(tap_file_open.load() == 0 && !test_port_open() && test_controls_are(true));
     }
 }
 
 TEST(RobustPort, CloseDiscardsUnsentOutputBeforeClosing)
 {
-    PtyClient master("/dev/ptmx");
-    ASSERT_TRUE(grantpt(master.fd()) == 0 && unlockpt(master.fd()) == 0);
+    PtyDevice device;
     int error = 0;
-    port_seen = serial_platform_open(ptsname(master.fd()), &error);
+    port_seen = serial_platform_open(device.slave.c_str(), &error);
     ASSERT_GE(port_seen, 0);
     ASSERT_EQ(serial_platform_write(port_seen, "unsent", 6, 500), 6);
     // The system's own calls, each noted as it returns: only on a port that

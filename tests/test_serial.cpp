@@ -1,19 +1,12 @@
 // The serial link against real pseudo-terminals: the test holds the master
 // side and plays the device, from a thread of its own where timing matters.
 #include "support/emulator.h"
-#include "support/harness.h"
 
 #include "device/serial.h"
 
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <ctime>
-#include <filesystem>
-#include <functional>
 #include <future>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -23,29 +16,14 @@
 
 namespace
 {
-// A new pseudo-terminal: the test is the device at its master, the client
-// opens the slave as its port. Closing the master unplugs the device.
-struct Pty {
-    PtyClient master{"/dev/ptmx"};
-    std::string slave;
-    Pty()
-    {
-        char name[64];
-        if (grantpt(master.fd()) == 0 && unlockpt(master.fd()) == 0 &&
-            ptsname_r(master.fd(), name, sizeof name) == 0)
-            slave = name;
-    }
-    std::string relative() const { return slave.substr(5); } // without "/dev/"
-};
-
 // Most cases start with the port open; it is closed after each.
 struct SerialLink : testing::Test {
     void SetUp() override { ASSERT_EQ(serial_open(pty.slave.c_str()), 1) << pty.slave; }
     void TearDown() override { serial_close(); }
-    Pty pty;
+    PtyDevice pty;
 };
 
-// Seconds of wall-clock and of CPU time (all threads of this process).
+// Seconds of wall-clock time, and of processor time of all threads.
 double wall_now()
 {
     return static_cast<double>(g_get_monotonic_time()) / 1e6;
@@ -54,17 +32,11 @@ double cpu_now()
 {
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
-// Generous bounds: the link gives up after serial_give_up_ms, and waiting
-// must not burn the processor.
-constexpr double give_up_bound_s = serial_give_up_ms / 1000.0 + 3.0;
-constexpr double idle_cpu_bound_s = 0.5;
 
 size_t open_descriptors()
 {
-    size_t count = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return size_t(std::distance(begin(fds), end(fds)));
 }
 
 // Whether another program (a process of its own, with no port open yet)
@@ -73,7 +45,7 @@ bool another_program_can_open(const std::string &path)
 {
     const pid_t child = fork();
     if (child == 0) {
-        port_open = 0; // a program of its own: no port open there
+        port_open = 0;
         _exit(serial_open(path.c_str()) == 1 ? (serial_close(), 1) : 0);
     }
     int status = 0;
@@ -83,45 +55,28 @@ bool another_program_can_open(const std::string &path)
 
 // Proves which terminal the open port is: a byte written through it arrives
 // at `pty`'s master.
-bool port_reaches(Pty &pty)
+bool port_reaches(PtyDevice &pty)
 {
-    return serial_write_all("@", 1) == 1 && pty.master.read_exact(1, 1000) == "@";
+    return serial_write_all("@", 1) == 1 && pty.read_exact(1, 1000) == "@";
 }
-
 } // namespace
 
-TEST(SerialOpen, NameAsGivenThenUnderDevForARelativeName)
+TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
 {
-    Pty under_dev, here;
-    // The working directory is the test's own folder: no "pts" there yet.
-    for (const std::string &name : {under_dev.slave, under_dev.relative()}) {
+    PtyDevice under_dev, here;
+    const std::string relative = under_dev.slave.substr(5); // "pts/N"
+    for (const std::string &name : {under_dev.slave, relative}) {
         ASSERT_EQ(serial_open(name.c_str()), 1) << name;
-        EXPECT_EQ(port_open, 1);
         EXPECT_TRUE(port_reaches(under_dev)) << name;
         serial_close();
     }
-    // Now "pts/N" here names another terminal: the name as given wins.
-    std::filesystem::create_directories("pts");
-    std::filesystem::create_symlink(here.slave, under_dev.relative());
-    ASSERT_EQ(serial_open(under_dev.relative().c_str()), 1);
-    EXPECT_TRUE(port_reaches(here));
-    EXPECT_EQ(under_dev.master.read_for(300), "");
-    serial_close();
-}
-
-TEST(SerialOpen, RefusesWhatIsNoFreeTerminalAndLeaksNothing)
-{
-    Pty pty;
-    test_write_file(test_path("plain.txt"), "not a port\n");
     // "/pts/N" is not there, though "/dev/" in front of it would be: an
     // absolute name gets a single attempt.
-    const std::string absolute = "/" + pty.relative();
-    ASSERT_FALSE(std::filesystem::exists(absolute));
-    ASSERT_TRUE(std::filesystem::exists("/dev" + absolute));
+    test_write_file(test_path("plain.txt"), "not a port\n");
     const size_t descriptors = open_descriptors();
     const int handle_before = port_handle;
     for (const std::string &name :
-         {absolute, std::string("no-such-port-here"), std::string(), test_path("plain.txt"),
+         {"/" + relative, std::string("no-such-port-here"), std::string(), test_path("plain.txt"),
           std::string("plain.txt"), std::string("/dev/null"), test_dir()}) {
         EXPECT_EQ(serial_open(name.c_str()), 0) << name;
         EXPECT_EQ(port_open, 0) << name;
@@ -129,42 +84,20 @@ TEST(SerialOpen, RefusesWhatIsNoFreeTerminalAndLeaksNothing)
         EXPECT_EQ(open_descriptors(), descriptors) << name;
     }
     EXPECT_EQ(serial_open(nullptr), 0);
-}
-
-TEST_F(SerialLink, KeepsOthersOutWhileOpenAndLetsThemInAfterwards)
-{
-    EXPECT_FALSE(another_program_can_open(pty.slave));
-    // One port at a time: a second is refused, and the first stays.
-    Pty second;
-    EXPECT_EQ(serial_open(second.slave.c_str()), 0);
-    EXPECT_TRUE(port_reaches(pty));
-    // The exclusive mark outlives the descriptor on a terminal whose master
-    // stays open: closing must clear it, or the next opener is refused.
+    // Now "pts/N" here names another terminal: the name as given wins.
+    std::filesystem::create_directories("pts");
+    std::filesystem::create_symlink(here.slave, relative);
+    ASSERT_EQ(serial_open(relative.c_str()), 1);
+    EXPECT_TRUE(port_reaches(here));
+    EXPECT_EQ(under_dev.read_for(300), "");
     serial_close();
-    EXPECT_TRUE(another_program_can_open(pty.slave));
-    // Another program's mark keeps even root out, and stays.
-    const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
-    EXPECT_EQ(serial_open(pty.slave.c_str()), 0);
-    int marked = 0;
-    ASSERT_EQ(ioctl(other, TIOCGEXCL, &marked), 0);
-    EXPECT_NE(marked, 0);
-    close(other);
-}
-
-TEST(SerialLine, RawEightNoneOneAt921600WhateverWasSetBefore)
-{
-    Pty pty;
-    // Wrong settings on top of the terminal's cooked default.
-    const int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Raw 8N1 at 921600, whatever was set before.
     termios bad{};
-    ASSERT_EQ(tcgetattr(fd, &bad), 0);
+    ASSERT_EQ(tcgetattr(here.held, &bad), 0);
     bad.c_cflag = (bad.c_cflag & ~(CSIZE | CLOCAL)) | CS7 | PARENB | PARODD | CSTOPB | CRTSCTS;
     bad.c_iflag |= IXON | IXOFF | ISTRIP | INPCK;
-    ASSERT_TRUE(cfsetspeed(&bad, B9600) == 0 && tcsetattr(fd, TCSANOW, &bad) == 0);
-    close(fd);
-    ASSERT_EQ(serial_open(pty.slave.c_str()), 1);
+    ASSERT_TRUE(cfsetspeed(&bad, B9600) == 0 && tcsetattr(here.held, TCSANOW, &bad) == 0);
+    ASSERT_EQ(serial_open(here.slave.c_str()), 1);
     termios line{};
     ASSERT_EQ(tcgetattr(port_handle, &line), 0);
     EXPECT_EQ(cfgetispeed(&line), static_cast<speed_t>(B921600));
@@ -174,50 +107,47 @@ TEST(SerialLine, RawEightNoneOneAt921600WhateverWasSetBefore)
     // Non-blocking (waits have deadlines), not inherited by the tools run.
     EXPECT_NE(fcntl(port_handle, F_GETFL) & O_NONBLOCK, 0);
     EXPECT_NE(fcntl(port_handle, F_GETFD) & FD_CLOEXEC, 0);
-    // Raw: every byte passes unchanged; partial writes are repeated until
-    // all is sent to a device that reads late.
-    std::string block(256 * 1024, '\0');
-    for (size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<char>((i * 7 + i / 256) & 0xff);
-    auto device = std::async(std::launch::async, [&] {
-        g_usleep(1500 * 1000);
-        return pty.master.read_exact(block.size(), 10000);
-    });
-    EXPECT_EQ(serial_write_all(block.data(), static_cast<unsigned>(block.size())), 1);
-    EXPECT_TRUE(device.get() == block);
     serial_close();
 }
 
-TEST_F(SerialLink, CloseIsSafeTwiceAndWithoutAPort)
+TEST_F(SerialLink, KeepsOthersOutWhileOpenAndClosesOnlyWhatIsOpen)
 {
+    EXPECT_FALSE(another_program_can_open(pty.slave));
+    // One port at a time: a second is refused, and the first stays.
+    PtyDevice second;
+    EXPECT_EQ(serial_open(second.slave.c_str()), 0);
+    EXPECT_TRUE(port_reaches(pty));
+    // The exclusive mark outlives the descriptor on a terminal whose master
+    // stays open: closing must clear it, or the next opener is refused.
     const int handle = port_handle;
     serial_close();
-    EXPECT_EQ(port_open, 0);
     EXPECT_EQ(fcntl(handle, F_GETFD), -1);
+    EXPECT_TRUE(another_program_can_open(pty.slave));
     // Something else now lives under the number port_handle still holds:
-    // closing with no port open must leave it alone.
+    // closing with no port open leaves it alone.
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(dup2(fds[0], handle), handle);
     serial_close();
-    serial_close();
     EXPECT_NE(fcntl(handle, F_GETFD), -1);
-    EXPECT_EQ(port_handle, handle);
     for (const int fd : {handle, fds[0], fds[1]})
         close(fd);
+    // Another program's mark keeps even root out, and stays.
+    const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+    EXPECT_EQ(serial_open(pty.slave.c_str()), 0);
+    int marked = 0;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &marked), 0);
+    EXPECT_NE(marked, 0);
+    close(other);
 }
 
 TEST_F(SerialLink, PromptAndEchoAreRecognisedExactly)
 {
     const std::string longest(254, 'c'), too_long(255, 'c');
-    // An empty command stands for the wait for the prompt.
-    struct Case {
-        std::string command;
-        std::vector<std::string> device_sends;
-        int result;
-        std::string left;
-    };
-    std::vector<Case> cases = {
+    // An empty command stands for the wait for the prompt; the device sends
+    // its parts, the result, and what is left unread.
+    std::vector<std::tuple<std::string, std::vector<std::string>, int, std::string>> cases = {
         // The prompt split over two reads; followed by more bytes in the
         // same read it does not count, and the wait goes on.
         {"", {"Ravelo\r\n", "> "}, 1, ""},
@@ -237,82 +167,72 @@ TEST_F(SerialLink, PromptAndEchoAreRecognisedExactly)
     // Banners of any length, around the 256-byte buffer's edges too.
     for (const size_t length : {1000u, 252u, 253u, 254u, 255u, 256u, 257u, 509u, 510u, 4000u})
         cases.push_back({"", {std::string(length, '.') + serial_prompt}, 1, ""});
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.device_sends[0].substr(0, 16)) + ", " +
-                     std::to_string(c.device_sends[0].size()) + " bytes");
+    for (const auto &c : cases) {
+        const auto &[command, sends, result, left] = c;
+        SCOPED_TRACE(testing::PrintToString(sends[0].substr(0, 16)) + ", " +
+                     std::to_string(sends[0].size()) + " bytes");
         // The device sends each part well after the read that took the one
         // before has ended.
         std::atomic<size_t> begun{0};
         auto device = std::async(std::launch::async, [&] {
-            for (const std::string &part : c.device_sends) {
-                if (begun > 0)
+            for (const std::string &part : std::get<1>(c)) {
+                if (begun++ > 0)
                     g_usleep(1000 * (2 * serial_step_ms + 200));
-                ++begun;
-                EXPECT_TRUE(pty.master.write(part));
+                EXPECT_TRUE(pty.write(part));
             }
         });
-        EXPECT_EQ(c.command.empty() ? serial_wait_prompt() : serial_command(c.command.c_str()),
-                  c.result);
-        EXPECT_TRUE(c.result == 0 || begun == c.device_sends.size()) << "it ended too early";
+        EXPECT_EQ(command.empty() ? serial_wait_prompt() : serial_command(command.c_str()), result);
+        EXPECT_TRUE(result == 0 || begun == sends.size()) << "it ended too early";
         device.wait();
         // The command and CR only; the line feed is never sent.
-        EXPECT_EQ(pty.master.read_exact(c.command.size() + 2, 200),
-                  c.command.empty() ? "" : c.command + "\r");
-        std::string left(512, '\0');
-        left.resize(std::max<ssize_t>(0, serial_read(left.data(), left.size())));
-        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(pty.read_exact(command.size() + 2, 200), command.empty() ? "" : command + "\r");
+        std::string unread(512, '\0');
+        unread.resize(std::max<ssize_t>(0, serial_read(unread.data(), unread.size())));
+        EXPECT_EQ(unread, left);
     }
 }
 
-TEST_F(SerialLink, ASilentDeviceFailsEachWaitWithinTheBound)
+// Silent, unplugged during the wait for the prompt, and closed under a
+// worker by the UI thread (quit): every exchange fails within its bound, and
+// waiting does not burn the processor. A failed read takes its step; a
+// loop that repeats it, as the player does, must not spin.
+TEST_F(SerialLink, ASilentOrVanishedDeviceFailsEachExchangeWithinItsBound)
 {
     const std::string block(4 << 20, 'w');
-    const std::pair<const char *, std::function<int()>> waits[] = {
-        {"prompt", serial_wait_prompt},
-        {"echo", [] { return serial_command("p"); }},
-        {"write", [&] { return serial_write_all(block.data(), unsigned(block.size())); }},
+    bool gone = false; // a silent device takes nothing more once its buffer is full
+    const std::pair<const char *, std::function<bool()>> exchanges[] = {
+        {"prompt", [] { return serial_wait_prompt() == 0; }},
+        {"echo", [] { return serial_command("p") == 0; }},
+        {"write", [&] { return serial_write_all(block.data(), unsigned(block.size())) == 0; }},
+        {"write one", [&] { return serial_write("d", 1) == (gone ? -1 : 0); }},
+        {"reads",
+         [&] {
+             int reads = 0;
+             for (const double end = wall_now() + 1.5; wall_now() < end; ++reads) {
+                 char byte;
+                 if (serial_read(&byte, 1) != (gone ? -1 : 0))
+                     return false;
+             }
+             return reads <= 1500 / serial_step_ms * 3;
+         }},
     };
-    for (const auto &[name, wait] : waits) {
-        const double wall = wall_now(), cpu = cpu_now();
-        EXPECT_EQ(wait(), 0) << name;
-        EXPECT_LT(wall_now() - wall, give_up_bound_s) << name;
-        EXPECT_LT(cpu_now() - cpu, idle_cpu_bound_s) << name;
+    for (const char *state : {"silent", "hung up", "closed"}) {
+        if (state == std::string("hung up")) {
+            gone = true;
+            auto device = std::async(std::launch::async, [&] {
+                pty.write("Ravelo");
+                g_usleep(700 * 1000);
+                pty.unplug();
+            });
+            EXPECT_EQ(serial_wait_prompt(), 0);
+        }
+        for (const auto &[name, fails] : exchanges) {
+            const double wall = wall_now(), cpu = cpu_now();
+            EXPECT_TRUE(fails()) << state << ", " << name;
+            EXPECT_LT(wall_now() - wall, serial_give_up_ms / 1000.0 + 3.0) << state << ", " << name;
+            EXPECT_LT(cpu_now() - cpu, 0.5) << state << ", " << name;
+        }
+        if (gone)
+            serial_close();
     }
-}
-
-TEST_F(SerialLink, AHungUpPortFailsEveryExchangeWithoutSpinning)
-{
-    const std::function<bool()> exchanges[] = {
-        [] { return serial_wait_prompt() == 0; },
-        [] { return serial_command("p") == 0; },
-        [] { return serial_write_all("b\r", 2) == 0; },
-        [] { return serial_write("d", 1) == -1; },
-        // As the player does: read one byte, and on failure, again. Each
-        // failed read takes its step; a spinning loop would do millions.
-        [] {
-            int reads = 0;
-            for (const double end = wall_now() + 1.5; wall_now() < end; ++reads) {
-                char byte;
-                if (serial_read(&byte, 1) != -1)
-                    return false;
-            }
-            return reads <= 1500 / serial_step_ms * 3;
-        },
-    };
-    const double cpu = cpu_now();
-    // Unplugged during the wait for the prompt; everything after fails too,
-    // and again once the UI thread closed the port under a worker (quit).
-    auto device = std::async(std::launch::async, [&] {
-        pty.master.write("Ravelo");
-        g_usleep(700 * 1000);
-        pty.master.close();
-    });
-    EXPECT_EQ(serial_wait_prompt(), 0);
-    device.wait();
-    for (const char *state : {"hung up", "closed"}) {
-        for (size_t i = 0; i < std::size(exchanges); ++i)
-            EXPECT_TRUE(exchanges[i]()) << state << ", exchange " << i;
-        serial_close();
-    }
-    EXPECT_LT(cpu_now() - cpu, idle_cpu_bound_s);
 }

@@ -1,8 +1,6 @@
 #include "support/emulator.h"
 
-#include "support/harness.h"
-
-#include <gtest/gtest.h>
+#include <glib.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,245 +9,161 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <climits>
+#include <cstdint>
 #include <sstream>
 
 namespace
 {
-
-constexpr int ready_timeout_ms = 10000;
-
 long long now_ms()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return g_get_monotonic_time() / 1000;
 }
 
+// Runs in the child between fork and exec.
+void end_with_parent(gpointer)
+{
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
 } // namespace
 
-Emulator::Emulator(const std::vector<std::string> &extra_args)
-    : link_(test_path("ttyEMU")), bootloader_link_(link_ + "-boot"),
-      record_(test_path("record.bin")), flash_(test_path("flash.bin"))
+Emulator::Emulator(const std::vector<std::string> &args)
 {
-    std::vector<std::string> args = {RAVELO_TOOLS_DIR "/emulator/ravelo-emulator",
-                                     "--link",
-                                     link_,
-                                     "--record",
-                                     record_,
-                                     "--flash-out",
-                                     flash_};
-    args.insert(args.end(), extra_args.begin(), extra_args.end());
+    std::vector<std::string> line = {RAVELO_TOOLS_DIR "/emulator/ravelo-emulator", "--link", link(),
+                                     "--flash-out", flash_path()};
+    line.insert(line.end(), args.begin(), args.end());
     std::vector<char *> argv;
-    for (std::string &arg : args)
+    for (std::string &arg : line)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe: " << std::strerror(errno);
-        return;
-    }
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child < 0) {
-        ADD_FAILURE() << "fork: " << std::strerror(errno);
-        ::close(out[0]);
-        ::close(out[1]);
-        return;
-    }
-    if (child == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-            _exit(127);
-        dup2(out[1], STDOUT_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    ::close(out[1]);
+    int out = -1;
+    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+                                  end_with_parent, nullptr, &pid_, nullptr, &out, nullptr, nullptr))
+        pid_ = -1;
     std::string said;
-    const long long deadline = now_ms() + ready_timeout_ms;
-    while (said.find("ready\n") == std::string::npos) {
-        const long long left = deadline - now_ms();
-        pollfd fd{out[0], POLLIN, 0};
-        if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) <= 0)
-            break;
-        char buffer[64];
-        const ssize_t n = read(out[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+    char buffer[64];
+    for (pollfd fd{out, POLLIN, 0};
+         said.find("ready\n") == std::string::npos && poll(&fd, 1, 10000) > 0;) {
+        const ssize_t n = read(out, buffer, sizeof buffer);
         if (n <= 0)
             break;
-        said.append(buffer, static_cast<std::size_t>(n));
+        said.append(buffer, size_t(n));
     }
-    ::close(out[0]);
-    pid_ = child;
-    if (said.find("ready\n") == std::string::npos) {
+    close(out);
+    if (said.find("ready\n") == std::string::npos)
         ADD_FAILURE() << "the emulator did not get ready; it said: " << said;
-        stop();
-    }
 }
 
 Emulator::~Emulator()
 {
-    stop();
-}
-
-int Emulator::stop()
-{
     if (pid_ <= 0)
-        return -1;
+        return;
     kill(pid_, SIGTERM);
-    int status = -1;
-    const long long deadline = now_ms() + 5000;
-    for (;;) {
-        const pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_ || (done < 0 && errno != EINTR))
-            break;
+    for (long long deadline = now_ms() + 5000; waitpid(pid_, nullptr, WNOHANG) == 0; usleep(5000)) {
         if (now_ms() > deadline) {
             ADD_FAILURE() << "the emulator ignored SIGTERM";
             kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            break;
+            deadline = LLONG_MAX;
         }
-        usleep(5000);
     }
-    pid_ = -1;
-    return status;
 }
 
-double Emulator::cpu_seconds() const
+PtyDevice::PtyDevice() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
 {
-    std::ifstream file("/proc/" + std::to_string(pid_) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    // Fields after the command name in parentheses; utime and stime are the
-    // 14th and 15th fields of the whole line.
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoul(field);
-        if (i == 15)
-            stime = std::stoul(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    char name[64] = "";
+    EXPECT_TRUE(grantpt(master_) == 0 && unlockpt(master_) == 0 &&
+                ptsname_r(master_, name, sizeof name) == 0);
+    slave = name;
+    held = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings{};
+    EXPECT_EQ(tcgetattr(held, &settings), 0);
+    cfmakeraw(&settings);
+    EXPECT_EQ(tcsetattr(held, TCSANOW, &settings), 0);
 }
 
-bool PtyClient::open(const std::string &path)
+PtyDevice::~PtyDevice()
 {
-    close();
-    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0)
-        return false;
-    termios tio{};
-    if (tcgetattr(fd_, &tio) == 0) {
-        cfmakeraw(&tio);
-        tio.c_cflag |= CLOCAL | CREAD;
-        tcsetattr(fd_, TCSANOW, &tio);
-    }
-    return true;
+    unplug();
+    close(held);
 }
 
-void PtyClient::close()
+void PtyDevice::unplug()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-    hung_up_ = false;
-    pending_.clear();
+    if (master_ >= 0)
+        close(master_);
+    master_ = -1;
 }
 
-bool PtyClient::write(const std::string &bytes)
+bool PtyDevice::write(const std::string &bytes)
 {
     std::size_t sent = 0;
-    const long long deadline = now_ms() + 5000;
-    while (fd_ >= 0 && sent < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
+    for (ssize_t n = 0; n >= 0 && sent < bytes.size(); sent += std::size_t(std::max<ssize_t>(n, 0)))
+        n = ::write(master_, bytes.data() + sent, bytes.size() - sent);
+    return sent == bytes.size();
+}
+
+std::string PtyDevice::read_exact(std::size_t count, int timeout_ms)
+{
+    const long long deadline = now_ms() + timeout_ms;
+    for (long long left; pending_.size() < count && (left = deadline - now_ms()) > 0;) {
+        pollfd fd{master_, POLLIN, 0};
+        char buffer[4096];
+        const ssize_t n = poll(&fd, 1, int(left)) > 0 ? read(master_, buffer, sizeof buffer) : 0;
         if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
-        pollfd fd{fd_, POLLOUT, 0};
-        if (now_ms() > deadline || poll(&fd, 1, 100) < 0)
-            return false;
+            break;
+        pending_.append(buffer, size_t(std::max<ssize_t>(n, 0)));
     }
-    return fd_ >= 0;
+    const std::string taken = pending_.substr(0, count);
+    pending_.erase(0, count);
+    return taken;
 }
 
-bool PtyClient::fill(int timeout_ms)
+void PtyDevice::exchange(const std::string &request, const std::string &reply)
 {
-    if (fd_ < 0 || hung_up_)
-        return false;
-    pollfd fd{fd_, POLLIN, 0};
-    const int ready = poll(&fd, 1, timeout_ms);
-    if (ready <= 0)
-        return false;
-    char buffer[4096];
-    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-    if (n > 0) {
-        pending_.append(buffer, static_cast<std::size_t>(n));
-        return true;
-    }
-    if (n == 0 || (errno != EAGAIN && errno != EINTR))
-        hung_up_ = true;
-    return false;
+    EXPECT_TRUE(write(request));
+    const std::string got = reply.empty() ? read_for(300) : read_exact(reply.size());
+    EXPECT_EQ(got, reply) << "answer to " << testing::PrintToString(request);
 }
 
-void PtyClient::fill_until(const std::function<bool()> &enough, int timeout_ms)
+bool PtyDevice::start_playback()
 {
-    const long long deadline = now_ms() + timeout_ms;
-    for (long long left; !enough() && (left = deadline - now_ms()) > 0 && !hung_up_ && fd_ >= 0;)
-        fill(static_cast<int>(left));
+    const bool asked = write("Ravelo\r\n> ") && read_exact(2) == "p\r";
+    return write("p\r\n") && asked;
 }
 
-std::string PtyClient::take(std::size_t size)
+bool avrdude_fixture_write(const std::string &dir)
 {
-    std::string text = pending_.substr(0, size);
-    pending_.erase(0, size);
-    return text;
+    const std::string system = test_read_file("/etc/avrdude.conf");
+    test_write_file(dir + "/avrdude.conf", system + "\n# The device's microcontroller.\n"
+                                                    "part parent \"m32u4\"\n"
+                                                    "    id = \"ravelo\";\n"
+                                                    "    desc = \"Ravelo (ATmega32U4)\";\n;\n");
+    return !system.empty() && test_read_file(dir + "/avrdude.conf").size() > system.size();
 }
 
-std::string PtyClient::read_until(const std::string &marker, int timeout_ms)
+bool avrdude_fixture_fake_tool(const std::string &dir, const std::string &script)
 {
-    fill_until([&] { return pending_.find(marker) != std::string::npos; }, timeout_ms);
-    const std::size_t at = pending_.find(marker);
-    return take(at == std::string::npos ? pending_.size() : at + marker.size());
+    test_write_file(dir + "/avrdude", script);
+    return chmod((dir + "/avrdude").c_str(), 0755) == 0;
 }
 
-std::string PtyClient::read_exact(std::size_t count, int timeout_ms)
+std::string hex_data_bytes(const std::string &image)
 {
-    fill_until([&] { return pending_.size() >= count; }, timeout_ms);
-    return take(count);
-}
-
-std::string PtyClient::read_for(int ms)
-{
-    fill_until([] { return false; }, ms);
-    return take(pending_.size());
-}
-
-bool emulator_wait_path(const std::string &path, bool exists, int timeout_ms)
-{
-    const long long deadline = now_ms() + timeout_ms;
-    for (;;) {
-        struct stat st {
+    std::string data;
+    std::istringstream lines(image);
+    for (std::string line; std::getline(lines, line);) {
+        const auto byte_at = [&line](std::size_t i) {
+            return char(g_ascii_xdigit_value(line[1 + 2 * i]) << 4 |
+                        g_ascii_xdigit_value(line[2 + 2 * i]));
         };
-        if ((stat(path.c_str(), &st) == 0) == exists)
-            return true;
-        if (now_ms() > deadline)
-            return false;
-        usleep(10000);
+        // Data records only: the type byte is 00.
+        if (line.size() < 11 || line[0] != ':' || byte_at(3) != 0)
+            continue;
+        for (std::size_t i = 0; i < std::size_t(std::uint8_t(byte_at(0))); ++i)
+            data.push_back(byte_at(4 + i));
     }
+    return data;
 }

@@ -1,27 +1,67 @@
 #include "support/harness.h"
 
 #include "app/app.h"
+#include "config/config.h"
+#include "device/serial.h"
+#include "index/idx_commands.h"
 #include "ui/registry.h"
-#include "ui/registry.h"
-
-#include <gtest/gtest.h>
 
 #include <fstream>
-#include <set>
 #include <sstream>
+#include <unistd.h>
+
+namespace
+{
+std::string private_dir;
+}
+
+std::string test_owned(gchar *text)
+{
+    std::string result = text != nullptr ? text : "";
+    g_free(text);
+    return result;
+}
+
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    private_dir = test_owned(g_dir_make_tmp("ravelo-test-XXXXXX", nullptr));
+    const std::string config = private_dir + "/config";
+    if (private_dir.empty() || !std::filesystem::create_directory(config) ||
+        chdir(private_dir.c_str()) != 0)
+        return 2;
+    // The texts compared are the untranslated ones, whatever the developer's
+    // language; a test that wants a translation asks for it with LANGUAGE.
+    setenv("LC_ALL", "C.UTF-8", 1);
+    unsetenv("LANGUAGE");
+    setenv("HOME", private_dir.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const int result = RUN_ALL_TESTS();
+    std::error_code ignored;
+    std::filesystem::remove_all(private_dir, ignored);
+    return result;
+}
+
+const std::string &test_dir()
+{
+    return private_dir;
+}
+
+std::string test_path(const std::string &name)
+{
+    return private_dir + "/" + name;
+}
 
 void test_app_start()
 {
-    static bool started = false;
-    if (started)
-        return;
-    started = true;
     static char program[] = "ravelo-client";
     static char *args[] = {program, nullptr};
-    int argc = 1;
-    char **argv = args;
-    app_startup(&argc, &argv);
-    test_spin_for(50);
+    static int argc = 1;
+    static char **argv = args;
+    if (window_main == nullptr) {
+        app_startup(&argc, &argv);
+        test_spin_until([] { return false; }, 50);
+    }
 }
 
 bool test_spin_until(const std::function<bool()> &done, int timeout_ms)
@@ -38,27 +78,30 @@ bool test_spin_until(const std::function<bool()> &done, int timeout_ms)
     return true;
 }
 
-void test_spin_for(int ms)
+std::string test_read_file(const std::string &path)
 {
-    test_spin_until([] { return false; }, ms);
+    std::ostringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
 }
 
-std::string test_path(const std::string &name)
+void test_write_file(const std::string &path, const std::string &content)
 {
-    return test_dir() + "/" + name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 std::string test_status_text()
 {
-    GtkWidget *bar = test_widget("statusbar_main");
-    GtkWidget *area = gtk_statusbar_get_message_area(GTK_STATUSBAR(bar));
+    GtkWidget *area = gtk_statusbar_get_message_area(GTK_STATUSBAR(test_widget("statusbar_main")));
     GList *children = gtk_container_get_children(GTK_CONTAINER(area));
-    std::string text;
-    for (GList *l = children; l != nullptr; l = l->next)
-        if (GTK_IS_LABEL(l->data))
-            text = gtk_label_get_text(GTK_LABEL(l->data));
+    std::string text = gtk_label_get_text(GTK_LABEL(children->data));
     g_list_free(children);
     return text;
+}
+
+bool test_status_is(const std::string &text, int timeout_ms)
+{
+    return test_spin_until([&] { return test_status_text() == text; }, timeout_ms);
 }
 
 std::string test_log_text()
@@ -66,10 +109,13 @@ std::string test_log_text()
     GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(test_widget("textview_log")));
     GtkTextIter start, end;
     gtk_text_buffer_get_bounds(buffer, &start, &end);
-    gchar *text = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
-    std::string result = text;
-    g_free(text);
-    return result;
+    return test_owned(gtk_text_buffer_get_text(buffer, &start, &end, TRUE));
+}
+
+std::string test_log_after(const std::string &before)
+{
+    const std::string now = test_log_text();
+    return now.substr(std::min(before.size(), now.size()));
 }
 
 GtkWidget *test_widget(const char *name)
@@ -84,45 +130,61 @@ bool test_sensitive(const char *name)
     return gtk_widget_get_sensitive(test_widget(name));
 }
 
-namespace
+bool test_controls_are(bool idle)
 {
-struct WindowWaiter {
-    GType type;
-    std::function<void(GtkWidget *)> act;
-    std::set<GtkWidget *> before;
-};
-
-std::set<GtkWidget *> visible_toplevels(GType type)
-{
-    std::set<GtkWidget *> found;
-    GList *all = gtk_window_list_toplevels();
-    for (GList *l = all; l != nullptr; l = l->next) {
-        auto *w = static_cast<GtkWidget *>(l->data);
-        if (G_TYPE_CHECK_INSTANCE_TYPE(w, type) && gtk_widget_get_visible(w))
-            found.insert(w);
-    }
-    g_list_free(all);
-    return found;
+    bool as_said = true;
+    for (const char *name :
+         {"menuitem_open", "menuitem_configuration", "menuitem_reset_into_bootloader",
+          "menuitem_update", "treeview_indexes", "button_index_add", "button_index_remove",
+          "button_index_reload", "button_index_save", "button_play"})
+        as_said = as_said && test_sensitive(name) == idle;
+    for (const char *name : {"button_pause", "button_stop", "button_previous", "button_next"})
+        as_said = as_said && test_sensitive(name) != idle;
+    return as_said;
 }
 
-gboolean check_windows(gpointer data)
+bool test_port_open()
 {
-    auto *waiter = static_cast<WindowWaiter *>(data);
-    for (GtkWidget *w : visible_toplevels(waiter->type)) {
-        if (waiter->before.count(w) == 0 && gtk_widget_get_mapped(w)) {
-            waiter->act(w);
-            delete waiter;
-            return FALSE;
+    g_mutex_lock(&port_lock);
+    const bool open = port_open != 0;
+    g_mutex_unlock(&port_lock);
+    return open;
+}
+
+void test_set_ports(const char *device, const char *bootloader)
+{
+    test_app_start();
+    for (auto [port, value] : {std::pair{&device_port, device}, {&bootloader_port, bootloader}}) {
+        if (value != nullptr) {
+            g_free(*port);
+            *port = g_strdup(value);
         }
     }
-    return TRUE;
 }
-} // namespace
 
-void test_answer_window(GType type, std::function<void(GtkWidget *)> act)
+void test_click(const char *button)
 {
-    auto *waiter = new WindowWaiter{type, std::move(act), visible_toplevels(type)};
-    g_timeout_add(20, check_windows, waiter);
+    gtk_button_clicked(GTK_BUTTON(test_widget(button)));
+}
+
+void test_select_row(int index)
+{
+    GtkTreePath *row = gtk_tree_path_new_from_indices(index, -1);
+    gtk_tree_view_set_cursor(GTK_TREE_VIEW(test_widget("treeview_indexes")), row, nullptr, FALSE);
+    gtk_tree_path_free(row);
+}
+
+std::pair<long, std::string> test_selected()
+{
+    GtkTreeModel *model = nullptr;
+    GtkTreeIter iter;
+    gint offset = -1;
+    gchar *info = nullptr;
+    if (gtk_tree_selection_get_selected(
+            gtk_tree_view_get_selection(GTK_TREE_VIEW(test_widget("treeview_indexes"))), &model,
+            &iter))
+        gtk_tree_model_get(model, &iter, 0, &offset, 1, &info, -1);
+    return {offset, test_owned(info)};
 }
 
 void test_send_key(GtkWidget *window, guint keyval, guint modifiers)
@@ -137,8 +199,7 @@ void test_send_key(GtkWidget *window, guint keyval, guint modifiers)
         event->key.time = GDK_CURRENT_TIME;
         event->key.state = modifiers;
         event->key.keyval = keyval;
-        if (count > 0)
-            event->key.hardware_keycode = keys[0].keycode;
+        event->key.hardware_keycode = count > 0 ? keys[0].keycode : 0;
         gtk_main_do_event(event);
         gdk_event_free(event);
     }
@@ -154,31 +215,68 @@ void test_send_delete(GtkWidget *window)
     gdk_event_free(event);
 }
 
-std::string test_read_file(const std::string &path)
+// The chooser runs its own loop inside the key's handler; a time-out source
+// answers it once it is shown. It loads a folder in the background: the loop
+// is spun (nested in the chooser's) until it shows the file, or a folder,
+// asked for.
+ChooserSeen test_open_tap(const std::string &path, Answer answer)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    test_app_start();
+    ChooserSeen seen;
+    std::function<void(GtkFileChooser *)> act = [&seen, answer, path](GtkFileChooser *chooser) {
+        seen.title = gtk_window_get_title(GTK_WINDOW(chooser));
+        seen.filter = gtk_file_filter_get_name(gtk_file_chooser_get_filter(chooser));
+        GSList *filters = gtk_file_chooser_list_filters(chooser);
+        for (GSList *l = filters; l != nullptr; l = l->next)
+            seen.filters.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(l->data)));
+        if (answer == Answer::open_all_files)
+            gtk_file_chooser_set_filter(chooser, GTK_FILE_FILTER(g_slist_last(filters)->data));
+        g_slist_free(filters);
+        if (answer == Answer::cancel || answer == Answer::close) {
+            test_spin_until([&] {
+                seen.folder = test_owned(gtk_file_chooser_get_current_folder(chooser));
+                return !seen.folder.empty();
+            });
+            if (answer == Answer::cancel)
+                gtk_button_clicked(GTK_BUTTON(g_object_get_data(G_OBJECT(chooser), "button1")));
+            else
+                test_send_delete(GTK_WIDGET(chooser));
+            return;
+        }
+        gtk_file_chooser_set_filename(chooser, path.c_str());
+        const bool chosen = test_spin_until(
+            [=] { return test_owned(gtk_file_chooser_get_filename(chooser)) == path; }, 10000);
+        gtk_dialog_response(GTK_DIALOG(chooser), chosen ? GTK_RESPONSE_OK : GTK_RESPONSE_NONE);
+    };
+    const guint source = g_timeout_add(
+        20,
+        [](gpointer act) -> gboolean {
+            GList *all = gtk_window_list_toplevels();
+            GtkFileChooser *shown = nullptr;
+            for (GList *l = all; l != nullptr; l = l->next)
+                if (GTK_IS_FILE_CHOOSER_DIALOG(l->data) &&
+                    gtk_widget_get_mapped(GTK_WIDGET(l->data)))
+                    shown = GTK_FILE_CHOOSER(l->data);
+            g_list_free(all);
+            if (shown != nullptr)
+                (*static_cast<std::function<void(GtkFileChooser *)> *>(act))(shown);
+            return shown == nullptr;
+        },
+        &act);
+    test_send_key(window_main, GDK_o, GDK_CONTROL_MASK);
+    if (seen.title.empty()) {
+        ADD_FAILURE() << "no chooser came up";
+        g_source_remove(source);
+    }
+    return seen;
 }
 
-void test_write_file(const std::string &path, const std::string &content)
+void test_attach(const std::string &tap, const std::string &idx, const std::string &name)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-LogCapture::LogCapture()
-    : id_(g_log_set_handler(nullptr, GLogLevelFlags(G_LOG_LEVEL_WARNING), handler, this))
-{
-}
-
-LogCapture::~LogCapture()
-{
-    g_log_remove_handler(nullptr, id_);
-}
-
-void LogCapture::handler(const gchar *, GLogLevelFlags, const gchar *message, gpointer self)
-{
-    static_cast<LogCapture *>(self)->warnings_.emplace_back(message);
+    const std::string path = test_path(name);
+    test_write_file(path, tap);
+    if (!idx.empty())
+        test_write_file(test_path(name.substr(0, name.rfind('.')) + ".idx"), idx);
+    test_open_tap(path);
+    EXPECT_TRUE(tap_file_path != nullptr && path == tap_file_path);
 }

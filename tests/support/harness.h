@@ -1,67 +1,65 @@
-// The in-process test harness: the real windows under a (virtual) X server,
-// the real main loop spun until a condition holds.
-//
-// The harness's main() gives every test process a private temporary folder:
-// HOME and XDG_CONFIG_HOME point into it and it is the working directory,
-// so the configuration file and the firmware image never touch the user's.
-// It also sets LC_ALL=C.UTF-8 and clears LANGUAGE: texts are untranslated
-// unless a test sets LANGUAGE before the client starts.
+// The real windows under a (virtual) X server, the real main loop spun until
+// a condition holds, and the user's steps. main() gives every test process a
+// private folder as HOME, XDG_CONFIG_HOME and working directory, and sets
+// LC_ALL=C.UTF-8 with LANGUAGE cleared: texts are untranslated unless a
+// test sets LANGUAGE before the client starts.
 #pragma once
 
+#include <gdk/gdkkeysyms.h>
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
-// Runs the client's start-up once per process (main window shown, config
-// loaded, index list set up). Safe to call from every test.
+namespace fs = std::filesystem;
+
+// The client's start-up (window shown, configuration loaded), once a process.
 void test_app_start();
-
-// Spins the main loop until `done` returns true or `timeout_ms` passes;
-// returns the last value of `done`.
+// Spins the main loop until `done` or `timeout_ms` passed; the last `done`.
 bool test_spin_until(const std::function<bool()> &done, int timeout_ms = 5000);
-// Spins the main loop for `ms` milliseconds.
-void test_spin_for(int ms);
 
-// The private folder of this test process, and a path inside it.
 const std::string &test_dir();
 std::string test_path(const std::string &name);
-
-// Texts as the user sees them.
-std::string test_status_text();
-std::string test_log_text();
-// The widget registered as `name` on the main window (no warning expected).
-GtkWidget *test_widget(const char *name);
-bool test_sensitive(const char *name);
-
-// Waits (from a time-out source) for a visible top-level window of `type`
-// that was not there before and hands it to `act` once. Use it to answer a
-// modal dialog before starting what runs it.
-void test_answer_window(GType type, std::function<void(GtkWidget *)> act);
-
-// Delivers a key press and release to `window` as the X server would.
-void test_send_key(GtkWidget *window, guint keyval, guint modifiers = 0);
-// Asks the window manager's way to close `window` (the title-bar button).
-void test_send_delete(GtkWidget *window);
-
-// File helpers.
 std::string test_read_file(const std::string &path);
 void test_write_file(const std::string &path, const std::string &content);
+// Takes a string that GLib allocated, and frees it.
+std::string test_owned(gchar *text);
 
-// Collects warnings logged without a domain while it lives.
-class LogCapture
-{
-  public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-    const std::vector<std::string> &warnings() const { return warnings_; }
+// What the user sees: the status bar, the log (and its growth since it read
+// `before`), a widget of the main window, the controls' arrangement: idle
+// (what starts something sensitive; Prev, Next, Pause, Stop not) or busy.
+std::string test_status_text();
+bool test_status_is(const std::string &text, int timeout_ms = 10000);
+std::string test_log_text();
+std::string test_log_after(const std::string &before);
+inline const std::string test_separator = "================================\n";
+GtkWidget *test_widget(const char *name);
+bool test_sensitive(const char *name);
+bool test_controls_are(bool idle);
+bool test_port_open();
+// Replaces the configured ports as the settings window would; null keeps one.
+void test_set_ports(const char *device, const char *bootloader = nullptr);
 
-  private:
-    static void handler(const gchar *domain, GLogLevelFlags level, const gchar *message,
-                        gpointer self);
-    std::vector<std::string> warnings_;
-    guint id_;
+// What the user does.
+void test_click(const char *button);
+void test_select_row(int index); // in the index list's order
+// The selected row's offset and description; -1 and "" without one.
+std::pair<long, std::string> test_selected();
+void test_send_key(GtkWidget *window, guint keyval, guint modifiers = 0);
+void test_send_delete(GtkWidget *window); // the title bar's close button
+
+// File, Open by Ctrl+O, with the chooser answered: `path` picked and Open
+// pressed (after switching to all files if asked), or Cancel pressed or the
+// chooser closed. What the chooser showed at first.
+enum class Answer { open, open_all_files, cancel, close };
+struct ChooserSeen {
+    std::string title, filter, folder;
+    std::vector<std::string> filters;
 };
+ChooserSeen test_open_tap(const std::string &path, Answer answer = Answer::open);
+// Writes the TAP file `name` (and its IDX file, if any) and attaches it.
+void test_attach(const std::string &tap, const std::string &idx = "",
+                 const std::string &name = "tape.tap");

@@ -1,0 +1,343 @@
+// Playback: the pulse count on its own, then the real main window against a
+// device played by the test over a pseudo-terminal, which checks every
+// request and every answer byte for byte.
+#include "support/emulator.h"
+
+#include "index/idx_commands.h"
+#include "index/index_list.h"
+#include "player/playback.h"
+#include "player/player_worker.h"
+#include "player/tap_file.h"
+#include "ui/registry.h"
+
+#include "tap_maker.h"
+
+#include <fcntl.h>
+#include <random>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace
+{
+const std::string started = test_separator + "Playback started\n",
+                  over = " Playback over: ", success = over + "Success condition received";
+
+// The header of `tap` for a run from `offset`: its length field counts the
+// data from there on.
+std::string header_from(const std::string &tap, std::size_t offset)
+{
+    return tap_wrap(tap.substr(offset)).substr(0, 20);
+}
+
+// `length` bytes of short pulses, no two neighbours alike.
+std::string data_of(std::size_t length)
+{
+    std::string data;
+    for (std::size_t i = 0; i < length; ++i)
+        data += char(1 + i * 37 % 251);
+    return data;
+}
+
+std::string buffer_label()
+{
+    return gtk_label_get_text(GTK_LABEL(test_widget("label_buffer_time")));
+}
+
+// After a run has ended: nothing left open, controls back to idle.
+void expect_run_closed()
+{
+    EXPECT_EQ(tap_file_open.load(), 0);
+    EXPECT_FALSE(test_port_open());
+    EXPECT_TRUE(test_controls_are(true));
+}
+
+using Steps = std::vector<std::pair<std::string, std::string>>; // request, reply
+
+// The console's side of a playback start (the prompt, the echo of "p"),
+// `steps`, then with `tap` the 'd' requests that fetch it from `from` to its
+// end, one more that gets nothing, and the device's 'e'.
+Steps from_start(const Steps &steps, const std::string &tap = "", std::size_t from = 0)
+{
+    Steps all = {{"Ravelo\r\n> ", "p\r"}, {"p\r\n", ""}};
+    all.insert(all.end(), steps.begin(), steps.end());
+    for (; !tap.empty() && from < tap.size() + 64; from += 64)
+        all.push_back({"d", from < tap.size() ? tap.substr(from, 64) : ""});
+    if (!tap.empty())
+        all.push_back({"e", ""});
+    return all;
+}
+
+} // namespace
+
+// Any chunking gives the sum of the definition, wrapping at 32 bits: chunks
+// of one byte split every count after its zero, low and middle byte, and the
+// bytes seen before the split keep their weight.
+TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinition)
+{
+    std::mt19937 random(7);
+    std::vector<guint8> data(20000);
+    for (auto &b : data)
+        b = random() % 100 < 5 ? 0 : guint8(random());
+    guint64 expected = 0;
+    for (std::size_t i = 0; i < data.size(); i += data[i] != 0 ? 1 : 4)
+        expected += data[i] != 0          ? 8u * data[i]
+                    : i + 3 < data.size() ? data[i + 1] | data[i + 2] << 8 | data[i + 3] << 16
+                                          : 0; // a count cut off by the end adds nothing
+    const std::tuple<std::vector<guint8>, guint32, guint32> cases[] = {
+        {{0x30, 0x30}, 0, 768},
+        {{0x00, 0x10, 0x27, 0x00, 0x01}, 0, 10000 + 8}, // least significant byte first
+        {{0x00, 0xFF, 0xFF, 0xFF}, 5, 5 + 0xFFFFFF},
+        {{0x02}, 0xFFFFFFF8u, 8},
+        {{0x00, 0x00, 0x00, 0x01}, 0xFFFF0000u, 0},
+        {data, 0, guint32(expected)},
+    };
+    for (const auto &[bytes, start, cycles] : cases) {
+        for (std::size_t chunk : {1u, 2u, 3u, 63u, 64u}) {
+            player_pulse_state = player_pulse_partial = 0;
+            guint32 sum = start;
+            for (std::size_t at = 0; at < bytes.size(); at += chunk)
+                player_count_pulses(&bytes[at], std::min(chunk, bytes.size() - at), &sum);
+            EXPECT_EQ(sum, cycles) << bytes.size() << " / " << chunk;
+        }
+    }
+    // The label's minutes are uncapped.
+    EXPECT_EQ(test_owned(player_format_buffer_time(4294967295u)), "71582788:15 ");
+}
+
+TEST(PlayerTapFile, SizeOf4GiBOrMoreCannotBeRead)
+{
+    const int out = open("big.tap", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (const off_t length : {0xFFFFFFFFLL, 0x100000000LL}) {
+        ASSERT_EQ(ftruncate(out, length), 0); // sparse: no disk space used
+        const int fd = player_tap_open("big.tap");
+        guint32 size = 0;
+        EXPECT_EQ(player_tap_size(fd, &size), length < 0x100000000LL ? 1 : 0);
+        EXPECT_EQ(size, length < 0x100000000LL ? 0xFFFFFFFFu : 0u);
+        player_tap_close(fd);
+    }
+    close(out);
+}
+
+TEST(PlaybackDevice, AnswersEachRequestExactly)
+{
+    const std::string tap100 = tap_wrap(data_of(100)), tap5000 = tap_wrap(data_of(5000));
+    const std::string head100 = tap100.substr(0, 20), head1000 = header_from(tap5000, 1000);
+    const std::string invalid = over + "Invalid index supplied for file",
+                      read_error = over + "Error reading from file";
+    const std::tuple<const char *, std::string, long, Steps, std::string> cases[] = {
+        {"the header unchanged, 100 bytes as 64 + 36, then nothing", tap100, 20,
+         from_start({{"h", head100}}, tap100, 20), success},
+        {"from offset 1000 the header counts 4020 bytes", tap5000, 1000,
+         from_start({{"h", head1000}}, tap5000, 1000), success},
+        {"the last data byte", tap5000, 5019,
+         from_start({{"h", header_from(tap5000, 5019)}}, tap5000, 5019), success},
+        {"at the end of the data", tap5000, 5020, from_start({{"h", ""}}), invalid},
+        {"past the end of the file", tap5000, 6000, from_start({{"h", ""}}), invalid},
+        {"'h' again counts what is still to come, and the data goes on", tap100, 20,
+         from_start({{"h", head100},
+                     {"h", head100},
+                     {"d", tap100.substr(20, 64)},
+                     {"h", header_from(tap100, 84)}},
+                    tap100, 84),
+         success},
+        {"'d' before 'h' and unknown bytes are ignored", tap100, 20,
+         from_start({{std::string("x\0?\r\nHD", 7), ""}, {"d", ""}, {"h", head100}, {"zz", ""}},
+                    tap100, 20),
+         success},
+        {"a file too short for its header", tap100.substr(0, 8), 20, from_start({{"h", "h"}}),
+         read_error},
+        {"a file shorter than its header says", tap5000.substr(0, 120), 1000,
+         from_start({{"h", head1000}, {"d", "h"}}), read_error},
+        {"the device fails", tap100, 20, from_start({{"h", head100}, {"f", ""}}),
+         over + "Failure condition received"},
+        {"a wrong echo",
+         tap100,
+         20,
+         {{"Ravelo\r\n> ", "p\r"}, {"P\r\n", ""}},
+         over + "Unable to start playback on device"},
+        {"no prompt", tap100, 20, {{"Ravelo\r\n", ""}}, over + "Unable to sync with device"},
+    };
+    PtyDevice device;
+    test_set_ports(device.slave.c_str());
+    int n = 0;
+    for (const auto &[what, tap, offset, steps, status] : cases) {
+        SCOPED_TRACE(what);
+        test_attach(tap, offset > 20 ? std::to_string(offset) + "\t\tRecord\r\n" : "",
+                    "t" + std::to_string(++n) + ".tap");
+        test_select_row(offset > 20 ? 1 : 0); // after "Tape start"
+        const std::string log = test_log_text();
+        test_click("button_play");
+        EXPECT_EQ(test_status_text(), " Playback started");
+        EXPECT_TRUE(test_controls_are(false));
+        for (const auto &[request, reply] : steps)
+            device.exchange(request, reply);
+        ASSERT_TRUE(test_status_is(status));
+        EXPECT_EQ(test_log_after(log), started) << "a run that ends by itself logs nothing more";
+        expect_run_closed();
+    }
+}
+
+// Three chunks of 0.3, 0.3 and 0.5 s of tape: a counted pulse and 60 short
+// ones each. Only the exact sum carried over the pauses makes 1 s.
+TEST(PlaybackDevice, PauseResumesExactlySilentlyAndWithTheExactTapeTime)
+{
+    std::string data;
+    for (double seconds : {0.3, 0.3, 0.5}) {
+        const guint32 cycles = guint32(seconds * player_clock_hz) - 60 * 8;
+        data += std::string{'\0', char(cycles), char(cycles >> 8), char(cycles >> 16)} +
+                std::string(60, '\1');
+    }
+    const std::string tap = tap_wrap(data);
+    PtyDevice device;
+    test_set_ports(device.slave.c_str());
+    // A record inside the header means the start of the data.
+    test_attach(tap, "5\t\tInside the header\r\n84\t\tSecond\r\n");
+    test_select_row(0);
+    static int updates = 0;
+    g_signal_connect_swapped(test_widget("label_buffer_time"), "notify::label",
+                             G_CALLBACK(+[](int *count) { ++*count; }), &updates);
+    const std::string log = test_log_text();
+    test_click("button_play");
+    for (int k = 0; k < 3; ++k) {
+        // The header counts the data not yet sent, which goes on where it was.
+        ASSERT_TRUE(device.start_playback());
+        device.exchange("h", header_from(tap, 20 + 64 * k));
+        device.exchange("d", data.substr(64 * k, 64));
+        if (k == 2)
+            break;
+        test_click("button_pause");
+        ASSERT_TRUE(test_status_is(" Playback paused", 3000));
+        expect_run_closed();
+        EXPECT_EQ(buffer_label(), "0:00 ");
+        test_click("button_play");
+        EXPECT_EQ(test_status_text(), " Playback started");
+    }
+    device.exchange("d", "");
+    device.exchange("e", "");
+    ASSERT_TRUE(test_status_is(success));
+    EXPECT_EQ(test_log_after(log), started + "Paused\nPaused\n") << "resuming logs nothing";
+    EXPECT_TRUE(test_spin_until([] { return buffer_label() == "0:01 "; }));
+    EXPECT_EQ(updates, 2) << "published at the first chunk and when 1 s was reached";
+
+    // A run that ended by itself is not resumed: the record again, and the
+    // tape time from zero. After a pause, another record: Play starts there.
+    for (const long record : {5, 84}) {
+        const std::string before = test_log_text();
+        test_click("button_play");
+        EXPECT_EQ(test_log_after(before), started);
+        ASSERT_TRUE(device.start_playback());
+        device.exchange("h", header_from(tap, std::max(record, 20L)));
+        device.exchange("d", tap.substr(std::max(record, 20L), 64));
+        EXPECT_TRUE(record == 84 || test_spin_until([] { return buffer_label() == "0:00 "; }));
+        test_click("button_pause");
+        ASSERT_TRUE(test_status_is(" Playback paused", 3000));
+        test_select_row(2); // 84, after 5 and "Tape start"
+    }
+}
+
+TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
+{
+    PtyDevice device;
+    const std::string tap = tap_wrap(data_of(300));
+    test_attach(tap, "20\t\tFirst\r\n100\t\tSecond\r\n200\t\tThird\r\n");
+    test_select_row(1);
+    const std::string status = test_status_text();
+    for (const char *button : {"button_pause", "button_stop", "button_previous", "button_next"})
+        test_click(button);
+    EXPECT_FALSE(test_spin_until(test_port_open, 300)) << "no run was started";
+    EXPECT_EQ(test_selected().first, 100);
+    EXPECT_EQ(test_status_text(), status);
+    test_set_ports("");
+    const std::string log = test_log_text();
+    test_click("button_play");
+    EXPECT_EQ(test_status_text(), " Error: Invalid device port");
+    EXPECT_EQ(test_log_text(), log);
+    EXPECT_TRUE(test_controls_are(true));
+
+    // In turn, each from where the one before left the selection.
+    test_set_ports(device.slave.c_str());
+    const std::pair<const char *, long> cases[] = {
+        {"button_stop", 100},     {"button_next", 200},    {"button_next", 200},
+        {"button_previous", 100}, {"button_previous", 20}, {"button_previous", 20},
+    };
+    for (const auto &[button, offset_after] : cases) {
+        SCOPED_TRACE(std::string(button) + " from " + std::to_string(test_selected().first));
+        std::string log = test_log_text();
+        test_click("button_play");
+        test_click("button_play"); // a second Play while busy starts no second worker
+        EXPECT_EQ(test_log_after(log), started) << "the last run left nothing to resume";
+        ASSERT_TRUE(device.start_playback());
+        device.exchange("h", header_from(tap, test_selected().first));
+        log = test_log_text();
+        test_click(button);
+        EXPECT_EQ(test_selected().first, offset_after) << "the selection moves at once";
+        ASSERT_TRUE(test_status_is(" Playback stopped", 3000));
+        EXPECT_EQ(test_log_after(log), "Stopped\n");
+        expect_run_closed();
+    }
+}
+
+// A file that another program holds or that has gone, and a port that is
+// not there.
+TEST(PlaybackDevice, FileAndPortFailuresEndWithTheirMessage)
+{
+    PtyDevice device;
+    const std::string path = test_path("tape.tap"), away = path + ".away";
+    test_attach(tap_wrap(data_of(100)));
+    for (const std::string trouble : {"held", "missing", "no port"}) {
+        SCOPED_TRACE(trouble);
+        test_set_ports(trouble == "no port" ? "no-such-port" : device.slave.c_str());
+        const int holder = open(path.c_str(), O_RDONLY);
+        ASSERT_TRUE(trouble != "held" || flock(holder, LOCK_SH) == 0);
+        ASSERT_TRUE(trouble != "missing" || std::rename(path.c_str(), away.c_str()) == 0);
+        const std::string log = test_log_text();
+        test_click("button_play");
+        ASSERT_TRUE(test_status_is(over + (trouble == "no port"
+                                               ? "Unable to access communication port to device"
+                                               : "Unable to open file")));
+        // Then, for a port, why it could not be opened.
+        EXPECT_TRUE(g_str_has_prefix(test_log_after(log).c_str(), started.c_str()));
+        expect_run_closed();
+        close(holder);
+        std::rename(away.c_str(), path.c_str());
+    }
+}
+
+// Ctrl+Q and closing the window, in a child process since quitting ends the
+// main loop for good. The device stays silent: the worker waits for its
+// prompt for seconds, and nothing waits for it.
+TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
+{
+    static bool by_key;
+    for (const bool key : {true, false}) {
+        by_key = key;
+        EXPECT_EXIT(
+            {
+                PtyDevice device;
+                test_set_ports(device.slave.c_str());
+                test_attach(tap_wrap(data_of(100)));
+                test_click("button_play");
+                test_spin_until([] { return tap_file_open.load() == 1 && test_port_open(); });
+                // The window's end frees the list's store; its rows are read after.
+                g_object_ref(index_store);
+                g_idle_add(
+                    [](gpointer) -> gboolean {
+                        by_key ? test_send_key(window_main, GDK_q, GDK_CONTROL_MASK)
+                               : gtk_widget_destroy(window_main);
+                        return FALSE;
+                    },
+                    nullptr);
+                gtk_main();
+                bool worker_alive = false;
+                for (const auto &task : fs::directory_iterator("/proc/self/task"))
+                    worker_alive |= test_read_file(task.path() / "comm") == "player\n";
+                const int rows =
+                    gtk_tree_model_iter_n_children(GTK_TREE_MODEL(index_store), nullptr);
+                std::fprintf(stderr, "file %d, port %d, rows %d, worker alive %d\n",
+                             tap_file_open.load(), int(test_port_open()), rows, int(worker_alive));
+                std::_Exit(tap_file_open.load() == 0 && !test_port_open() && rows == 0 ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "worker alive 1")
+            << key;
+    }
+}
