@@ -3,6 +3,7 @@
 // in the log; quitting mid-update; and why a port cannot be opened.
 #include "support/emulator.h"
 
+#include "maintenance/firmware.h"
 #include "maintenance/update.h"
 
 #include "tap_maker.h"
@@ -84,6 +85,14 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
     const fs::path config = log.substr(at, log.find('\n', at) - at);
     EXPECT_TRUE(tool_folder_gone(config.parent_path())) << log;
     EXPECT_TRUE(listing(work).empty());
+    // The device holds the image's data bytes; the rest of its last page
+    // stays erased.
+    std::string data =
+        hex_data_bytes(std::string(device_firmware_image, device_firmware_image_length));
+    const std::string flash = test_read_file(device.flash_path());
+    ASSERT_TRUE(data.size() == 8048u && flash.size() >= data.size());
+    data.resize(flash.size(), '\xFF');
+    EXPECT_TRUE(flash == data);
 }
 
 // The working folder's own tool. "boot port;x" is one argument; the

@@ -8,7 +8,6 @@
 #include "support/harness.h"
 
 #include <optional>
-#include <sys/mount.h>
 
 using namespace std::string_literals;
 using Records = std::vector<std::pair<long, std::string>>;
@@ -143,10 +142,6 @@ TEST(IdxFormat, NumbersLinesAndRecordsByRule)
         // A line whose number does not parse is skipped silently.
         {"\t0x20 tab\n# comment\n+100 plus\n- 100 minus\n0X64 capital\n20Game\n08 octal\n"
          "0x1G hex\n0x: colon\nHeading\n0x30 kept\n", {{0x30, "kept"}}, false},
-        // CR, LF and CR LF each end a line, as old files of any origin have them.
-        {"0x14 a\r0x99 junk\n0x15 b\r\n\r\n\n\n0x16 c\n\r\r0x17 d",
-         {{20, "a"}, {0x99, "junk"}, {21, "b"}, {22, "c"}, {23, "d"}}, true},
-        {"0x14 a\r0x15 b\r0x16 c\r", {{20, "a"}, {21, "b"}, {22, "c"}}, true},
         {"", {}, false}, {"\n\n  \r\n\t\n", {}, false}, {"\r\r\r\r", {}, false},
         // After the number spaces and TABs are skipped; the rest of the line is
         // the description, trailing blanks and other control bytes included.
@@ -190,41 +185,6 @@ TEST(IdxFormat, NumbersLinesAndRecordsByRule)
         EXPECT_EQ(idx_format_record(offset, info), line);
         EXPECT_EQ(parse(line).first, back.empty() ? (Records{{offset, info}}) : back);
     }
-}
-
-TEST(IdxSave, ReplacesTheFileKeepingItsModeAndLinksOrKeepsTheOldOne)
-{
-    test_app_start();
-    fs::create_directory(test_path("real"));
-    const std::string path = test_path("real/game.idx"), link = test_path("game.idx");
-    test_write_file(path, "old content, longer than the new one\r\n");
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    fs::create_symlink(path, link);
-    ASSERT_TRUE(idx_save_file(link.c_str(), {{20, "Tape start"}, {0x100000, ""}}));
-    EXPECT_EQ(test_status_text(), " The list of index records was saved");
-    EXPECT_EQ(test_read_file(path), "0x14\t\tTape start\r\n0x100000\t<Missing info>\r\n");
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
-    // The temporary file became the IDX file; nothing else is left.
-    EXPECT_EQ(entries(test_path("real")), 1);
-
-    // A save that fails when the device is full (a 16 KiB tmpfs of its own;
-    // mounting needs CAP_SYS_ADMIN): the message, the previous file as it was,
-    // and nothing else left there; a list that fits is saved.
-    const std::string folder = test_path("full"), previous = "0x14\t\tTape start\r\n";
-    fs::create_directories(folder);
-    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    test_write_file(folder + "/game.idx", previous);
-    for (const char *name : {"/game.idx", "/other.idx"}) {
-        EXPECT_FALSE(idx_save_file((folder + name).c_str(), {{0x300, std::string(60000, 'x')}}));
-        EXPECT_EQ(test_status_text(),
-                  " Could not save the list of index records: the disk is full");
-    }
-    EXPECT_EQ(test_read_file(folder + "/game.idx"), previous);
-    EXPECT_EQ(entries(folder), 1);
-    EXPECT_TRUE(idx_save_file((folder + "/game.idx").c_str(), {{20, "Tape start"}}));
-    umount2(folder.c_str(), MNT_DETACH);
 }
 
 TEST_F(IndexList, AddAndRemoveKeepTheRowsAtTwentyOrBelow)

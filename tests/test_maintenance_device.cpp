@@ -92,10 +92,9 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
 }
 
 // The embedded image has the device image's layout: the build's tool finds
-// it sound, without a warning. The installed avrdude writes and verifies it
-// through the emulated bootloader: the device then holds the image's data
-// bytes, and the rest of its last page stays erased.
-TEST(Update, FlashesTheEmbeddedImageWithTheInstalledTool)
+// it sound, without a warning. (The installed avrdude flashes it through the
+// emulated bootloader in test_flash_from_anywhere.)
+TEST(Firmware, TheEmbeddedImageHasTheDevicesLayout)
 {
     ASSERT_EQ(device_firmware_write("."), 1);
     EXPECT_EQ(
@@ -103,39 +102,6 @@ TEST(Update, FlashesTheEmbeddedImageWithTheInstalledTool)
         0);
     EXPECT_EQ(test_read_file(test_path("said")),
               "ravelo32u4.hex: 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n");
-    g_remove(device_firmware_file);
-    Emulator device;
-    set_ports(device);
-    ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    run_request(update_request, " Firmware update succeeded", 90000);
-    std::string data =
-        hex_data_bytes(std::string(device_firmware_image, device_firmware_image_length));
-    ASSERT_EQ(data.size(), 8048u);
-    const std::string flash = test_read_file(device.flash_path());
-    ASSERT_GE(flash.size(), data.size());
-    data.resize(flash.size(), '\xFF');
-    EXPECT_TRUE(flash == data);
-}
-
-// The tool in the working directory is preferred. It gets the fixed command
-// line word by word (a blank in the port name splits nothing), the whole
-// image, and a bootloader port that is up by then.
-TEST(Update, RunsTheLocalToolWithTheFixedCommandLine)
-{
-    Emulator device;
-    test_set_ports(device.link().c_str(), (device.bootloader_link() + " spare").c_str());
-    ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    ASSERT_TRUE(avrdude_fixture_fake_tool(
-        test_dir(), "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > ~/args\n"
-                    "cp ravelo32u4.hex ~/seen.hex\ntest -e '" +
-                        device.bootloader_link() + "' && touch ~/bootloader-was-up"));
-    run_request(update_request, " Firmware update succeeded");
-    EXPECT_EQ(test_read_file(test_path("args")),
-              test_path("avrdude") + "\n-Cavrdude.conf\n-v\n-pravelo\n-cavr109\n-P" +
-                  device.bootloader_link() + " spare\n-b57600\n-D\n-Uflash:w:ravelo32u4.hex:i\n");
-    EXPECT_EQ(test_read_file(test_path("seen.hex")),
-              std::string(device_firmware_image, device_firmware_image_length));
-    EXPECT_TRUE(g_file_test("bootloader-was-up", G_FILE_TEST_EXISTS));
 }
 
 // Each failure names its cause; every request starts and forgets a paused
