@@ -67,6 +67,7 @@ void config_init()
     const GCharPtr folder(config_folder());
     // TRANSLATORS: the name of the settings file. Leave the translation
     // empty: a translated name would lose the user's settings.
+    g_free(config_file_path);
     config_file_path = g_build_filename(folder.get(), _("user.ini"), nullptr);
     config_load();
 }

@@ -12,7 +12,7 @@
 // connection settings window, which cannot be opened while a worker runs.
 extern gchar *device_port;
 extern gchar *bootloader_port;
-// Full path of "user.ini"; set once by config_init(), never freed.
+// Full path of "user.ini"; set by config_init(), which frees the one before.
 extern gchar *config_file_path;
 
 // Used when the file gives no value: a USB CDC device appears as ttyACM*.
