@@ -3,6 +3,7 @@
 
 #include "app/main_window.h"
 #include "app/quit.h"
+#include "ui/feedback.h"
 #include "ui/registry.h"
 
 #include <set>
@@ -52,6 +53,13 @@ TEST(MainWindow, TheRegistryFindsByNameFromAnywhereAndReleasesWithTheWindow)
         EXPECT_EQ(lookup_widget(play_label, name), test_widget(name)) << name;
     }
     EXPECT_TRUE(warnings.empty());
+    EXPECT_FALSE(test_sensitive("separatormenuitem1"));
+    EXPECT_TRUE(test_sensitive("menuitem_open") && test_sensitive("button_play"));
+    // A status message replaces the one before: nothing is left underneath.
+    status_show(" Playback started");
+    status_show(" Playback stopped");
+    gtk_statusbar_pop(GTK_STATUSBAR(test_widget("statusbar_main")), 0);
+    EXPECT_EQ(test_status_text(), "");
     EXPECT_EQ(lookup_widget(window_main, "button_eject"), nullptr);
     EXPECT_EQ(lookup_widget(about_item, "label_tape"), nullptr);
     EXPECT_EQ(warnings, (std::vector<std::string>{"Widget not found: button_eject",

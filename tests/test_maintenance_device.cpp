@@ -40,6 +40,7 @@ void set_ports(const Emulator &device)
 // image file is left.
 void run_request(const Request &request, const std::string &status, int timeout_ms = 30000)
 {
+    const size_t descriptors = test_open_descriptors();
     const std::string log = test_log_text();
     for (const Request *item : {&request, &reset_request, &update_request})
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(item->item)));
@@ -54,6 +55,7 @@ void run_request(const Request &request, const std::string &status, int timeout_
                 g_str_has_suffix(added.c_str(), ok ? "\nCompleted\n" : "\nFailed\n"))
         << added;
     EXPECT_FALSE(test_port_open());
+    EXPECT_EQ(test_open_descriptors(), descriptors) << "left open";
     EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_EXISTS));
 }
 
@@ -171,6 +173,12 @@ TEST(Reset, SucceedsAndTheDeviceIsInItsBootloader)
                                       {device.bootloader_link(), false},
                                       {device.link(), true}})
         EXPECT_TRUE(test_spin_until([&] { return fs::exists(path) == there; }, 10000)) << path;
+    // After the prompt the console receives "b\r" and nothing else.
+    PtyDevice console;
+    ASSERT_TRUE(console.write("Ravelo\r\n> "));
+    test_set_ports(console.slave.c_str());
+    run_request(reset_request, " Device reset succeeded");
+    EXPECT_EQ(console.read_for(300), "b\r");
 }
 
 // Only a zero exit status succeeds. Each word reaches the program as it is:

@@ -224,6 +224,7 @@ TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
         {"a FIFO", [&] { return mkfifo(path.c_str(), 0644); }},
         {"a device node", [&] { return symlink("/dev/null", path.c_str()); }},
         {"a folder", [&] { return mkdir(path.c_str(), 0755); }}};
+    std::vector<size_t> descriptors;
     for (const auto &[kind, make] : kinds) {
         SCOPED_TRACE(kind);
         fs::remove(path);
@@ -232,7 +233,10 @@ TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
         EXPECT_TRUE(test_status_is(" Playback over: Unable to open file", 1000))
             << test_status_text();
         EXPECT_TRUE(tap_file_open.load() == 0 && !test_port_open() && test_controls_are(true));
+        descriptors.push_back(test_open_descriptors());
     }
+    // A refused tape leaves no descriptor behind.
+    EXPECT_EQ(descriptors, std::vector<size_t>(3, descriptors.front()));
 }
 
 TEST(RobustPort, CloseDiscardsUnsentOutputBeforeClosing)

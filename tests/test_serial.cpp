@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -31,12 +32,6 @@ double wall_now()
 double cpu_now()
 {
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-}
-
-size_t open_descriptors()
-{
-    const std::filesystem::directory_iterator fds("/proc/self/fd");
-    return size_t(std::distance(begin(fds), end(fds)));
 }
 
 // Whether another program (a process of its own, with no port open yet)
@@ -73,7 +68,7 @@ TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
     // "/pts/N" is not there, though "/dev/" in front of it would be: an
     // absolute name gets a single attempt.
     test_write_file(test_path("plain.txt"), "not a port\n");
-    const size_t descriptors = open_descriptors();
+    const size_t descriptors = test_open_descriptors();
     const int handle_before = port_handle;
     for (const std::string &name :
          {"/" + relative, std::string("no-such-port-here"), std::string(), test_path("plain.txt"),
@@ -81,7 +76,7 @@ TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
         EXPECT_EQ(serial_open(name.c_str()), 0) << name;
         EXPECT_EQ(port_open, 0) << name;
         EXPECT_EQ(port_handle, handle_before) << name;
-        EXPECT_EQ(open_descriptors(), descriptors) << name;
+        EXPECT_EQ(test_open_descriptors(), descriptors) << name;
     }
     EXPECT_EQ(serial_open(nullptr), 0);
     // Now "pts/N" here names another terminal: the name as given wins.
@@ -113,6 +108,10 @@ TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
 TEST_F(SerialLink, KeepsOthersOutWhileOpenAndClosesOnlyWhatIsOpen)
 {
     EXPECT_FALSE(another_program_can_open(pty.slave));
+    // Its lock is exclusive: a program that only reads gets no shared one.
+    const int reader = open(pty.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_NE(flock(reader, LOCK_SH | LOCK_NB), 0);
+    close(reader);
     // One port at a time: a second is refused, and the first stays.
     PtyDevice second;
     EXPECT_EQ(serial_open(second.slave.c_str()), 0);

@@ -52,6 +52,12 @@ std::string test_path(const std::string &name)
     return private_dir + "/" + name;
 }
 
+size_t test_open_descriptors()
+{
+    const fs::directory_iterator fds("/proc/self/fd");
+    return size_t(std::distance(begin(fds), end(fds)));
+}
+
 void test_app_start()
 {
     static char program[] = "ravelo-client";

@@ -27,6 +27,8 @@ std::string test_read_file(const std::string &path);
 void test_write_file(const std::string &path, const std::string &content);
 // Takes a string that GLib allocated, and frees it.
 std::string test_owned(gchar *text);
+// How many file descriptors this process has open: what it leaks shows.
+size_t test_open_descriptors();
 
 // What the user sees: the status bar, the log (and its growth since it read
 // `before`), a widget of the main window, the controls' arrangement: idle
