@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace
@@ -105,17 +106,25 @@ TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
     EXPECT_EQ(test_open_tap("", Answer::cancel).folder, test_path("tapes"));
 }
 
+// Nothing that is not a regular file is waited on, or attached: a FIFO named
+// at start-up must not hold the window before it draws.
 TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)
 {
-    start_with({"missing.tap"});
-    EXPECT_EQ(test_status_text(), " Error: Cannot open the tape " + test_path("missing.tap") +
-                                      ": No such file or directory");
+    const auto refused = [](const char *name, const char *reason) {
+        return test_status_text() ==
+               " Error: Cannot open the tape " + test_path(name) + ": " + reason;
+    };
+    ASSERT_EQ(mkfifo(test_path("fifo.tap").c_str(), 0644), 0);
+    start_with({"fifo.tap"});
+    EXPECT_TRUE(refused("fifo.tap", "not a regular file")) << test_status_text();
     EXPECT_TRUE(tap_file_path == nullptr && tap_file_chosen == 0 && index_list_ready == 0);
     EXPECT_EQ(rows_text(), "");
     std::filesystem::create_directory(test_path("folder.tap"));
-    EXPECT_FALSE(idx_open_tap_path("folder.tap"));
-    EXPECT_EQ(test_status_text(),
-              " Error: Cannot open the tape " + test_path("folder.tap") + ": Is a directory");
+    for (const auto &[name, reason] : {std::pair{"folder.tap", "Is a directory"},
+                                       {"missing.tap", "No such file or directory"}}) {
+        EXPECT_FALSE(idx_open_tap_path(name));
+        EXPECT_TRUE(refused(name, reason)) << test_status_text();
+    }
     EXPECT_EQ(tap_file_path, nullptr);
 }
 

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -208,5 +210,16 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
         if (r.error_lines >= 0) {
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), r.error_lines) << r.args << err;
         }
+    }
+    // Refused at once and in bounded memory, as the window refuses them.
+    test_write_file("huge.tap", "");
+    ASSERT_EQ(mkfifo("fifo.tap", 0644) | truncate("huge.tap", 3LL << 30), 0);
+    for (const std::string name : {"fifo.tap", "/dev/zero", "huge.tap"}) {
+        const int status = std::system((tool + name + " 2>err").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << name;
+        EXPECT_EQ(test_read_file("err"), "ravelo-tapscan: " + name + ": " +
+                                             (name == "huge.tap" ? "larger than any tape (256 MiB)"
+                                                                 : "not a regular file") +
+                                             "\n");
     }
 }

@@ -7,12 +7,8 @@
 #include "ui/i18n.h"
 #include "ui/open_dialog.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <initializer_list>
-#include <sys/stat.h>
-#include <unistd.h>
 
 gchar *tap_file_path = nullptr;
 gchar *idx_file_path = nullptr;
@@ -48,17 +44,12 @@ GtkFileFilter *new_filter(const char *name, std::initializer_list<const char *> 
     return filter;
 }
 
-// 0 when `path` is a file that can be opened for reading, else the errno
-// value that says why not.
-int unreadable_reason(const char *path)
+// Why a tape that tape_file_read() refused is not taken, for the status bar.
+const char *refusal_reason(const TapeFileResult &refused)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    struct stat info;
-    const int reason = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
-    close(fd);
-    return reason;
+    if (refused.error != 0)
+        return g_strerror(refused.error);
+    return _("not a regular file");
 }
 
 } // namespace
@@ -119,12 +110,19 @@ gboolean idx_fill_list()
     return read;
 }
 
-void idx_attach_tap_file(const gchar *path)
+gboolean idx_attach_tap_file(const gchar *path)
 {
+    const TapeFileResult read = tape_image_load(path);
+    if (tape_file_refused(read)) {
+        const GCharPtr shown(g_filename_display_name(path));
+        const GCharPtr message(g_strdup_printf(_(" Error: Cannot open the tape %s: %s"),
+                                               shown.get(), refusal_reason(read)));
+        status_show(message.get());
+        return FALSE;
+    }
     replace_string(&tap_file_path, g_strdup(path));
     tap_file_chosen = 1;
     replace_string(&idx_file_path, idx_path_for_tap(tap_file_path));
-    const bool tape_read = tape_image_load(tap_file_path);
     idx_fill_list();
     index_list_ready = 1;
     set_controls_state(1);
@@ -136,8 +134,9 @@ void idx_attach_tap_file(const gchar *path)
     status_show(message.get());
     if (const GCharPtr check{tape_image_describe()})
         log_append(check.get());
-    else if (!tape_read)
+    else
         log_append(_("Tape check: the file could not be read\n"));
+    return TRUE;
 }
 
 void idx_on_open_tap_file(GtkMenuItem *, gpointer)
@@ -152,17 +151,9 @@ void idx_on_open_tap_file(GtkMenuItem *, gpointer)
 gboolean idx_open_tap_path(const gchar *path)
 {
     const GCharPtr full(g_canonicalize_filename(path, nullptr));
-    // The chooser offers only what exists; a named path can be anything, so
-    // say at once why it cannot be read rather than when Play is pressed.
-    if (const int error = unreadable_reason(full.get())) {
-        const GCharPtr shown(g_filename_display_name(full.get()));
-        const GCharPtr message(g_strdup_printf(_(" Error: Cannot open the tape %s: %s"),
-                                               shown.get(), g_strerror(error)));
-        status_show(message.get());
+    if (!idx_attach_tap_file(full.get()))
         return FALSE;
-    }
     replace_string(&ui_tap_chooser_folder, g_path_get_dirname(full.get()));
-    idx_attach_tap_file(full.get());
     return TRUE;
 }
 

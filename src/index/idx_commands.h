@@ -27,13 +27,16 @@ extern int index_list_ready;
 void idx_on_open_tap_file(GtkMenuItem *item, gpointer user_data);
 // What Open does once a file is chosen: attach the TAP file at `path` (a full
 // path, copied), fill the list from its IDX file and show " Attached: <path>".
-void idx_attach_tap_file(const gchar *path);
+// A file that is no tape file at all (missing, no permission, a folder, a
+// FIFO, a device node: tape_file_refused()) is not attached, whatever was
+// attached stays, and the status bar says why: " Error: Cannot open the tape
+// <path>: <reason>". Nothing here waits on such a file. Returns whether the
+// tape was attached.
+gboolean idx_attach_tap_file(const gchar *path);
 // Open without the chooser, for a tape named on the command line: `path` may
-// be relative to the working folder. A tape that cannot be opened for reading
-// (missing, no permission, a folder) is not attached and the status bar says
-// why: " Error: Cannot open the tape <path>: <reason>". Otherwise the tape is
-// attached as by Open, and the chooser starts in its folder next time.
-// Returns whether it was attached.
+// be relative to the working folder. Attached or refused as by Open; once
+// attached, the chooser starts in its folder next time. Returns whether it
+// was attached.
 gboolean idx_open_tap_path(const gchar *path);
 // Refill the list from the IDX file, discarding edits: " IDX list reloaded",
 // or " IDX list reset" when the file could not be read.

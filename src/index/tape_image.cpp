@@ -4,15 +4,16 @@
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 
-#include <glib/gstdio.h>
+#include <memory>
 
 namespace
 {
-// Far beyond an hour of tape (about 4 MB); a file of that size chosen under
-// "All files" is not read into memory.
-constexpr goffset largest_tape = goffset{256} << 20;
-
 GBytes *held = nullptr;
+
+void free_bytes(gpointer bytes)
+{
+    delete static_cast<std::vector<unsigned char> *>(bytes);
+}
 
 const unsigned char *held_data(gsize *size)
 {
@@ -20,20 +21,20 @@ const unsigned char *held_data(gsize *size)
 }
 } // namespace
 
-bool tape_image_load(const gchar *path)
+TapeFileResult tape_image_load(const gchar *path)
 {
+    auto bytes = std::make_unique<std::vector<unsigned char>>();
+    const TapeFileResult result = tape_file_read(path, bytes.get());
+    if (tape_file_refused(result))
+        return result;
     if (held != nullptr)
         g_bytes_unref(held);
     held = nullptr;
-    GStatBuf info;
-    if (g_stat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > largest_tape)
-        return false;
-    gchar *text = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(path, &text, &length, nullptr))
-        return false;
-    held = g_bytes_new_take(text, length);
-    return true;
+    if (result.problem == TapeFileProblem::none) {
+        std::vector<unsigned char> *owned = bytes.release();
+        held = g_bytes_new_with_free_func(owned->data(), owned->size(), free_bytes, owned);
+    }
+    return result;
 }
 
 GBytes *tape_image_ref()

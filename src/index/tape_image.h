@@ -4,17 +4,20 @@
 // it reads the file itself when a run starts. UI thread only.
 #pragma once
 
+#include "tape/tape_file.h"
+
 #include <glib.h>
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-// Reads the file at `path` in place of the tape held so far. A file that
-// cannot be read, or is larger than any tape (256 MiB), leaves nothing held;
-// the false result is safe to ignore, as every question below then has no
-// answer.
-bool tape_image_load(const gchar *path);
+// Reads the file at `path` (tape_file_read()) in place of the tape held so
+// far, and says how it went. A file that is no tape file at all
+// (tape_file_refused()) changes nothing: the tape held so far stays. A
+// regular file that could not be taken whole leaves nothing held, and every
+// question below then has no answer.
+TapeFileResult tape_image_load(const gchar *path);
 
 // A new reference to the bytes held (the caller unrefs it), or nullptr.
 GBytes *tape_image_ref();

@@ -1,10 +1,10 @@
 // ravelo-tapscan: lists the programs the computer's ROM loader would find
 // on a tape, or prints the IDX records that the client would save for them.
 #include "index/idx_format.h"
+#include "tape/tape_file.h"
 #include "tape/tape_info.h"
 #include "tape/tape_scan.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,21 +22,20 @@ void usage(FILE *to)
                      "  --version   show the version\n");
 }
 
-// The whole file, or false with errno set.
-bool read_file(const char *path, std::vector<unsigned char> *content)
+// Why the file cannot be read, as the client would refuse it; nullptr when
+// it was read.
+const char *read_refusal(const TapeFileResult &read)
 {
-    FILE *file = std::fopen(path, "rb");
-    if (file == nullptr)
-        return false;
-    unsigned char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        content->insert(content->end(), buffer, buffer + n);
-    const bool failed = std::ferror(file) != 0;
-    const int error = errno;
-    std::fclose(file);
-    errno = error;
-    return !failed;
+    switch (read.problem) {
+    case TapeFileProblem::none:
+        return nullptr;
+    case TapeFileProblem::not_regular:
+        return read.error != 0 ? std::strerror(read.error) : "not a regular file";
+    case TapeFileProblem::too_large:
+        return "larger than any tape (256 MiB)";
+    default:
+        return std::strerror(read.error);
+    }
 }
 
 // Why the file cannot be scanned; nullptr when it can.
@@ -116,8 +115,8 @@ int main(int argc, char **argv)
         return 2;
     }
     std::vector<unsigned char> tape;
-    if (!read_file(path, &tape)) {
-        std::fprintf(stderr, "ravelo-tapscan: %s: %s\n", path, std::strerror(errno));
+    if (const char *why = read_refusal(tape_file_read(path, &tape))) {
+        std::fprintf(stderr, "ravelo-tapscan: %s: %s\n", path, why);
         return 1;
     }
     const TapeCheck check = tape_check(tape.data(), tape.size());
