@@ -303,6 +303,41 @@ TEST(PlaybackDevice, FileAndPortFailuresEndWithTheirMessage)
     }
 }
 
+// A device that hangs up and stays away ends the run, and so does one that
+// sends nothing but junk for 5 s; silence alone never does. Afterwards no
+// worker is left.
+TEST(PlaybackDevice, AVanishedOrBabblingDeviceEndsTheRunASilentOneDoesNot)
+{
+    const auto player_alive = [] {
+        bool alive = false;
+        for (const auto &task : fs::directory_iterator("/proc/self/task"))
+            alive |= test_read_file(task.path() / "comm") == "player\n";
+        return alive;
+    };
+    test_attach(tap_wrap(data_of(100000)));
+    {
+        Emulator device({"--fast", "--hangup-after", "20000", "--replug-delay", "600000"});
+        test_set_ports(device.link().c_str());
+        test_click("button_play");
+        ASSERT_TRUE(test_status_is(over + "The device is gone (unplugged?)"));
+        expect_run_closed();
+        EXPECT_TRUE(test_spin_until([&] { return !player_alive(); }));
+    }
+    PtyDevice device;
+    test_set_ports(device.slave.c_str());
+    test_click("button_play");
+    ASSERT_TRUE(device.start_playback());
+    EXPECT_FALSE(test_spin_until([] { return test_status_text() != " Playback started"; }, 6000))
+        << "silence";
+    EXPECT_TRUE(test_spin_until(
+        [&] {
+            device.write("x?");
+            return test_status_text() == over + "Unable to sync with device";
+        },
+        15000));
+    expect_run_closed();
+}
+
 // Ctrl+Q and closing the window, in a child process since quitting ends the
 // main loop for good. The device stays silent: the worker waits for its
 // prompt for seconds, and nothing waits for it.

@@ -98,7 +98,7 @@ gboolean player_finished(gpointer data)
             GCharPtr why(port_failure_text(device_port, serial_open_error()));
             log_append(why.get());
         }
-        GCharPtr text(g_strdup_printf(_(" Playback over: %s"), message));
+        GCharPtr text(g_strdup_printf(_(" Playback over: %s"), _(message)));
         status_show(text.get());
         player_set_resume_pending(false);
         player_set_running(false);

@@ -6,7 +6,8 @@
 // to busy; it does nothing while any worker runs. Pause, Stop, Previous and
 // Next only clear player_running (having set resume_pending first) and the
 // worker ends within about 500 ms. The
-// worker's player_finished() then shows the outcome (and logs why, when the
+// worker's player_finished() then shows the outcome, " Playback over: " and
+// the ending looked up in the catalogue (and logs why, when the
 // device port could not be opened), closes the TAP file and the port and
 // restores the idle controls.
 #pragma once

@@ -6,6 +6,7 @@
 #include "index/idx_commands.h"
 #include "player/player_state.h"
 #include "player/tap_file.h"
+#include "ui/i18n.h"
 
 #include <gdk/gdk.h>
 
@@ -21,8 +22,8 @@ guint32 player_pulse_partial = 0;
 
 namespace
 {
-// Ending messages, handed to player_finished() untranslated; it translates
-// only the template around them.
+// Ending messages, handed to player_finished() untranslated; it looks them
+// up in the catalogue when it shows them.
 constexpr char msg_open[] = "Unable to open file";
 constexpr char msg_size[] = "Unable to retrieve file size";
 constexpr char msg_start[] = "Unable to start playback on device";
@@ -32,6 +33,11 @@ constexpr char msg_read[] = "Error reading from file";
 constexpr char msg_write[] = "Error writing data to device";
 constexpr char msg_success[] = "Success condition received";
 constexpr char msg_failure[] = "Failure condition received";
+constexpr char msg_gone[] = N_("The device is gone (unplugged?)");
+
+// How long a device may send nothing but bytes that are not requests before
+// the run gives up on it, as it gives up on a device that never synchronises.
+constexpr gint64 junk_limit_us = gint64{serial_give_up_ms} * 1000;
 
 // Marks "nothing published yet in this run".
 constexpr guint32 no_seconds = 0xFFFFFFFFu;
@@ -131,16 +137,24 @@ const char *serve_data(Run &run, GSourceFunc show)
     return nullptr;
 }
 
-// Serves requests until the run ends; returns the ending message.
+// Serves requests until the run ends; returns the ending message. A silent
+// device is waited for as long as the run goes on (the computer may simply
+// have stopped its motor), but a failed read means the device is gone: a
+// USB serial device that was unplugged never comes back under the same
+// descriptor.
 const char *serve(Run &run, GSourceFunc show)
 {
+    gint64 junk_since = 0; // when the bytes that are not requests began; 0: none
     for (;;) {
         if (!player_is_running())
             return nullptr;
-        // A silent or vanished device costs one 500 ms read per turn, never a
-        // spin: serial_read() waits out its time-out even when it fails.
-        if (serial_read(player_xfer_buffer, 1) != 1)
+        const ssize_t got = serial_read(player_xfer_buffer, 1);
+        if (got < 0)
+            return msg_gone;
+        if (got == 0) {
+            junk_since = 0;
             continue;
+        }
         const char *end = nullptr;
         switch (player_xfer_buffer[0]) {
         case 'h':
@@ -154,8 +168,13 @@ const char *serve(Run &run, GSourceFunc show)
         case 'f':
             return msg_failure;
         default:
-            break;
+            if (junk_since == 0)
+                junk_since = g_get_monotonic_time();
+            else if (g_get_monotonic_time() - junk_since >= junk_limit_us)
+                return device_msg_no_sync;
+            continue;
         }
+        junk_since = 0;
         if (end != nullptr)
             return end;
     }

@@ -4,7 +4,9 @@
 // One run of player_worker() opens the port and the TAP file, synchronises
 // with the device, starts its playback with "p" and then serves one-byte
 // requests until the device reports the end ('e' or 'f'), an exchange fails,
-// or player_running is found cleared. It never touches a widget: it reports
+// the device is gone (a read fails: hang-up, I/O error), it sends nothing but
+// bytes that are not requests for serial_give_up_ms, or player_running is
+// found cleared. Silence alone never ends a run. It never touches a widget: it reports
 // through the two idle callbacks that its starter hands it.
 #pragma once
 
