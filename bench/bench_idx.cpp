@@ -122,9 +122,7 @@ int main(int argc, char **argv)
     const std::string idx = folder + "/bench.idx";
     g_file_set_contents(tap.c_str(), "C64-TAPE-RAW", -1, nullptr);
     g_file_set_contents(idx.c_str(), text.data(), gssize(text.size()), nullptr);
-    tap_file_path = g_strdup(tap.c_str());
-    idx_file_path = idx_path_for_tap(tap_file_path);
-    index_list_ready = tap_file_chosen = 1;
+    idx_attach_tap_file(tap.c_str());
 
     std::printf("IDX benchmark: %d records, %.1f MiB of text, %d rounds each (3 sorted by Info)\n",
                 records, double(text.size()) / (1024.0 * 1024.0), rounds);

@@ -85,13 +85,7 @@ void write_file(const std::string &path, const std::string &content)
 // selected) and points the device port at `port`.
 void attach(const std::string &tap_path, const std::string &port)
 {
-    g_free(tap_file_path);
-    tap_file_path = g_strdup(tap_path.c_str());
-    tap_file_chosen = 1;
-    idx_list_clear();
-    idx_list_prepend(20, "Tape start");
-    index_list_ready = 1;
-    set_controls_state(1);
+    idx_attach_tap_file(tap_path.c_str());
     g_free(device_port);
     device_port = g_strdup(port.c_str());
 }

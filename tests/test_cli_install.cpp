@@ -98,10 +98,10 @@ TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
 {
     const std::string tape = make_tape();
     start_with({"--name", "ravelo-test", "tapes/t.tap"}); // relative to the working folder
-    EXPECT_STREQ(tap_file_path, tape.c_str());
+    EXPECT_STREQ(tape_document_path(), tape.c_str());
     EXPECT_EQ(test_status_text(), " Attached: " + tape);
     EXPECT_EQ(rows_text(), "20 Tape start\n256 Intro\n8192 Game\n");
-    EXPECT_TRUE(tap_file_chosen == 1 && index_list_ready == 1 && test_sensitive("button_play"));
+    EXPECT_TRUE(tape_document_attached() && test_sensitive("button_play"));
     EXPECT_FALSE(test_sensitive("button_stop")); // the idle arrangement
     EXPECT_EQ(test_open_tap("", Answer::cancel).folder, test_path("tapes"));
 }
@@ -117,7 +117,7 @@ TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)
     ASSERT_EQ(mkfifo(test_path("fifo.tap").c_str(), 0644), 0);
     start_with({"fifo.tap"});
     EXPECT_TRUE(refused("fifo.tap", "not a regular file")) << test_status_text();
-    EXPECT_TRUE(tap_file_path == nullptr && tap_file_chosen == 0 && index_list_ready == 0);
+    EXPECT_FALSE(tape_document_attached());
     EXPECT_EQ(rows_text(), "");
     std::filesystem::create_directory(test_path("folder.tap"));
     for (const auto &[name, reason] : {std::pair{"folder.tap", "Is a directory"},
@@ -125,7 +125,7 @@ TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)
         EXPECT_FALSE(idx_open_tap_path(name));
         EXPECT_TRUE(refused(name, reason)) << test_status_text();
     }
-    EXPECT_EQ(tap_file_path, nullptr);
+    EXPECT_FALSE(tape_document_attached());
 }
 
 TEST(German, MenusAndStatusTranslatedSettingsStayWhereTheyAre)

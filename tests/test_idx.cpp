@@ -83,12 +83,14 @@ bool wheel(GdkScrollDirection direction)
 
 const std::string tap_filter = "  TAP files (*.TAP) ", all_filter = "  All files (*.*) ";
 
-// As if a TAP file had been attached.
+// A TAP file attached, its list emptied.
 struct IndexList : testing::Test {
     void SetUp() override
     {
         test_app_start();
-        index_list_ready = 1;
+        test_write_file(test_path("t.tap"), "C64-TAPE-RAW");
+        ASSERT_TRUE(idx_attach_tap_file(test_path("t.tap").c_str()));
+        idx_list_clear();
     }
 };
 
@@ -261,8 +263,8 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
     EXPECT_EQ(seen.title, "Select a TAP file");
     EXPECT_EQ(seen.filters, (std::vector<std::string>{tap_filter, all_filter}));
     EXPECT_EQ(seen.filter, tap_filter);
-    EXPECT_STREQ(tap_file_path, tap.c_str());
-    EXPECT_STREQ(idx_file_path, idx.c_str());
+    EXPECT_STREQ(tape_document_path(), tap.c_str());
+    EXPECT_STREQ(tape_document_idx_path(), idx.c_str());
     EXPECT_TRUE(test_controls_are(true));
     EXPECT_FALSE(fs::exists(idx));
 
@@ -294,7 +296,7 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
     const std::string bin = test_path("other/game.bin"), bin_idx = test_path("other/game.idx");
     test_write_file(bin, "");
     test_open_tap(bin, Answer::open_all_files);
-    EXPECT_STREQ(idx_file_path, bin_idx.c_str());
+    EXPECT_STREQ(tape_document_idx_path(), bin_idx.c_str());
     edit(0, idx_column_info, "Edited");
     const std::string status = test_status_text();
 
@@ -302,8 +304,8 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
         const ChooserSeen seen = test_open_tap(tap, answer);
         EXPECT_EQ(seen.filter, all_filter);
         EXPECT_EQ(seen.folder, test_path("other"));
-        EXPECT_STREQ(tap_file_path, bin.c_str());
-        EXPECT_STREQ(idx_file_path, bin_idx.c_str());
+        EXPECT_STREQ(tape_document_path(), bin.c_str());
+        EXPECT_STREQ(tape_document_idx_path(), bin_idx.c_str());
         EXPECT_EQ(rows(), (Records{{20, "Edited"}}));
         EXPECT_EQ(test_status_text(), status);
     }

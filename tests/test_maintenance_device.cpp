@@ -136,9 +136,9 @@ TEST(Update, FailuresNameTheirCause)
                        device.bootloader_link().c_str());
         g_remove("avrdude");
         ASSERT_TRUE(c.local_tool == nullptr || avrdude_fixture_fake_tool(test_dir(), c.local_tool));
-        resume_pending = 1; // no worker runs now
+        player_set_resume_pending(true); // no worker runs now
         run_request(c.request, c.status, 90000);
-        EXPECT_EQ(resume_pending, 0);
+        EXPECT_FALSE(player_resume_pending());
         EXPECT_FALSE(g_file_test("tool-ran", G_FILE_TEST_EXISTS));
     }
 }

@@ -46,7 +46,7 @@ std::string buffer_label()
 // After a run has ended: nothing left open, controls back to idle.
 void expect_run_closed()
 {
-    EXPECT_EQ(tap_file_open.load(), 0);
+    EXPECT_FALSE(player_tap_file_is_open());
     EXPECT_FALSE(test_port_open());
     EXPECT_TRUE(test_controls_are(true));
 }
@@ -93,11 +93,11 @@ TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinition)
     };
     for (const auto &[bytes, start, cycles] : cases) {
         for (std::size_t chunk : {1u, 2u, 3u, 63u, 64u}) {
-            player_pulse_state = player_pulse_partial = 0;
-            guint32 sum = start;
+            TapePulseCounter counter;
+            counter.cycles = start;
             for (std::size_t at = 0; at < bytes.size(); at += chunk)
-                player_count_pulses(&bytes[at], std::min(chunk, bytes.size() - at), &sum);
-            EXPECT_EQ(sum, cycles) << bytes.size() << " / " << chunk;
+                counter.add(&bytes[at], std::min(chunk, bytes.size() - at));
+            EXPECT_EQ(guint32(counter.cycles), cycles) << bytes.size() << " / " << chunk;
         }
     }
     // The label's minutes are uncapped.
@@ -183,7 +183,7 @@ TEST(PlaybackDevice, PauseResumesExactlySilentlyAndWithTheExactTapeTime)
 {
     std::string data;
     for (double seconds : {0.3, 0.3, 0.5}) {
-        const guint32 cycles = guint32(seconds * player_clock_hz) - 60 * 8;
+        const guint32 cycles = guint32(seconds * tape_clock_hz) - 60 * 8;
         data += std::string{'\0', char(cycles), char(cycles >> 8), char(cycles >> 16)} +
                 std::string(60, '\1');
     }
@@ -352,7 +352,7 @@ TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
                 test_set_ports(device.slave.c_str());
                 test_attach(tap_wrap(data_of(100)));
                 test_click("button_play");
-                test_spin_until([] { return tap_file_open.load() == 1 && test_port_open(); });
+                test_spin_until([] { return player_tap_file_is_open() && test_port_open(); });
                 // The window's end frees the list's store; its rows are read after.
                 g_object_ref(index_store);
                 g_idle_add(
@@ -369,8 +369,9 @@ TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
                 const int rows =
                     gtk_tree_model_iter_n_children(GTK_TREE_MODEL(index_store), nullptr);
                 std::fprintf(stderr, "file %d, port %d, rows %d, worker alive %d\n",
-                             tap_file_open.load(), int(test_port_open()), rows, int(worker_alive));
-                std::_Exit(tap_file_open.load() == 0 && !test_port_open() && rows == 0 ? 0 : 1);
+                             int(player_tap_file_is_open()), int(test_port_open()), rows,
+                             int(worker_alive));
+                std::_Exit(!player_tap_file_is_open() && !test_port_open() && rows == 0 ? 0 : 1);
             },
             testing::ExitedWithCode(0), "worker alive 1")
             << key;

@@ -60,14 +60,15 @@ int note(const std::string &call, int fd, int result)
     return result;
 }
 
-// The window's list shows the IDX file at `path`, as after File > Open.
+// The window's list shows the IDX file at `path`, as after File > Open of
+// the tape beside it (made when missing).
 void show_idx(const std::string &path)
 {
     test_app_start();
-    g_free(idx_file_path);
-    idx_file_path = g_strdup(path.c_str());
-    index_list_ready = 1;
-    idx_fill_list();
+    const std::string tap = path.substr(0, path.rfind('.')) + ".tap";
+    if (!fs::exists(tap))
+        test_write_file(tap, "C64-TAPE-RAW");
+    ASSERT_TRUE(idx_attach_tap_file(tap.c_str()));
 }
 } // namespace
 
@@ -87,6 +88,7 @@ TEST(RobustSave, AnUnprivilegedUserSavesWhatTheFileItselfAllows)
         const std::string folder = test_path(name), idx = folder + "/game.idx";
         fs::create_directory(folder);
         test_write_file(idx, old_text);
+        test_write_file(folder + "/game.tap", "C64-TAPE-RAW");
         ASSERT_EQ(chown(idx.c_str(), uid, gid), 0);
         ASSERT_EQ(chmod(idx.c_str(), file_mode) | chmod(folder.c_str(), folder_mode), 0);
     }
@@ -106,7 +108,7 @@ TEST(RobustSave, AnUnprivilegedUserSavesWhatTheFileItselfAllows)
             EXPECT_EQ(test_read_file(idx), saved ? old_text + new_line : old_text);
             EXPECT_EQ(stat_of(idx).st_ino, inode);
             EXPECT_EQ(stat_of(idx).st_mode & 07777, file_mode);
-            EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+            EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);
         }
         // A child's failures reach only its exit status: show them.
         const testing::TestResult &result =
@@ -232,7 +234,7 @@ TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
         test_click("button_play");
         EXPECT_TRUE(test_status_is(" Playback over: Unable to open file", 1000))
             << test_status_text();
-        EXPECT_TRUE(tap_file_open.load() == 0 && !test_port_open() && test_controls_are(true));
+        EXPECT_TRUE(!player_tap_file_is_open() && !test_port_open() && test_controls_are(true));
         descriptors.push_back(test_open_descriptors());
     }
     // A refused tape leaves no descriptor behind.

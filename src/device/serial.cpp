@@ -7,12 +7,14 @@
 #include <cstring>
 #include <string>
 
+namespace
+{
+// The open port; port_handle is valid while port_open is 1, both under
+// port_lock.
 int port_handle = -1;
 int port_open = 0;
 GMutex port_lock;
 
-namespace
-{
 constexpr size_t prompt_length = sizeof serial_prompt - 1;
 // serial_wait_prompt() and serial_command() keep no more than this.
 constexpr size_t receive_buffer_size = 256;
@@ -59,6 +61,16 @@ int current_handle()
     return handle;
 }
 } // namespace
+
+bool serial_is_open()
+{
+    return current_handle() >= 0;
+}
+
+int serial_descriptor()
+{
+    return current_handle();
+}
 
 ssize_t serial_read(void *buffer, size_t size)
 {

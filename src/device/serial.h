@@ -19,12 +19,12 @@
 #include <glib.h>
 #include <sys/types.h>
 
-// The open port's file descriptor; keeps its last value after closing,
-// port_open says whether it is valid. Untouched by a failed serial_open().
-extern int port_handle;
-// 1 from a successful serial_open() until serial_close(); under port_lock.
-extern int port_open;
-extern GMutex port_lock;
+// Whether a port is open: from a successful serial_open() until
+// serial_close(). Any thread.
+bool serial_is_open();
+// The open port's file descriptor, for a look at its line settings; -1 when
+// none is open. Any thread; the descriptor is valid only until the close.
+int serial_descriptor();
 
 // The console prompt the device sends once the port is opened.
 inline constexpr char serial_prompt[] = "\r\n> ";

@@ -1,7 +1,8 @@
 #include "index/idx_commands.h"
 
 #include "index/index_list.h"
-#include "index/tape_image.h"
+#include "index/tape_document.h"
+#include "tape/tape_file.h"
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
@@ -9,11 +10,7 @@
 
 #include <cstring>
 #include <initializer_list>
-
-gchar *tap_file_path = nullptr;
-gchar *idx_file_path = nullptr;
-int tap_file_chosen = 0;
-int index_list_ready = 0;
+#include <utility>
 
 namespace
 {
@@ -83,23 +80,13 @@ gboolean ui_choose_tap_file(gchar **path)
     return chosen;
 }
 
-gchar *idx_path_for_tap(const gchar *tap_path)
-{
-    const GCharPtr folder(g_path_get_dirname(tap_path));
-    const GCharPtr name(g_path_get_basename(tap_path));
-    if (char *dot = std::strrchr(name.get(), '.'))
-        *dot = '\0';
-    const GCharPtr idx_name(g_strdup_printf("%s.%s", name.get(), "idx"));
-    return g_build_filename(folder.get(), idx_name.get(), nullptr);
-}
-
 gboolean idx_fill_list()
 {
     idx_list_clear();
     gchar *text = nullptr;
     // Any failure (missing file, no permission, a folder of that name, a
     // read error) counts as "no IDX file".
-    const gboolean read = g_file_get_contents(idx_file_path, &text, nullptr, nullptr);
+    const gboolean read = g_file_get_contents(tape_document_idx_path(), &text, nullptr, nullptr);
     bool has_tape_start = false;
     if (read) {
         const GCharPtr owned(text);
@@ -112,7 +99,8 @@ gboolean idx_fill_list()
 
 gboolean idx_attach_tap_file(const gchar *path)
 {
-    const TapeFileResult read = tape_image_load(path);
+    std::vector<unsigned char> bytes;
+    const TapeFileResult read = tape_file_read(path, &bytes);
     if (tape_file_refused(read)) {
         const GCharPtr shown(g_filename_display_name(path));
         const GCharPtr message(g_strdup_printf(_(" Error: Cannot open the tape %s: %s"),
@@ -120,19 +108,16 @@ gboolean idx_attach_tap_file(const gchar *path)
         status_show(message.get());
         return FALSE;
     }
-    replace_string(&tap_file_path, g_strdup(path));
-    tap_file_chosen = 1;
-    replace_string(&idx_file_path, idx_path_for_tap(tap_file_path));
+    tape_document_attach_tap(path, std::move(bytes), read.problem == TapeFileProblem::none);
     idx_fill_list();
-    index_list_ready = 1;
     set_controls_state(1);
 
     // The path as the file system spells it need not be UTF-8; the status bar
     // needs it to be.
-    const GCharPtr shown(g_filename_display_name(tap_file_path));
+    const GCharPtr shown(g_filename_display_name(path));
     const GCharPtr message(g_strdup_printf(_(" Attached: %s"), shown.get()));
     status_show(message.get());
-    if (const GCharPtr check{tape_image_describe()})
+    if (const GCharPtr check{tape_document_describe()})
         log_append(check.get());
     else
         log_append(_("Tape check: the file could not be read\n"));
@@ -159,10 +144,9 @@ gboolean idx_open_tap_path(const gchar *path)
 
 void idx_on_reload_clicked(GtkButton *, gpointer)
 {
-    if (index_list_ready != 1)
+    if (!tape_document_attached())
         return;
     const gboolean read = idx_fill_list();
-    index_list_ready = 1;
     set_controls_state(1);
     status_show(read ? _(" IDX list reloaded") : _(" IDX list reset"));
 }
@@ -182,15 +166,15 @@ bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows)
 
 void idx_on_save_clicked(GtkButton *, gpointer)
 {
-    if (index_list_ready != 1)
+    if (!tape_document_attached())
         return;
-    if (idx_save_file(idx_file_path, idx_list_rows()))
+    if (idx_save_file(tape_document_idx_path(), idx_list_rows()))
         status_show(_(" IDX list saved to file"));
 }
 
 gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)
 {
-    if (index_list_ready != 1)
+    if (!tape_document_attached())
         return FALSE;
     switch (event->direction) {
     case GDK_SCROLL_UP:
@@ -206,12 +190,12 @@ gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)
 
 void idx_on_add_clicked(GtkButton *, gpointer)
 {
-    if (index_list_ready == 1)
+    if (tape_document_attached())
         idx_list_append(idx_tape_start, new_entry_text());
 }
 
 void idx_on_remove_clicked(GtkButton *, gpointer)
 {
-    if (index_list_ready == 1)
+    if (tape_document_attached())
         idx_remove_selected(new_entry_text());
 }

@@ -1,25 +1,19 @@
 // Open, Reload and Save of the attached TAP file's IDX list. UI thread.
 //
-// Opening a TAP file only attaches it: the file itself is first read when a
-// playback starts. Its IDX file lies beside it ("game.tap" -> "game.idx").
+// Opening a TAP file attaches it (tape_document.h); the player reads the
+// file itself again when a run starts. Its IDX file lies beside it
+// ("game.tap" -> "game.idx").
 #pragma once
 
 #include "index/idx_format.h"
+#include "index/tape_document.h"
 
 #include <gtk/gtk.h>
 
 #include <vector>
 
-// Full path of the attached TAP file as the chooser gave it (the file
-// system's encoding, which is what open() needs), and of its IDX file.
-// Both null until the first Open; replaced by every Open.
-extern gchar *tap_file_path;
-extern gchar *idx_file_path;
-// Set to 1 by the first successful Open and never reset. Play needs
-// tap_file_chosen; Add, Remove, the wheel, Reload, Save and Play need
-// index_list_ready.
-extern int tap_file_chosen;
-extern int index_list_ready;
+// What is attached is the tape document's (tape_document.h). Add, Remove,
+// the wheel, Reload, Save and Play do nothing before the first attach.
 
 // File > Open: choose a TAP file, attach it, fill the list from its IDX file
 // (or with "Tape start" alone) and show " Attached: <path>". Cancelling
@@ -68,11 +62,7 @@ bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows);
 // nothing.
 gboolean ui_choose_tap_file(gchar **path);
 
-// The IDX path for a TAP path: same folder, the file name cut at its last
-// '.', plus ".idx" (always lowercase). Newly allocated; g_free() it.
-gchar *idx_path_for_tap(const gchar *tap_path);
-
-// Clears the list and loads it from idx_file_path; adds (20, "Tape start")
+// Clears the list and loads it from the attached tape's IDX file; adds (20, "Tape start")
 // when the file held no record at 20 or could not be read. The list ends
 // with a cursor. Returns whether the file could be read; no message.
 gboolean idx_fill_list();

@@ -1,8 +1,7 @@
 #include "index/index_from_tape.h"
 
-#include "index/idx_commands.h"
 #include "index/index_list.h"
-#include "index/tape_image.h"
+#include "index/tape_document.h"
 #include "tape/tape_scan.h"
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
@@ -30,7 +29,7 @@ gboolean scan_done(gpointer data)
 {
     const std::unique_ptr<Scan> scan(static_cast<Scan *>(data));
     scanning = false;
-    GBytes *held = tape_image_ref();
+    GBytes *held = tape_document_bytes_ref();
     // A result for a tape that has been replaced since is dropped.
     const bool current = held == scan->tape;
     if (held != nullptr)
@@ -71,9 +70,9 @@ gpointer scan_worker(gpointer data)
 
 void idx_on_index_from_tape(GtkMenuItem *, gpointer)
 {
-    if (tap_file_chosen != 1 || index_list_ready != 1 || scanning)
+    if (!tape_document_attached() || scanning)
         return;
-    GBytes *tape = tape_image_ref();
+    GBytes *tape = tape_document_bytes_ref();
     if (tape == nullptr) {
         status_show(_(" No programs found on the tape"));
         return;

@@ -1,6 +1,6 @@
 #include "index/index_list.h"
 
-#include "index/tape_image.h"
+#include "index/tape_document.h"
 #include "tape/tape_info.h"
 
 #include "ui/glib_ptr.h"
@@ -74,7 +74,7 @@ std::string time_text(const std::optional<std::uint64_t> &cycles)
 
 std::string time_text_at(gint32 offset)
 {
-    return time_text(tape_image_cycles_at_each({offset}).front());
+    return time_text(tape_document_cycles_at_each({offset}).front());
 }
 
 void insert_row(gint position, gint32 offset, const char *info)
@@ -97,7 +97,7 @@ void fill_times()
         gtk_tree_model_get(model(), &iter, idx_column_offset, &offset, -1);
         offsets.push_back(offset);
     }
-    const auto times = tape_image_cycles_at_each(offsets);
+    const auto times = tape_document_cycles_at_each(offsets);
     std::size_t row = 0;
     for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
          valid = gtk_tree_model_iter_next(model(), &iter))
@@ -208,7 +208,7 @@ void idx_list_insert(const std::vector<IdxRecord> &records)
     std::vector<gint32> offsets;
     for (const IdxRecord &record : records)
         offsets.push_back(record.offset);
-    const auto times = tape_image_cycles_at_each(offsets);
+    const auto times = tape_document_cycles_at_each(offsets);
     for (std::size_t i = 0; i < records.size(); ++i)
         gtk_list_store_insert_with_values(
             index_store, nullptr, -1, idx_column_offset, records[i].offset, idx_column_info,

@@ -12,7 +12,7 @@
 
 // Column 0: offset (G_TYPE_INT, signed 32-bit); column 1: description
 // (G_TYPE_STRING, UTF-8); column 2: the offset's tape time as "m:ss" from
-// the attached tape (tape_image.h), empty past its end. The view holds the
+// the attached tape (tape_document.h), empty past its end. The view holds the
 // only lasting reference.
 extern GtkListStore *index_store;
 // The view "treeview_indexes", set by idx_list_setup().

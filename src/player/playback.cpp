@@ -3,7 +3,7 @@
 #include "config/config.h"
 #include "device/outcomes.h"
 #include "device/serial.h"
-#include "index/idx_commands.h"
+#include "index/tape_document.h"
 #include "index/index_list.h"
 #include "player/player_state.h"
 #include "player/player_worker.h"
@@ -16,6 +16,36 @@
 namespace
 {
 constexpr PlayerReports reports{player_finished, player_show_buffer_time};
+
+// Where the next run starts, as a byte offset in the tape (20 = the first
+// data byte), and the tape time sent when the last run ended: a run resumed
+// after Pause goes on from both.
+guint32 playback_offset = tape_header_size;
+TapePulseCounter pulses_sent;
+
+// The job of a run that starts now, for the attached tape.
+PlayerJob *job_new(bool resume)
+{
+    auto *job = new PlayerJob;
+    job->reports = &reports;
+    job->port = device_port;
+    if (tape_document_is_image())
+        job->memory = tape_document_bytes_ref();
+    else
+        job->tap_path = tape_document_path();
+    job->offset = playback_offset;
+    job->resume = resume;
+    if (resume)
+        job->pulses = pulses_sent;
+    return job;
+}
+
+void job_free(PlayerJob *job)
+{
+    if (job->memory != nullptr)
+        g_bytes_unref(job->memory);
+    delete job;
+}
 
 // Pause, Stop, Previous and Next: resume_pending first, so that it already
 // tells pause from stop when the worker sees the cleared flag. False when no
@@ -32,7 +62,7 @@ bool end_run(bool resume)
 
 void player_on_play(GtkButton *, gpointer)
 {
-    if (tap_file_chosen != 1 || index_list_ready != 1 || ui_worker_active())
+    if (!tape_document_attached() || ui_worker_active())
         return;
     if (!config_device_port_ready())
         return;
@@ -48,7 +78,9 @@ void player_on_play(GtkButton *, gpointer)
     status_show(_(" Playback started"));
     if (!resume)
         log_operation(_("Playback started\n"));
-    if (!ui_start_worker("player", player_worker, const_cast<PlayerReports *>(&reports))) {
+    PlayerJob *job = job_new(resume);
+    if (!ui_start_worker("player", player_worker, job)) {
+        job_free(job);
         serial_close();
         return;
     }
@@ -84,7 +116,11 @@ void player_on_cursor_changed(GtkTreeView *, gpointer)
 
 gboolean player_finished(gpointer data)
 {
-    const auto *message = static_cast<const gchar *>(data);
+    auto *job = static_cast<PlayerJob *>(data);
+    playback_offset = job->offset;
+    pulses_sent = job->pulses;
+    const gchar *message = job->ending;
+    job_free(job);
     if (!player_is_running()) {
         if (player_resume_pending()) {
             status_show(_(" Playback paused"));
@@ -117,9 +153,7 @@ gchar *player_format_buffer_time(guint32 seconds)
 
 gboolean player_show_buffer_time(gpointer)
 {
-    g_mutex_lock(&buffer_lock);
-    const guint32 seconds = buffer_seconds;
-    g_mutex_unlock(&buffer_lock);
+    const guint32 seconds = player_buffer_seconds();
     GtkWidget *label = lookup_widget(window_main, "label_buffer_time");
     GCharPtr text(player_format_buffer_time(seconds));
     if (label != nullptr)

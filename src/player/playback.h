@@ -25,8 +25,8 @@ void player_on_stop(GtkButton *button, gpointer user_data);
 void player_on_cursor_changed(GtkTreeView *view, gpointer user_data);
 
 // One-shot idle callbacks scheduled by the worker; both return FALSE.
-// `message` is the worker's constant ending message or nullptr.
-gboolean player_finished(gpointer message);
+// `job` is the run's PlayerJob, which player_finished() frees.
+gboolean player_finished(gpointer job);
 gboolean player_show_buffer_time(gpointer unused);
 
 // The buffer-time label's text for `seconds` of tape: "m:ss " with the

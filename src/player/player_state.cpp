@@ -1,12 +1,12 @@
 #include "player/player_state.h"
 
+namespace
+{
 int player_running = 0;
 GMutex player_lock;
 int resume_pending = 0;
 GMutex resume_lock;
 
-namespace
-{
 bool get_flag(GMutex *lock, const int *flag)
 {
     g_mutex_lock(lock);

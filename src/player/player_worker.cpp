@@ -1,24 +1,15 @@
 #include "player/player_worker.h"
 
-#include "config/config.h"
 #include "device/outcomes.h"
 #include "device/serial.h"
-#include "index/idx_commands.h"
 #include "player/player_state.h"
 #include "player/tap_file.h"
 #include "ui/i18n.h"
 
 #include <gdk/gdk.h>
 
-guint32 buffer_cycles = 0;
-guint32 buffer_seconds = 0;
-GMutex buffer_lock;
-guint32 playback_offset = player_header_size;
-int tap_file_handle = -1;
-std::atomic<int> tap_file_open{0};
-guint8 player_xfer_buffer[64];
-guint player_pulse_state = 0;
-guint32 player_pulse_partial = 0;
+#include <atomic>
+#include <cstring>
 
 namespace
 {
@@ -39,20 +30,59 @@ constexpr char msg_gone[] = N_("The device is gone (unplugged?)");
 // the run gives up on it, as it gives up on a device that never synchronises.
 constexpr gint64 junk_limit_us = gint64{serial_give_up_ms} * 1000;
 
+// The device asks for at most this many data bytes at a time.
+constexpr guint32 chunk_size = 64;
+// Offset of the length field inside the header.
+constexpr std::size_t header_length_at = 16;
 // Marks "nothing published yet in this run".
 constexpr guint32 no_seconds = 0xFFFFFFFFu;
 
-// Offset of the length field inside the header.
-constexpr std::size_t header_length_at = 16;
+// The tape time sent, for the buffer-time label: the worker publishes, the
+// UI thread reads.
+GMutex buffer_lock;
+guint32 buffer_seconds = 0;
+
+// The TAP file that a run opened: the worker sets it, the UI thread closes it
+// (player_close_tap_file()), hence atomic.
+std::atomic<int> open_tap_fd{-1};
+
+// The tape as one run reads it: the TAP file, or the bytes held in memory.
+struct Tape {
+    int fd = -1;
+    const guint8 *memory = nullptr;
+    guint32 size = 0;
+    guint32 position = 0;
+
+    bool seek(guint32 offset)
+    {
+        if (memory == nullptr)
+            return player_tap_seek(fd, offset) != 0;
+        position = offset;
+        return true;
+    }
+
+    // `length` bytes from the position; false when fewer are there.
+    bool read(guint8 *buffer, guint32 length)
+    {
+        if (memory == nullptr)
+            return player_tap_read(fd, buffer, length) == ssize_t(length);
+        if (position > size || size - position < length)
+            return false;
+        std::memcpy(buffer, memory + position, length);
+        position += length;
+        return true;
+    }
+};
 
 struct Run {
-    int fd = -1;
-    guint32 size = 0;
-    // File bytes from the data position to the end of the file; 0 until the
-    // header has been sent, since no data goes out before it.
+    PlayerJob &job;
+    GSourceFunc show;
+    Tape tape;
+    guint8 buffer[chunk_size];
+    // Tape bytes from the data position to the end; 0 until the header has
+    // been sent, since no data goes out before it.
     guint32 remaining = 0;
     bool header_sent = false;
-    guint32 cycles = 0;
     guint32 last_seconds = no_seconds;
 };
 
@@ -67,7 +97,7 @@ void put_le32(guint8 *p, guint32 value)
         p[i] = guint8(value >> (8 * i));
 }
 
-// A failed file read tells the device with a lone "h"; what it does with it
+// A failed tape read tells the device with a lone "h"; what it does with it
 // is its business, so the write's outcome is not looked at.
 const char *read_error()
 {
@@ -76,63 +106,62 @@ const char *read_error()
     return msg_read;
 }
 
-void publish(Run &run, GSourceFunc show)
+void publish(Run &run)
 {
-    const guint32 seconds = run.cycles / player_clock_hz;
+    const guint32 seconds = guint32(run.job.pulses.cycles) / tape_clock_hz;
     if (seconds != run.last_seconds) {
         g_mutex_lock(&buffer_lock);
         buffer_seconds = seconds;
-        buffer_cycles = run.cycles;
         g_mutex_unlock(&buffer_lock);
-        gdk_threads_add_idle(show, nullptr);
+        gdk_threads_add_idle(run.show, nullptr);
     }
     run.last_seconds = seconds;
 }
 
-// The header with its length field counting only the data from
-// playback_offset on. The first header of a run comes from the file's
-// position 0 where it was opened. A device that asks again gets the header
-// again, read from the start of the file and counting the data still to
-// come, and the data goes on from where it was: no data byte is ever sent as
-// header, skipped or sent twice.
+// The header with its length field counting only the data from the job's
+// offset on. The first header of a run comes from the tape's position 0
+// where it was opened. A device that asks again gets the header again, read
+// from the start and counting the data still to come, and the data goes on
+// from where it was: no data byte is ever sent as header, skipped or sent
+// twice.
 const char *serve_header(Run &run)
 {
-    if (run.header_sent && !player_tap_seek(run.fd, 0))
+    guint32 &offset = run.job.offset;
+    if (run.header_sent && !run.tape.seek(0))
         return msg_seek;
-    if (player_tap_read(run.fd, player_xfer_buffer, player_header_size) !=
-        ssize_t(player_header_size))
+    if (!run.tape.read(run.buffer, tape_header_size))
         return read_error();
-    const guint32 skipped = playback_offset - player_header_size;
+    const guint32 skipped = offset - tape_header_size;
     if (skipped > 0) {
-        const guint32 length = get_le32(player_xfer_buffer + header_length_at);
+        const guint32 length = get_le32(run.buffer + header_length_at);
         if (length <= skipped && !run.header_sent)
             return msg_invalid_index;
-        put_le32(player_xfer_buffer + header_length_at, length > skipped ? length - skipped : 0);
+        put_le32(run.buffer + header_length_at, length > skipped ? length - skipped : 0);
     }
-    if ((skipped > 0 || run.header_sent) && !player_tap_seek(run.fd, playback_offset))
+    if ((skipped > 0 || run.header_sent) && !run.tape.seek(offset))
         return msg_seek;
-    if (serial_write(player_xfer_buffer, player_header_size) != ssize_t(player_header_size))
+    if (serial_write(run.buffer, tape_header_size) != ssize_t(tape_header_size))
         return msg_write;
-    // Wraps like the rest of the 32-bit arithmetic when the file ends before
+    // Wraps like the rest of the 32-bit arithmetic when the tape ends before
     // the start offset; the first data read then comes short and says so.
     if (!run.header_sent)
-        run.remaining = run.size - playback_offset;
+        run.remaining = run.tape.size - offset;
     run.header_sent = true;
     return nullptr;
 }
 
-const char *serve_data(Run &run, GSourceFunc show)
+const char *serve_data(Run &run)
 {
-    const guint32 n = run.remaining < player_chunk_size ? run.remaining : player_chunk_size;
+    const guint32 n = run.remaining < chunk_size ? run.remaining : chunk_size;
     if (n > 0) {
-        if (player_tap_read(run.fd, player_xfer_buffer, n) != ssize_t(n))
+        if (!run.tape.read(run.buffer, n))
             return read_error();
-        if (serial_write(player_xfer_buffer, n) != ssize_t(n))
+        if (serial_write(run.buffer, n) != ssize_t(n))
             return msg_write;
-        player_count_pulses(player_xfer_buffer, n, &run.cycles);
+        run.job.pulses.add(run.buffer, n);
     }
-    publish(run, show);
-    playback_offset += n;
+    publish(run);
+    run.job.offset += n;
     run.remaining -= n;
     return nullptr;
 }
@@ -142,13 +171,13 @@ const char *serve_data(Run &run, GSourceFunc show)
 // have stopped its motor), but a failed read means the device is gone: a
 // USB serial device that was unplugged never comes back under the same
 // descriptor.
-const char *serve(Run &run, GSourceFunc show)
+const char *serve(Run &run)
 {
     gint64 junk_since = 0; // when the bytes that are not requests began; 0: none
     for (;;) {
         if (!player_is_running())
             return nullptr;
-        const ssize_t got = serial_read(player_xfer_buffer, 1);
+        const ssize_t got = serial_read(run.buffer, 1);
         if (got < 0)
             return msg_gone;
         if (got == 0) {
@@ -156,12 +185,12 @@ const char *serve(Run &run, GSourceFunc show)
             continue;
         }
         const char *end = nullptr;
-        switch (player_xfer_buffer[0]) {
+        switch (run.buffer[0]) {
         case 'h':
             end = serve_header(run);
             break;
         case 'd':
-            end = serve_data(run, show);
+            end = serve_data(run);
             break;
         case 'e':
             return msg_success;
@@ -180,95 +209,70 @@ const char *serve(Run &run, GSourceFunc show)
     }
 }
 
-const char *play(GSourceFunc show)
+// Opens the job's tape: the bytes in memory, or the TAP file with no sharing.
+const char *open_tape(Run &run)
+{
+    if (run.job.memory != nullptr) {
+        gsize size = 0;
+        run.tape.memory = static_cast<const guint8 *>(g_bytes_get_data(run.job.memory, &size));
+        run.tape.size = guint32(MIN(size, gsize(G_MAXUINT32)));
+        return nullptr;
+    }
+    run.tape.fd = player_tap_open(run.job.tap_path.c_str());
+    if (run.tape.fd < 0)
+        return msg_open;
+    open_tap_fd.store(run.tape.fd);
+    return player_tap_size(run.tape.fd, &run.tape.size) ? nullptr : msg_size;
+}
+
+const char *play(PlayerJob &job)
 {
     player_set_running(true);
 
-    if (!serial_open(device_port))
+    if (!serial_open(job.port.c_str()))
         return device_msg_no_port;
     // An offset inside the header means the start of the data; keeping the
     // offset at the data position is what lets a paused run resume exactly.
-    if (playback_offset < player_header_size)
-        playback_offset = player_header_size;
+    if (job.offset < tape_header_size)
+        job.offset = tape_header_size;
 
-    Run run;
-    run.fd = player_tap_open(tap_file_path);
-    if (run.fd < 0)
-        return msg_open;
-    tap_file_handle = run.fd;
-    tap_file_open.store(1);
-    if (!player_tap_size(run.fd, &run.size))
-        return msg_size;
+    Run run{job, job.reports->show_buffer_time, {}, {}};
+    if (const char *failed = open_tape(run))
+        return failed;
     if (!serial_wait_prompt())
         return device_msg_no_sync;
     if (!serial_command("p"))
         return msg_start;
-
-    if (player_resume_pending()) {
-        g_mutex_lock(&buffer_lock);
-        run.cycles = buffer_cycles;
-        run.last_seconds = buffer_seconds;
-        g_mutex_unlock(&buffer_lock);
-    } else {
-        player_pulse_state = 0;
-        player_pulse_partial = 0;
-    }
-
-    const char *end = serve(run, show);
-
-    // The exact sum, not only the one of the last whole second, so that a
-    // resumed run counts on without losing the fraction sent since.
-    g_mutex_lock(&buffer_lock);
-    buffer_cycles = run.cycles;
-    g_mutex_unlock(&buffer_lock);
-    return end;
+    if (job.resume)
+        run.last_seconds = guint32(job.pulses.cycles) / tape_clock_hz;
+    return serve(run);
 }
 } // namespace
 
-void player_count_pulses(const guint8 *bytes, std::size_t length, guint32 *cycles)
+gpointer player_worker(gpointer data)
 {
-    guint state = player_pulse_state;
-    guint32 partial = player_pulse_partial;
-    guint32 sum = *cycles;
-    for (std::size_t i = 0; i < length; ++i) {
-        const guint8 b = bytes[i];
-        switch (state) {
-        case 0:
-            if (b != 0)
-                sum += 8u * b;
-            else
-                state = 1;
-            break;
-        case 1:
-            partial = b;
-            state = 2;
-            break;
-        case 2:
-            partial |= guint32(b) << 8;
-            state = 3;
-            break;
-        default:
-            sum += partial | guint32(b) << 16;
-            partial = 0;
-            state = 0;
-            break;
-        }
-    }
-    player_pulse_state = state;
-    player_pulse_partial = partial;
-    *cycles = sum;
+    auto *job = static_cast<PlayerJob *>(data);
+    job->ending = play(*job);
+    gdk_threads_add_idle(job->reports->finished, job);
+    return nullptr;
+}
+
+guint32 player_buffer_seconds()
+{
+    g_mutex_lock(&buffer_lock);
+    const guint32 seconds = buffer_seconds;
+    g_mutex_unlock(&buffer_lock);
+    return seconds;
+}
+
+bool player_tap_file_is_open()
+{
+    return open_tap_fd.load() >= 0;
 }
 
 void player_close_tap_file()
 {
-    if (tap_file_open.exchange(0) != 0)
-        player_tap_close(tap_file_handle);
-}
-
-gpointer player_worker(gpointer reports)
-{
-    const auto *report = static_cast<const PlayerReports *>(reports);
-    const char *message = play(report->show_buffer_time);
-    gdk_threads_add_idle(report->finished, const_cast<char *>(message));
-    return nullptr;
+    const int fd = open_tap_fd.exchange(-1);
+    if (fd >= 0)
+        player_tap_close(fd);
 }

@@ -1,73 +1,65 @@
 // The "player" worker thread: answers the device's 'h'/'d' requests from the
-// TAP file and counts the tape time sent.
+// tape and counts the tape time sent.
 //
-// One run of player_worker() opens the port and the TAP file, synchronises
-// with the device, starts its playback with "p" and then serves one-byte
-// requests until the device reports the end ('e' or 'f'), an exchange fails,
-// the device is gone (a read fails: hang-up, I/O error), it sends nothing but
-// bytes that are not requests for serial_give_up_ms, or player_running is
-// found cleared. Silence alone never ends a run. It never touches a widget: it reports
-// through the two idle callbacks that its starter hands it.
+// One run of player_worker() opens the port and the tape, synchronises with
+// the device, starts its playback with "p" and then serves one-byte requests
+// until the device reports the end ('e' or 'f'), an exchange fails, the
+// device is gone (a read fails: hang-up, I/O error), it sends nothing but
+// bytes that are not requests for serial_give_up_ms, or the run is found
+// stopped (player_is_running()). Silence alone never ends a run. It never
+// touches a widget, and reads nothing that another thread writes but the
+// run flag: all it needs comes in its PlayerJob.
 #pragma once
+
+#include "tape/tape_info.h"
 
 #include <glib.h>
 
-#include <atomic>
-#include <cstddef>
-
-// Tape time sent: clock cycles at 985248 Hz (wrapping at 2^32) and whole
-// seconds, both under buffer_lock. A run stores the exact sum when it ends,
-// so that a run resumed after Pause goes on from it.
-extern guint32 buffer_cycles;
-extern guint32 buffer_seconds;
-extern GMutex buffer_lock;
-
-// Where the next run starts, as a byte offset in the TAP file (20 = the first
-// data byte). It counts data bytes only: while a run goes on it is the offset
-// of the first data byte not yet sent, so a run resumed after Pause starts
-// exactly there. Written by Play before a worker starts and by the worker.
-extern guint32 playback_offset;
-
-// The TAP file as the worker opened it. tap_file_open is 1 from the moment
-// the worker has opened it until player_close_tap_file(); the worker sets it,
-// the UI thread clears it, hence atomic.
-extern int tap_file_handle;
-extern std::atomic<int> tap_file_open;
-
-// Receives in turn a request byte, the header and each data chunk.
-extern guint8 player_xfer_buffer[64];
-
-// Position inside a three-byte pulse count (0: none; 1, 2, 3: the low,
-// middle or high byte comes next), carried across chunks, and the bytes of
-// that count seen so far, so that a count split over two chunks adds its
-// exact value.
-extern guint player_pulse_state;
-extern guint32 player_pulse_partial;
-
-inline constexpr guint32 player_chunk_size = 64;
-inline constexpr guint32 player_clock_hz = 985248;
-// The TAP header's size, and so the offset of the first data byte.
-inline constexpr guint32 player_header_size = 20;
+#include <string>
 
 // How a run reports to the UI thread: one-shot idle callbacks that the
-// worker schedules. `finished` gets the ending message; `show_buffer_time`
-// runs each time the whole seconds of buffer_seconds change.
+// worker schedules. `finished` gets the job back when the run has ended;
+// `show_buffer_time` runs each time the whole seconds of the tape time sent
+// change (player_buffer_seconds()).
 struct PlayerReports {
     GSourceFunc finished;
     GSourceFunc show_buffer_time;
 };
 
-// Thread body; `reports` points to a PlayerReports that outlives the run. It
-// schedules `finished` exactly once as its last act, with one of the
-// constant, untranslated ending messages, or with nullptr when the run ended
-// because player_running was cleared.
-gpointer player_worker(gpointer reports);
+// What one run needs, made by Play and handed to the worker, which hands it
+// back through `finished`; nobody else touches it meanwhile.
+struct PlayerJob {
+    const PlayerReports *reports = nullptr;
+    std::string port; // the device port
+    // The tape: the TAP file at `tap_path`, opened by the run with no
+    // sharing, or when `memory` is set the bytes of a whole TAP file held
+    // in memory (a tape made from a program image; the job owns a reference).
+    std::string tap_path;
+    GBytes *memory = nullptr;
+    // In: where the run starts, as a byte offset in the tape (20 = the first
+    // data byte; an offset inside the header means 20). Out: the first data
+    // byte not sent, so that a run resumed after Pause starts exactly there.
+    guint32 offset = tape_header_size;
+    // In: whether the run resumes a paused one, and the tape time sent so far
+    // (zero unless it resumes). Out: the exact count when the run ended, a
+    // pulse count split over two chunks carried whole.
+    bool resume = false;
+    TapePulseCounter pulses;
+    // Out: one of the constant, untranslated ending messages, or nullptr when
+    // the run ended because it was stopped.
+    const char *ending = nullptr;
+};
 
-// Adds the pulse lengths of `length` data bytes to *cycles (wrapping at
-// 2^32): a byte b > 0 is 8 * b cycles, a zero byte is followed by a 24-bit
-// count, least significant byte first. Continues from and updates
-// player_pulse_state and player_pulse_partial.
-void player_count_pulses(const guint8 *bytes, std::size_t length, guint32 *cycles);
+// Thread body for a new PlayerJob; schedules `finished` with it exactly once,
+// as its last act.
+gpointer player_worker(gpointer job);
 
-// Closes the TAP file if it is open. UI thread (player_finished, quit).
+// Whole seconds of tape time sent in the current (or last) run, counted
+// from clock cycles wrapped at 2^32; any thread.
+guint32 player_buffer_seconds();
+
+// Whether a run holds the TAP file open, and closing it: the worker opens
+// it, the UI thread closes it when the run has ended or the program quits
+// (the worker is not waited for).
+bool player_tap_file_is_open();
 void player_close_tap_file();

@@ -13,30 +13,6 @@ constexpr std::size_t signature_size = sizeof signature - 1;
 constexpr std::size_t version_at = 12;
 constexpr std::size_t length_at = 16;
 
-// The player's pulse count, one byte at a time: a zero byte opens a 24-bit
-// count whose three bytes follow.
-struct PulseCounter {
-    std::uint64_t cycles = 0;
-    unsigned pending = 0; // count bytes still to come
-    std::uint32_t partial = 0;
-
-    void add(unsigned char b)
-    {
-        if (pending == 0) {
-            if (b != 0)
-                cycles += 8u * b;
-            else
-                pending = 3;
-            return;
-        }
-        partial |= std::uint32_t(b) << (8 * (3 - pending));
-        if (--pending == 0) {
-            cycles += partial;
-            partial = 0;
-        }
-    }
-};
-
 } // namespace
 
 TapeCheck tape_check(const unsigned char *file, std::size_t size)
@@ -80,7 +56,7 @@ tape_cycles_at_each(const unsigned char *file, std::size_t size,
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(),
               [&](std::size_t a, std::size_t b) { return offsets[a] < offsets[b]; });
-    PulseCounter counter;
+    TapePulseCounter counter;
     std::size_t at = tape_header_size;
     for (const std::size_t i : order) {
         const std::size_t offset = offsets[i];

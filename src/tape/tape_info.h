@@ -59,6 +59,37 @@ std::vector<std::optional<std::uint64_t>>
 tape_cycles_at_each(const unsigned char *file, std::size_t size,
                     const std::vector<std::size_t> &offsets);
 
+// The pulse count over bytes that come in pieces: a byte b > 0 is 8 * b
+// cycles, a zero byte is followed by a 24-bit count, least significant byte
+// first. A count split between two pieces adds its exact value once its last
+// byte has come.
+struct TapePulseCounter {
+    std::uint64_t cycles = 0;
+    unsigned pending = 0;      // bytes of a 24-bit count still to come
+    std::uint32_t partial = 0; // the bytes of that count seen so far
+
+    void add(unsigned char b)
+    {
+        if (pending == 0) {
+            if (b != 0)
+                cycles += 8u * b;
+            else
+                pending = 3;
+            return;
+        }
+        partial |= std::uint32_t(b) << (8 * (3 - pending));
+        if (--pending == 0) {
+            cycles += partial;
+            partial = 0;
+        }
+    }
+    void add(const unsigned char *bytes, std::size_t length)
+    {
+        for (std::size_t i = 0; i < length; ++i)
+            add(bytes[i]);
+    }
+};
+
 // "m:ss" for whole seconds of `cycles`, minutes not capped ("60:00" for an
 // hour), like the buffer time.
 std::string tape_time_text(std::uint64_t cycles);

@@ -151,10 +151,7 @@ bool test_controls_are(bool idle)
 
 bool test_port_open()
 {
-    g_mutex_lock(&port_lock);
-    const bool open = port_open != 0;
-    g_mutex_unlock(&port_lock);
-    return open;
+    return serial_is_open();
 }
 
 void test_set_ports(const char *device, const char *bootloader)
@@ -284,5 +281,5 @@ void test_attach(const std::string &tap, const std::string &idx, const std::stri
     if (!idx.empty())
         test_write_file(test_path(name.substr(0, name.rfind('.')) + ".idx"), idx);
     test_open_tap(path);
-    EXPECT_TRUE(tap_file_path != nullptr && path == tap_file_path);
+    EXPECT_TRUE(tape_document_path() != nullptr && path == tape_document_path());
 }

@@ -1,18 +1,44 @@
-#include "index/tape_image.h"
+#include "index/tape_document.h"
 
 #include "tape/tape_info.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 
+#include <cstring>
 #include <memory>
+#include <utility>
 
 namespace
 {
+enum class Kind { none, tap_file, image };
+
+Kind kind = Kind::none;
+gchar *source_path = nullptr;
+gchar *idx_path = nullptr;
 GBytes *held = nullptr;
 
-void free_bytes(gpointer bytes)
+template <typename Bytes> void free_bytes(gpointer bytes)
 {
-    delete static_cast<std::vector<unsigned char> *>(bytes);
+    delete static_cast<Bytes *>(bytes);
+}
+
+// Holds `bytes` without copying them.
+template <typename Bytes> GBytes *bytes_new(Bytes bytes)
+{
+    auto *owned = new Bytes(std::move(bytes));
+    return g_bytes_new_with_free_func(owned->data(), owned->size(), free_bytes<Bytes>, owned);
+}
+
+void replace(Kind new_kind, const gchar *path, gchar *new_idx_path, GBytes *bytes)
+{
+    kind = new_kind;
+    g_free(source_path);
+    source_path = g_strdup(path);
+    g_free(idx_path);
+    idx_path = new_idx_path;
+    if (held != nullptr)
+        g_bytes_unref(held);
+    held = bytes;
 }
 
 const unsigned char *held_data(gsize *size)
@@ -21,29 +47,54 @@ const unsigned char *held_data(gsize *size)
 }
 } // namespace
 
-TapeFileResult tape_image_load(const gchar *path)
+gchar *idx_path_for_tap(const gchar *tap_path)
 {
-    auto bytes = std::make_unique<std::vector<unsigned char>>();
-    const TapeFileResult result = tape_file_read(path, bytes.get());
-    if (tape_file_refused(result))
-        return result;
-    if (held != nullptr)
-        g_bytes_unref(held);
-    held = nullptr;
-    if (result.problem == TapeFileProblem::none) {
-        std::vector<unsigned char> *owned = bytes.release();
-        held = g_bytes_new_with_free_func(owned->data(), owned->size(), free_bytes, owned);
-    }
-    return result;
+    const GCharPtr folder(g_path_get_dirname(tap_path));
+    const GCharPtr name(g_path_get_basename(tap_path));
+    if (char *dot = std::strrchr(name.get(), '.'))
+        *dot = '\0';
+    const GCharPtr idx_name(g_strdup_printf("%s.%s", name.get(), "idx"));
+    return g_build_filename(folder.get(), idx_name.get(), nullptr);
 }
 
-GBytes *tape_image_ref()
+void tape_document_attach_tap(const gchar *path, std::vector<unsigned char> bytes, bool read)
+{
+    replace(Kind::tap_file, path, idx_path_for_tap(path),
+            read ? bytes_new(std::move(bytes)) : nullptr);
+}
+
+void tape_document_attach_image(const gchar *path, std::string tape)
+{
+    replace(Kind::image, path, nullptr, bytes_new(std::move(tape)));
+}
+
+bool tape_document_attached()
+{
+    return kind != Kind::none;
+}
+
+bool tape_document_is_image()
+{
+    return kind == Kind::image;
+}
+
+const gchar *tape_document_path()
+{
+    return source_path;
+}
+
+const gchar *tape_document_idx_path()
+{
+    return idx_path;
+}
+
+GBytes *tape_document_bytes_ref()
 {
     return held != nullptr ? g_bytes_ref(held) : nullptr;
 }
 
 std::vector<std::optional<std::uint64_t>>
-tape_image_cycles_at_each(const std::vector<gint32> &offsets)
+tape_document_cycles_at_each(const std::vector<gint32> &offsets)
 {
     if (held == nullptr)
         return std::vector<std::optional<std::uint64_t>>(offsets.size());
@@ -57,7 +108,7 @@ tape_image_cycles_at_each(const std::vector<gint32> &offsets)
     return tape_cycles_at_each(data, size, positions);
 }
 
-gchar *tape_image_describe()
+gchar *tape_document_describe()
 {
     if (held == nullptr)
         return nullptr;
