@@ -81,7 +81,7 @@ bool wheel(GdkScrollDirection direction)
     return handled;
 }
 
-const std::string tap_filter = "  TAP files (*.TAP) ", all_filter = "  All files (*.*) ";
+const std::string first_filter = "Tapes and programs", all_filter = "  All files (*.*) ";
 
 // A TAP file attached, its list emptied.
 struct IndexList : testing::Test {
@@ -261,8 +261,12 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
 
     const ChooserSeen seen = test_open_tap(tap);
     EXPECT_EQ(seen.title, "Select a TAP file");
-    EXPECT_EQ(seen.filters, (std::vector<std::string>{tap_filter, all_filter}));
-    EXPECT_EQ(seen.filter, tap_filter);
+    const std::string programs = " c.Prg d.P00 e.t64 f.D64";
+    EXPECT_EQ(seen.filters, (std::vector<std::string>{
+                                first_filter + ": a.TAP b.tap" + programs, "TAP tapes: a.TAP b.tap",
+                                "Programs and disk images:" + programs,
+                                all_filter + ": a.TAP b.tap" + programs + " g.txt"}));
+    EXPECT_EQ(seen.filter, first_filter);
     EXPECT_STREQ(tape_document_path(), tap.c_str());
     EXPECT_STREQ(tape_document_idx_path(), idx.c_str());
     EXPECT_TRUE(test_controls_are(true));

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <utility>
 
 namespace
@@ -18,7 +19,7 @@ namespace
 // What the chooser showed when it last closed with Open; for this run of the
 // program only.
 gchar *ui_tap_chooser_folder = nullptr;
-int ui_tap_chooser_all_files = 0;
+int ui_tap_chooser_filter = 0;
 
 // The placeholder description of rows made by Add.
 const char *new_entry_text()
@@ -32,12 +33,20 @@ void replace_string(gchar **variable, gchar *value)
     *variable = value;
 }
 
-GtkFileFilter *new_filter(const char *name, std::initializer_list<const char *> patterns)
+// Files whose names end in one of `extensions`, in any letter case:
+// patterns match case-sensitively, so "tap" becomes "*.[Tt][Aa][Pp]".
+GtkFileFilter *new_filter(const char *name, std::initializer_list<const char *> extensions)
 {
     GtkFileFilter *filter = gtk_file_filter_new();
     gtk_file_filter_set_name(filter, name);
-    for (const char *pattern : patterns)
-        gtk_file_filter_add_pattern(filter, pattern);
+    for (const char *extension : extensions) {
+        std::string pattern = "*.";
+        for (const char *c = extension; *c != '\0'; ++c)
+            pattern += g_ascii_isalpha(*c)
+                           ? std::string{'[', g_ascii_toupper(*c), g_ascii_tolower(*c), ']'}
+                           : std::string(1, *c);
+        gtk_file_filter_add_pattern(filter, pattern.c_str());
+    }
     return filter;
 }
 
@@ -57,12 +66,18 @@ gboolean ui_choose_tap_file(gchar **path)
     GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
     gtk_window_set_title(GTK_WINDOW(dialog), "Select a TAP file");
 
-    // Patterns match case-sensitively, hence the three spellings.
-    GtkFileFilter *tap_filter = new_filter("  TAP files (*.TAP) ", {"*.TAP", "*.Tap", "*.tap"});
-    GtkFileFilter *all_filter = new_filter("  All files (*.*) ", {"*"});
-    gtk_file_chooser_add_filter(chooser, tap_filter);
-    gtk_file_chooser_add_filter(chooser, all_filter);
-    gtk_file_chooser_set_filter(chooser, ui_tap_chooser_all_files == 1 ? all_filter : tap_filter);
+    GtkFileFilter *all_files = gtk_file_filter_new();
+    gtk_file_filter_set_name(all_files, "  All files (*.*) ");
+    gtk_file_filter_add_pattern(all_files, "*");
+    GtkFileFilter *const filters[] = {
+        new_filter(_("Tapes and programs"), {"tap", "prg", "p00", "t64", "d64"}),
+        new_filter(_("TAP tapes"), {"tap"}),
+        new_filter(_("Programs and disk images"), {"prg", "p00", "t64", "d64"}),
+        all_files,
+    };
+    for (GtkFileFilter *filter : filters)
+        gtk_file_chooser_add_filter(chooser, filter);
+    gtk_file_chooser_set_filter(chooser, filters[ui_tap_chooser_filter]);
     if (ui_tap_chooser_folder != nullptr)
         gtk_file_chooser_set_current_folder(chooser, ui_tap_chooser_folder);
 
@@ -73,7 +88,10 @@ gboolean ui_choose_tap_file(gchar **path)
             *path = file;
             chosen = TRUE;
             replace_string(&ui_tap_chooser_folder, gtk_file_chooser_get_current_folder(chooser));
-            ui_tap_chooser_all_files = gtk_file_chooser_get_filter(chooser) != tap_filter ? 1 : 0;
+            const GtkFileFilter *active = gtk_file_chooser_get_filter(chooser);
+            for (int i = 0; i < int(G_N_ELEMENTS(filters)); ++i)
+                if (filters[i] == active)
+                    ui_tap_chooser_filter = i;
         }
     }
     gtk_widget_destroy(dialog);

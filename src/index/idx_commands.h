@@ -55,8 +55,9 @@ void idx_on_remove_clicked(GtkButton *button, gpointer user_data);
 // sharing permissions!". Returns whether the file was written.
 bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows);
 
-// Runs the TAP chooser ("Select a TAP file", a TAP filter and an all-files
-// filter). On Open stores a newly allocated full path in *path (the caller
+// Runs the TAP chooser ("Select a TAP file"; the filters "Tapes and
+// programs", "TAP tapes", "Programs and disk images", each by extension in
+// any letter case, and all files). On Open stores a newly allocated full path in *path (the caller
 // g_free()s it), remembers the folder and the active filter for the next
 // run, and returns TRUE. Cancel or closing returns FALSE and remembers
 // nothing.

@@ -230,8 +230,18 @@ ChooserSeen test_open_tap(const std::string &path, Answer answer)
         seen.title = gtk_window_get_title(GTK_WINDOW(chooser));
         seen.filter = gtk_file_filter_get_name(gtk_file_chooser_get_filter(chooser));
         GSList *filters = gtk_file_chooser_list_filters(chooser);
-        for (GSList *l = filters; l != nullptr; l = l->next)
-            seen.filters.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(l->data)));
+        for (GSList *l = filters; l != nullptr; l = l->next) {
+            std::string shown =
+                gtk_file_filter_get_name(GTK_FILE_FILTER(l->data)) + std::string(":");
+            for (const char *name :
+                 {"a.TAP", "b.tap", "c.Prg", "d.P00", "e.t64", "f.D64", "g.txt"}) {
+                const GtkFileFilterInfo info{GTK_FILE_FILTER_DISPLAY_NAME, nullptr, nullptr, name,
+                                             nullptr};
+                if (gtk_file_filter_filter(GTK_FILE_FILTER(l->data), &info))
+                    shown += std::string(" ") + name;
+            }
+            seen.filters.push_back(shown);
+        }
         if (answer == Answer::open_all_files)
             gtk_file_chooser_set_filter(chooser, GTK_FILE_FILTER(g_slist_last(filters)->data));
         g_slist_free(filters);

@@ -55,7 +55,8 @@ void test_send_delete(GtkWidget *window); // the title bar's close button
 
 // File, Open by Ctrl+O, with the chooser answered: `path` picked and Open
 // pressed (after switching to all files if asked), or Cancel pressed or the
-// chooser closed. What the chooser showed at first.
+// chooser closed. What the chooser showed at first; each filter as its name,
+// a colon and which of a few sample names it shows.
 enum class Answer { open, open_all_files, cancel, close };
 struct ChooserSeen {
     std::string title, filter, folder;
