@@ -152,6 +152,40 @@ TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinks)
     EXPECT_EQ(fs::read_symlink(pointer), target);
 }
 
+TEST(RobustSave, ALinkThatAnotherUserPlantedInASharedFolderIsNotFollowed)
+{
+    test_app_start();
+    if (geteuid() != 0)
+        GTEST_SKIP() << "planting a link as another user needs root";
+    // In a folder like /tmp, nobody's links: to the user's private file,
+    // reached through the user's own link too, and to a file not there yet.
+    const std::string shared = test_path("shared"), mine = test_path("mine.idx"),
+                      planted = shared + "/t.idx", own = shared + "/own.idx",
+                      dangling = shared + "/new.idx";
+    fs::create_directory(shared);
+    test_write_file(mine, old_text);
+    ASSERT_EQ(chmod(shared.c_str(), 01777) | chmod(mine.c_str(), 0600), 0);
+    ASSERT_EQ(symlink(mine.c_str(), planted.c_str()) | symlink("t.idx", own.c_str()) |
+                  symlink((shared + "/none.idx").c_str(), dangling.c_str()) |
+                  lchown(dangling.c_str(), 65534, 65534),
+              0);
+    // Refused while the link is nobody's; followed once it is the user's.
+    const std::pair<std::string, uid_t> cases[] = {
+        {planted, 65534}, {own, 65534}, {dangling, 65534}, {own, 0}};
+    for (const auto &[path, owner] : cases) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(lchown(planted.c_str(), owner, owner), 0);
+        const bool followed = owner == 0;
+        show_idx(path);
+        idx_list_append(0x300, "New entry");
+        test_click("button_index_save");
+        EXPECT_EQ(test_status_text(), followed ? " IDX list saved to file" : cannot_save);
+        EXPECT_EQ(test_read_file(mine), followed ? old_text + new_line : old_text);
+        EXPECT_EQ(fs::read_symlink(planted), mine);
+        EXPECT_EQ(std::distance(fs::directory_iterator(shared), {}), 3);
+    }
+}
+
 TEST(RobustSave, AFullDiskKeepsThePreviousFileAndSaysSo)
 {
     test_app_start();

@@ -92,21 +92,16 @@ void config_load()
 
 int config_save()
 {
-    GString *text = g_string_new(nullptr);
-    g_string_append(text, "# Ravelo playback client config file - do NOT edit\n");
-    g_string_append(text, "[connection]\n");
-    g_string_append_printf(text, "device_port=%s\n", device_port);
-    g_string_append_printf(text, "bootloader_port=%s\n", bootloader_port);
-
+    // The values go through the same key-file escapes that config_load()
+    // undoes, so that every name comes back as it was typed.
+    constexpr char head[] = "# Ravelo playback client config file - do NOT edit\n[connection]\n";
     const KeyFilePtr key_file(g_key_file_new());
-    // Parsing our own text is the only validation: a value with a line break
-    // would make a line without '=' and must not reach the file.
-    int saved = 0;
-    if (g_key_file_load_from_data(key_file.get(), text->str, text->len, G_KEY_FILE_KEEP_COMMENTS,
-                                  nullptr))
-        saved = g_key_file_save_to_file(key_file.get(), config_file_path, nullptr) ? 1 : 0;
-    g_string_free(text, TRUE);
-    return saved;
+    if (!g_key_file_load_from_data(key_file.get(), head, sizeof head - 1, G_KEY_FILE_KEEP_COMMENTS,
+                                   nullptr))
+        return 0;
+    g_key_file_set_string(key_file.get(), config_group, "device_port", device_port);
+    g_key_file_set_string(key_file.get(), config_group, "bootloader_port", bootloader_port);
+    return g_key_file_save_to_file(key_file.get(), config_file_path, nullptr) ? 1 : 0;
 }
 
 namespace

@@ -35,7 +35,9 @@ bool config_device_port_ready();
 bool config_bootloader_port_ready();
 
 // Writes the whole file anew (five lines: a comment, an empty line,
-// "[connection]", "device_port=...", "bootloader_port=..."). Returns 1 when
-// written, 0 when the values would break the file's syntax (a line break in
-// a port name) or the write failed; callers may ignore it.
+// "[connection]", "device_port=...", "bootloader_port=..."). The values are
+// escaped as key files escape them (a leading blank, a line break, a
+// backslash), so config_load() gives back any UTF-8 name exactly; ordinary
+// names stand as they are. Returns 1 when written, 0 when the write failed;
+// callers may ignore it.
 int config_save();

@@ -29,15 +29,25 @@ GtkWidget *port_label(const char *text)
     return label;
 }
 
-GtkWidget *entry(const char *name)
+GtkWidget *window_widget(const char *name)
 {
     return lookup_widget(window_connection_settings, name);
+}
+
+// No port name has a control character, and one pasted in by mistake (a
+// line break, a tab) could hardly be seen in the entry.
+bool has_control_character(const char *entry_name)
+{
+    for (const char *c = gtk_entry_get_text(GTK_ENTRY(window_widget(entry_name))); *c != '\0'; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F)
+            return true;
+    return false;
 }
 
 void replace_port(gchar **port, const char *entry_name)
 {
     g_free(*port);
-    *port = g_strdup(gtk_entry_get_text(GTK_ENTRY(entry(entry_name))));
+    *port = g_strdup(gtk_entry_get_text(GTK_ENTRY(window_widget(entry_name))));
 }
 
 } // namespace
@@ -73,6 +83,13 @@ GtkWidget *config_window_create()
     gtk_tooltips_set_tip(tooltips, bootloader_entry, _("USB serial port to use"), nullptr);
     attach(table, bootloader_entry, 1, 1, expand_fill);
 
+    // Hidden until OK finds a name it refuses.
+    GtkWidget *error = gtk_label_new(
+        _("A port name cannot contain a line break, a tab or another control character"));
+    gtk_label_set_line_wrap(GTK_LABEL(error), TRUE);
+    gtk_misc_set_alignment(GTK_MISC(error), 0, 0.5);
+    gtk_box_pack_start(GTK_BOX(vbox), error, FALSE, FALSE, 0);
+
     GtkWidget *button = shown(gtk_button_new());
     gtk_box_pack_start(GTK_BOX(vbox), button, FALSE, FALSE, 0);
     GtkWidget *alignment = shown(gtk_alignment_new(0.5, 0.5, 0, 0));
@@ -88,13 +105,14 @@ GtkWidget *config_window_create()
     g_signal_connect(button, "clicked", G_CALLBACK(config_window_ok_clicked), nullptr);
 
     ui_register_plain(window, window, "window_connection_settings");
-    const std::array<std::pair<GtkWidget *, const char *>, 11> named{{
+    const std::array<std::pair<GtkWidget *, const char *>, 12> named{{
         {vbox, "vbox_connection_settings_top_most"},
         {table, "table_connection_settings_inputs"},
         {device_label, "label_connection_settings_select"},
         {device_entry, "entry_connection_settings_device_port"},
         {bootloader_label, "label_connection_settings_bootloader_port"},
         {bootloader_entry, "entry_connection_settings_bootloader_port"},
+        {error, "label_connection_settings_error"},
         {button, "button_connection_settings_ok"},
         {alignment, "alignment_connection_settings_ok"},
         {hbox, "hbox_connection_settings_ok"},
@@ -111,14 +129,21 @@ GtkWidget *config_window_create()
 
 void config_window_show(GtkMenuItem *, gpointer)
 {
-    gtk_entry_set_text(GTK_ENTRY(entry("entry_connection_settings_device_port")), device_port);
-    gtk_entry_set_text(GTK_ENTRY(entry("entry_connection_settings_bootloader_port")),
+    gtk_entry_set_text(GTK_ENTRY(window_widget("entry_connection_settings_device_port")),
+                       device_port);
+    gtk_entry_set_text(GTK_ENTRY(window_widget("entry_connection_settings_bootloader_port")),
                        bootloader_port);
+    gtk_widget_hide(window_widget("label_connection_settings_error"));
     gtk_widget_show(window_connection_settings);
 }
 
 void config_window_ok_clicked(GtkButton *, gpointer)
 {
+    if (has_control_character("entry_connection_settings_device_port") ||
+        has_control_character("entry_connection_settings_bootloader_port")) {
+        gtk_widget_show(window_widget("label_connection_settings_error"));
+        return;
+    }
     replace_port(&device_port, "entry_connection_settings_device_port");
     replace_port(&bootloader_port, "entry_connection_settings_bootloader_port");
     gtk_widget_hide(window_connection_settings);

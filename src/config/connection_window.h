@@ -12,9 +12,13 @@
 GtkWidget *config_window_create();
 
 // Menu handler: fills both entries from the stored ports (edits abandoned
-// earlier never reappear) and shows the window.
+// earlier never reappear, nor does a refusal) and shows the window.
 void config_window_show(GtkMenuItem *item, gpointer user_data);
 
 // OK: stores both entries' texts as typed (no trimming, empty allowed), hides
-// the window and saves the file. Closing the window instead only hides it.
+// the window and saves the file. A name with a control character (below
+// 0x20, or 0x7F: a line break, a tab) is refused: the window stays open with
+// "A port name cannot contain a line break, a tab or another control
+// character" under the entries ("label_connection_settings_error"), and
+// nothing is stored or written. Closing the window instead only hides it.
 void config_window_ok_clicked(GtkButton *button, gpointer user_data);

@@ -10,7 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <sys/stat.h>
@@ -129,27 +128,61 @@ bool fail_with_errno(GError **error)
     return false;
 }
 
-// Where the new content must end up: the target of a symbolic link, so
-// that the link stays a link and its target is still replaced as a whole
-// (given the link, GIO would rewrite the target in place).
-GCharPtr resolved_target(const char *path)
+// As many links in a row as the kernel follows.
+constexpr int max_links_followed = 40;
+
+// Whether the kernel's protected-symlinks rule lets the user follow a link
+// with the status `link` in the folder with the status `folder`: one of the
+// user's own links, a folder that is not sticky and world-writable, or a
+// link of the folder's owner.
+bool may_follow(const struct stat &link, const struct stat &folder)
 {
-    if (g_file_test(path, G_FILE_TEST_IS_SYMLINK)) {
-        if (char *real = realpath(path, nullptr)) {
-            GCharPtr copy(g_strdup(real));
-            free(real);
-            return copy;
-        }
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return link.st_uid == geteuid() || !shared || link.st_uid == folder.st_uid;
+}
+
+// Where the new content must end up: the end of a chain of symbolic links,
+// so that a link stays a link and its target is still replaced as a whole
+// (given the link, GIO would rewrite the target in place). Followed one link
+// at a time, each only where the protected-symlinks rule allows it, also
+// when the kernel does not enforce the rule: realpath() would follow a link
+// that another user planted in /tmp to one of the user's files. Nothing
+// when a link may not be followed, cannot be read or leads round in a loop.
+std::optional<std::string> resolved_target(const char *path)
+{
+    std::string current = path;
+    for (int followed = 0;; ++followed) {
+        struct stat link;
+        // A file, or nothing yet: the content goes there (and GIO reports
+        // whatever made lstat() fail).
+        if (lstat(current.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+            return current;
+        const GCharPtr folder(g_path_get_dirname(current.c_str()));
+        struct stat folder_status;
+        if (followed == max_links_followed || stat(folder.get(), &folder_status) != 0 ||
+            !may_follow(link, folder_status))
+            return std::nullopt;
+        const GCharPtr target(g_file_read_link(current.c_str(), nullptr));
+        if (target == nullptr)
+            return std::nullopt;
+        if (g_path_is_absolute(target.get()))
+            current = target.get();
+        else
+            current = GCharPtr(g_build_filename(folder.get(), target.get(), nullptr)).get();
     }
-    return GCharPtr(g_strdup(path));
 }
 
 IdxWriteResult replace_file(const char *path, const std::string &content)
 {
-    const GCharPtr target = resolved_target(path);
+    const std::optional<std::string> resolved = resolved_target(path);
+    if (!resolved) {
+        g_debug("IDX save to %s refused: a link that may not be followed", path);
+        return IdxWriteResult::failed;
+    }
+    const char *target = resolved->c_str();
     struct stat before;
-    const bool existed = lstat(target.get(), &before) == 0;
-    GFile *file = g_file_new_for_path(target.get());
+    const bool existed = lstat(target, &before) == 0;
+    GFile *file = g_file_new_for_path(target);
     // Cancelled before the close when something failed: GIO then removes its
     // temporary copy instead of renaming it over the file.
     GCancellable *abandon = g_cancellable_new();
@@ -160,7 +193,7 @@ IdxWriteResult replace_file(const char *path, const std::string &content)
         const int fd = g_file_descriptor_based_get_fd(G_FILE_DESCRIPTOR_BASED(stream));
         bool ok = g_output_stream_write_all(G_OUTPUT_STREAM(stream), content.data(), content.size(),
                                             nullptr, nullptr, &error);
-        if (ok && is_new_copy(fd, target.get()) && !copy_xattrs(target.get(), fd))
+        if (ok && is_new_copy(fd, target) && !copy_xattrs(target, fd))
             ok = fail_with_errno(&error);
         // On disk before success is reported: GIO syncs only a file that
         // existed before.
@@ -174,7 +207,7 @@ IdxWriteResult replace_file(const char *path, const std::string &content)
         // A file that did not exist was written directly: remove what there
         // is of it.
         if (!ok && !existed)
-            g_unlink(target.get());
+            g_unlink(target);
         g_object_unref(stream);
     }
     g_object_unref(abandon);
@@ -182,7 +215,7 @@ IdxWriteResult replace_file(const char *path, const std::string &content)
     if (error == nullptr)
         return IdxWriteResult::written;
     const GErrorPtr failure(error);
-    g_debug("IDX save to %s failed: %s", target.get(), failure->message);
+    g_debug("IDX save to %s failed: %s", target, failure->message);
     return g_error_matches(failure.get(), G_IO_ERROR, G_IO_ERROR_NO_SPACE)
                ? IdxWriteResult::disk_full
                : IdxWriteResult::failed;

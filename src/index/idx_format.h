@@ -59,8 +59,12 @@ enum class IdxWriteResult {
 
 // Writes `rows` to the IDX file at `path` and keeps the file what it was:
 // owner, group, mode, hard links and extended attributes stay, and a
-// symbolic link stays a link whose target gets the new content. A file the
-// user may not write is not touched.
+// symbolic link stays a link whose target gets the new content. A link is
+// followed only where the kernel's protected-symlinks rule would follow it,
+// at each step of a chain of links: in a sticky, world-writable folder such
+// as /tmp, a link that belongs neither to the user nor to the folder's owner
+// is refused (failed) and its target left untouched. A file the user may
+// not write is not touched.
 //
 // Where it keeps the file's identity, the text goes to a temporary file
 // beside the file that replaces it only once written and on disk, so any
