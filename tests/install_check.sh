@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the build into a staging folder, as the Debian package does, and
 # checks what a desktop needs of it: the programs and nothing of the tests, a
-# clean desktop entry, a MIME type that knows tapes by name and by content,
+# clean desktop entry, MIME types that know tapes and program images by name
+# and by content,
 # the icons at their sizes, and the German catalogue that the installed
 # client finds for itself.
 #   install_check.sh BUILD_DIR
@@ -25,10 +26,12 @@ report=$(desktop-file-validate "$usr/share/applications/ravelo-client.desktop" 2
 
 update-mime-database "$usr/share/mime"
 printf 'C64-TAPE-RAW\001\0\0\0' >"$stage/tape.bin"
-printf 'any' >"$stage/GAME.TAP"
-for f in tape.bin GAME.TAP; do
-  XDG_DATA_DIRS=$usr/share XDG_DATA_HOME=$stage/none gio info -a standard::content-type "$stage/$f" |
-    grep -q 'application/x-c64-tap' || fail "$f is not seen as a tape"
+printf 'C64File\0GAME' >"$stage/game.bin"
+for f in tape.bin:x-c64-tap GAME.TAP:x-c64-tap game.bin:x-c64-p00 Game.Prg:x-c64-program \
+  GAMES.T64:x-c64-t64 disk.d64:x-d64; do
+  [ -e "$stage/${f%%:*}" ] || printf 'any' >"$stage/${f%%:*}"
+  XDG_DATA_DIRS=$usr/share XDG_DATA_HOME=$stage/none gio info -a standard::content-type "$stage/${f%%:*}" |
+    grep -q "application/${f#*:}\$" || fail "${f%%:*} is not seen as application/${f#*:}"
 done
 
 for size in 16 32 48 128; do
