@@ -3,6 +3,7 @@
 #include "index/idx_format.h"
 #include "tape/tape_file.h"
 #include "tape/tape_info.h"
+#include "tape/tape_listing.h"
 #include "tape/tape_scan.h"
 
 #include <cstdio>
@@ -51,31 +52,6 @@ const char *refusal(const TapeCheck &check)
     default:
         return nullptr;
     }
-}
-
-const char *type_text(unsigned type)
-{
-    switch (type) {
-    case 1:
-        return "BASIC";
-    case 3:
-        return "fixed address";
-    case 4:
-        return "data file";
-    default:
-        return "end of tape";
-    }
-}
-
-void print_list(const std::vector<TapeProgram> &programs, const TapeCheck &check)
-{
-    for (const TapeProgram &p : programs)
-        std::printf("0x%06zx  %6s  type %u %-15s $%04X-$%04X  \"%s\"\n", p.offset,
-                    tape_time_text(p.cycles).c_str(), p.type,
-                    ("(" + std::string(type_text(p.type)) + ")").c_str(), p.start, p.end,
-                    p.name.c_str());
-    std::printf("%zu program%s found, total tape time %s\n", programs.size(),
-                programs.size() == 1 ? "" : "s", tape_time_text(check.cycles).c_str());
 }
 
 void print_idx(const std::vector<TapeProgram> &programs)
@@ -134,6 +110,6 @@ int main(int argc, char **argv)
     if (idx)
         print_idx(programs);
     else
-        print_list(programs, check);
+        std::fputs(tape_listing(programs, check.cycles).c_str(), stdout);
     return 0;
 }
