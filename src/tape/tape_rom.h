@@ -1,12 +1,14 @@
-// Tapes as the computer's ROM loader writes them, for tests of the tape
-// scanner and for the demo: every file is a header block (type, addresses,
-// name) and a data block, each written twice (first copy with the countdown
-// 0x89..0x81, a gap of 79 short pulses, the repeat with 0x09..0x01, a
-// trailer of 78 short pulses), each after its leader of short pulses.
-//
-// Independent of the client's code on purpose: tests check the client's
-// scanner against tapes this writes.
+// Tapes as the computer's ROM loader writes them: every file is a header
+// block (type, addresses, name) and a data block, each written twice (first
+// copy with the countdown 0x89..0x81, a gap of 79 short pulses, the repeat
+// with 0x09..0x01, a trailer of 78 short pulses), each after its leader of
+// short pulses. The options also make the flaws of real tapes (drift,
+// jitter, noise, bad copies), for tests of the scanner and for the demo.
+// Needs only the standard library and the TAP constants of tape_info.h; the
+// same files and options give the same bytes.
 #pragma once
+
+#include "tape/tape_info.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,8 +18,10 @@
 struct TapRomFile {
     unsigned char type = 1; // 1 BASIC, 3 fixed address, 4 data file, 5 end of tape
     std::uint16_t start = 0x0801;
-    std::string name;            // PETSCII bytes, padded with 0x20 or cut to 16
-    std::string data;            // the data block (none when empty); end address = start + size
+    std::string name; // PETSCII bytes, padded with 0x20 or cut to 16
+    // The data block (none when empty). The header's end address is
+    // start + size, cut to 16 bits: a block that ends at $FFFF gives 0.
+    std::string data;
     bool bad_first_copy = false; // the header's first copy gets a wrong checksum
     bool bad_repeat = false;     // and so does its repeated copy
 };
