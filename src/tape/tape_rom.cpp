@@ -33,12 +33,11 @@ struct RomWriter {
             pulse(unit_short);
     }
 
-    void pause()
+    void pause(std::uint32_t cycles)
     {
         data.push_back('\0');
         if (options.version == 0)
             return;
-        const std::uint32_t cycles = tape_clock_hz / 2;
         for (int i = 0; i < 3; ++i)
             data.push_back(static_cast<char>((cycles >> (8 * i)) & 0xFF));
     }
@@ -114,16 +113,20 @@ TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOption
     RomWriter out{options, {0x2031A000ull + options.seed}, {}};
     TapRomTape tape;
     for (const TapRomFile &file : files) {
-        if (options.pauses)
-            out.pause();
+        if (options.pauses && !options.pause_after)
+            out.pause(options.pause_cycles);
         out.noise();
         tape.leaders.push_back(tape_header_size + out.data.size());
         out.block(options.header_leader, header_payload(file), file.bad_first_copy,
                   file.bad_repeat);
         if (!file.data.empty()) {
+            if (options.data_pause_cycles > 0)
+                out.pause(options.data_pause_cycles);
             out.noise();
             out.block(options.data_leader, file.data, false, false);
         }
+        if (options.pauses && options.pause_after)
+            out.pause(options.pause_cycles);
     }
     const auto length = static_cast<std::uint32_t>(out.data.size());
     tape.tap = "C64-TAPE-RAW";

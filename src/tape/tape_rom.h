@@ -27,11 +27,17 @@ struct TapRomFile {
 };
 
 struct TapRomOptions {
-    double drift_percent = 0;             // every pulse this much longer (negative: shorter)
-    unsigned jitter = 1;                  // and then off by up to this many units either way
-    unsigned noise = 0;                   // random pulses (0x10-0xFF) right before each leader
-    bool pauses = true;                   // half a second of silence before each file
-    unsigned version = 1;                 // 0: a pause is one overflow byte 0
+    double drift_percent = 0; // every pulse this much longer (negative: shorter)
+    unsigned jitter = 1;      // and then off by up to this many units either way
+    unsigned noise = 0;       // random pulses (0x10-0xFF) right before each leader
+    // Silence before each file (after each with pause_after, so that the
+    // first leader starts at the first data byte) of pause_cycles, and
+    // between each header and data block when data_pause_cycles is not 0.
+    bool pauses = true;
+    bool pause_after = false;
+    std::uint32_t pause_cycles = tape_clock_hz / 2;
+    std::uint32_t data_pause_cycles = 0;
+    unsigned version = 1;                 // 0: a pause is one overflow byte 0, whatever its length
     std::uint32_t header_leader = 0x6A00; // short pulses before a header
     std::uint32_t data_leader = 0x1A00;   // short pulses before a data block
     unsigned seed = 1;
