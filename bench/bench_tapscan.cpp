@@ -3,8 +3,8 @@
 // of tape times over the same file.
 //
 // Run: build/bench/bench_tapscan [scans]
-#include "tap_rom.h"
 #include "tape/tape_info.h"
+#include "tape/tape_rom.h"
 #include "tape/tape_scan.h"
 
 #include <glib.h>

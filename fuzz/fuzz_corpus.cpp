@@ -2,7 +2,7 @@
 // made tapes (leaders of 40 pulses) with headers in both copies, damaged
 // copies, noise and both versions, each prefixed by the byte that tells the
 // fuzz target to keep the file as it is.
-#include "tap_rom.h"
+#include "tape/tape_rom.h"
 
 #include <cstdio>
 #include <string>

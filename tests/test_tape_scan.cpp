@@ -1,10 +1,10 @@
-// The tape scanner against tapes the TAP maker writes as the ROM loader
-// would, the tape check and tape time, and the ravelo-tapscan command.
+// The tape scanner against tapes the ROM-loader encoder writes with the flaws
+// of real ones, the tape check and tape time, and the ravelo-tapscan command.
 #include "support/harness.h"
 
 #include "tap_maker.h"
-#include "tap_rom.h"
 #include "tape/tape_info.h"
+#include "tape/tape_rom.h"
 #include "tape/tape_scan.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "index/idx_commands.h"
 #include "index/index_list.h"
 #include "tap_maker.h"
-#include "tap_rom.h"
+#include "tape/tape_rom.h"
 #include "ui/feedback.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "tap_maker.h"
 
-#include "tap_random.h"
+#include "tape/tape_random.h"
 
 #include <algorithm>
 #include <array>

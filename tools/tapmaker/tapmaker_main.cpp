@@ -1,7 +1,7 @@
 // ravelo-tapmaker: writes a made-up TAP file (and its IDX file) for trying
 // the client without real tape images.
 #include "tap_maker.h"
-#include "tap_rom.h"
+#include "tape/tape_rom.h"
 
 #include <cerrno>
 #include <cmath>

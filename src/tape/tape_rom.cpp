@@ -1,7 +1,6 @@
-#include "tap_rom.h"
+#include "tape/tape_rom.h"
 
-#include "tap_maker.h"
-#include "tap_random.h"
+#include "tape/tape_random.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,12 +33,11 @@ struct RomWriter {
             pulse(unit_short);
     }
 
-    void pause()
+    void pause(std::uint32_t cycles)
     {
         data.push_back('\0');
         if (options.version == 0)
             return;
-        const std::uint32_t cycles = tap_clock_hz / 2;
         for (int i = 0; i < 3; ++i)
             data.push_back(static_cast<char>((cycles >> (8 * i)) & 0xFF));
     }
@@ -115,19 +113,27 @@ TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOption
     RomWriter out{options, {0x2031A000ull + options.seed}, {}};
     TapRomTape tape;
     for (const TapRomFile &file : files) {
-        if (options.pauses)
-            out.pause();
+        if (options.pauses && !options.pause_after)
+            out.pause(options.pause_cycles);
         out.noise();
-        tape.leaders.push_back(tap_header_size + out.data.size());
+        tape.leaders.push_back(tape_header_size + out.data.size());
         out.block(options.header_leader, header_payload(file), file.bad_first_copy,
                   file.bad_repeat);
         if (!file.data.empty()) {
+            if (options.data_pause_cycles > 0)
+                out.pause(options.data_pause_cycles);
             out.noise();
             out.block(options.data_leader, file.data, false, false);
         }
+        if (options.pauses && options.pause_after)
+            out.pause(options.pause_cycles);
     }
-    tape.tap = tap_wrap(out.data);
-    tape.tap[12] = static_cast<char>(options.version);
+    const auto length = static_cast<std::uint32_t>(out.data.size());
+    tape.tap = "C64-TAPE-RAW";
+    tape.tap += {static_cast<char>(options.version), 0, 0, 0};
+    for (int i = 0; i < 4; ++i)
+        tape.tap.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
+    tape.tap += out.data;
     return tape;
 }
 

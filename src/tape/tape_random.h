@@ -1,4 +1,4 @@
-// The TAP maker's random numbers: a small generator of its own, whose
+// Random numbers for made-up tapes: a small generator of its own, whose
 // sequence is the same with every standard library, which the "same seed,
 // same file" promise needs.
 #pragma once

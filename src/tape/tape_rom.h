@@ -1,0 +1,55 @@
+// Tapes as the computer's ROM loader writes them: every file is a header
+// block (type, addresses, name) and a data block, each written twice (first
+// copy with the countdown 0x89..0x81, a gap of 79 short pulses, the repeat
+// with 0x09..0x01, a trailer of 78 short pulses), each after its leader of
+// short pulses. The options also make the flaws of real tapes (drift,
+// jitter, noise, bad copies), for tests of the scanner and for the demo.
+// Needs only the standard library and the TAP constants of tape_info.h; the
+// same files and options give the same bytes.
+#pragma once
+
+#include "tape/tape_info.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TapRomFile {
+    unsigned char type = 1; // 1 BASIC, 3 fixed address, 4 data file, 5 end of tape
+    std::uint16_t start = 0x0801;
+    std::string name; // PETSCII bytes, padded with 0x20 or cut to 16
+    // The data block (none when empty). The header's end address is
+    // start + size, cut to 16 bits: a block that ends at $FFFF gives 0.
+    std::string data;
+    bool bad_first_copy = false; // the header's first copy gets a wrong checksum
+    bool bad_repeat = false;     // and so does its repeated copy
+};
+
+struct TapRomOptions {
+    double drift_percent = 0; // every pulse this much longer (negative: shorter)
+    unsigned jitter = 1;      // and then off by up to this many units either way
+    unsigned noise = 0;       // random pulses (0x10-0xFF) right before each leader
+    // Silence before each file (after each with pause_after, so that the
+    // first leader starts at the first data byte) of pause_cycles, and
+    // between each header and data block when data_pause_cycles is not 0.
+    bool pauses = true;
+    bool pause_after = false;
+    std::uint32_t pause_cycles = tape_clock_hz / 2;
+    std::uint32_t data_pause_cycles = 0;
+    unsigned version = 1;                 // 0: a pause is one overflow byte 0, whatever its length
+    std::uint32_t header_leader = 0x6A00; // short pulses before a header
+    std::uint32_t data_leader = 0x1A00;   // short pulses before a data block
+    unsigned seed = 1;
+};
+
+struct TapRomTape {
+    std::string tap; // the whole file, length field right
+    // File offset of the first pulse of each file's header leader.
+    std::vector<std::size_t> leaders;
+};
+
+TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOptions &options = {});
+
+// Plain text as a file name: lower-case letters in capitals, the rest as is.
+std::string tap_petscii(const std::string &text);

@@ -1,0 +1,112 @@
+#include "support/tape_decode.h"
+
+namespace
+{
+
+unsigned little_endian(const std::string &s, std::size_t at, int size)
+{
+    unsigned value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(s[at + i]);
+    return value;
+}
+
+struct Reader {
+    std::string pulses; // S, M, L, P for a pause, ? for anything else
+    std::vector<std::size_t> offsets;
+    std::size_t at = 0;
+    unsigned errors = 0;
+
+    char next() { return at < pulses.size() ? pulses[at++] : '\0'; }
+
+    unsigned run(char c)
+    {
+        unsigned n = 0;
+        for (; at < pulses.size() && pulses[at] == c; ++at)
+            ++n;
+        return n;
+    }
+
+    // The bytes of one copy, up to its end marker (L, S).
+    std::string copy()
+    {
+        std::string bytes;
+        for (;;) {
+            const char marker = next(), second = next();
+            if (marker != 'L' || second != 'M') {
+                errors += marker != 'L' || second != 'S';
+                return bytes;
+            }
+            unsigned value = 0, ones = 0;
+            for (int bit = 0; bit < 9; ++bit) {
+                const char a = next(), b = next();
+                const bool one = a == 'M' && b == 'S';
+                errors += !one && !(a == 'S' && b == 'M');
+                ones += one;
+                value |= unsigned(one && bit < 8) << bit;
+            }
+            errors += ones % 2 == 0;
+            bytes.push_back(static_cast<char>(value));
+        }
+    }
+
+    // The payload of a copy after the countdown from `top`, checksum checked.
+    std::string payload(const std::string &copy, unsigned top)
+    {
+        if (copy.size() < 10) {
+            ++errors;
+            return {};
+        }
+        unsigned char sum = 0;
+        for (std::size_t i = 0; i < copy.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(copy[i]);
+            errors += i < 9 && byte != top - i;
+            sum ^= i < 9 ? 0 : byte;
+        }
+        errors += sum != 0;
+        return copy.substr(9, copy.size() - 10);
+    }
+
+    // Leader, first copy, gap, repeat, trailer, pause.
+    std::string block(unsigned *leader)
+    {
+        *leader = run('S');
+        const std::string first = payload(copy(), 0x89);
+        errors += run('S') != 79;
+        errors += payload(copy(), 0x09) != first;
+        errors += run('S') != 78;
+        errors += next() != 'P';
+        return first;
+    }
+};
+
+} // namespace
+
+DecodedTape test_tape_decode(const std::string &tap)
+{
+    DecodedTape tape;
+    Reader r;
+    r.errors += tap.size() < 20 || tap.compare(0, 13, "C64-TAPE-RAW\x01") != 0 ||
+                little_endian(tap, 16, 4) != tap.size() - 20;
+    for (std::size_t at = 20; at < tap.size(); ++at) {
+        const auto b = static_cast<unsigned char>(tap[at]);
+        r.offsets.push_back(at);
+        r.pulses.push_back(b == 0x30 ? 'S' : b == 0x42 ? 'M' : b == 0x56 ? 'L' : b ? '?' : 'P');
+        r.errors += r.pulses.back() == '?' || (b == 0 && at + 3 >= tap.size());
+        if (b == 0 && at + 3 < tap.size())
+            tape.pauses.push_back(little_endian(tap, at + 1, 3)), at += 3;
+    }
+    while (r.at < r.pulses.size()) {
+        DecodedProgram p{r.offsets[r.at], 0, 0, 0, 0, 0, "", ""};
+        std::string header = r.block(&p.header_leader);
+        p.bytes = r.block(&p.data_leader);
+        r.errors += header.size() != 192 || header.find_first_not_of(' ', 21) != std::string::npos;
+        header.resize(192);
+        p.type = static_cast<unsigned char>(header[0]);
+        p.start = little_endian(header, 1, 2), p.end = little_endian(header, 3, 2);
+        p.name = header.substr(5, 16);
+        tape.programs.push_back(p);
+    }
+    tape.errors = r.errors;
+    return tape;
+}

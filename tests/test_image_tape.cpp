@@ -1,0 +1,64 @@
+// The tape the client makes of programs, read back by a decoder of its own
+// and by the client's scanner.
+#include "support/tape_decode.h"
+
+#include "image/image_tape.h"
+#include "tape/tape_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// `size` bytes that take every value, different for each `seed`.
+std::string bytes(std::size_t size, unsigned seed)
+{
+    std::string s;
+    for (std::size_t i = 0; i < size; ++i)
+        s.push_back(static_cast<char>(i * 37 + seed));
+    return s;
+}
+
+} // namespace
+
+TEST(ImageTape, DecodesToEveryProgramWithIdealPulsesAndTheKernalLayout)
+{
+    const std::vector<std::vector<ImageProgram>> sets = {
+        {{"HELLO", 0x0801, bytes(300, 1)}},
+        {{"GAME", 0xC000, bytes(1000, 2)}},
+        {{"A", 0x0801, bytes(1, 3)},
+         {"SIXTEEN CHARS 16", 0x1000, bytes(192, 4)},
+         {"TOP", 0xFF00, bytes(256, 5)},
+         {"", 0x0800, bytes(2, 6)}},
+    };
+    for (const auto &programs : sets) {
+        const TapRomTape tape = image_make_tape(programs);
+        const DecodedTape decoded = test_tape_decode(tape.tap);
+        EXPECT_EQ(decoded.errors, 0u);
+        std::vector<std::uint32_t> pauses;
+        for (std::size_t i = 0; i < programs.size(); ++i)
+            pauses.insert(pauses.end(), {985248 / 3, 985248});
+        EXPECT_EQ(decoded.pauses, pauses);
+        ASSERT_EQ(decoded.programs.size(), programs.size());
+        const auto scanned =
+            tape_scan(reinterpret_cast<const unsigned char *>(tape.tap.data()), tape.tap.size());
+        ASSERT_EQ(scanned.size(), programs.size());
+        for (std::size_t i = 0; i < programs.size(); ++i) {
+            const ImageProgram &want = programs[i];
+            const DecodedProgram &got = decoded.programs[i];
+            SCOPED_TRACE(want.name);
+            EXPECT_EQ(got.offset, tape.leaders.at(i));
+            EXPECT_EQ(scanned[i].offset, got.offset);
+            EXPECT_EQ(got.header_leader, 27136u);
+            EXPECT_EQ(got.data_leader, 5376u);
+            EXPECT_EQ(got.type, want.load == 0x0801 ? 1u : 3u);
+            EXPECT_EQ(got.start, want.load);
+            EXPECT_EQ(got.end, (want.load + want.bytes.size()) & 0xFFFF);
+            EXPECT_EQ(got.name, want.name + std::string(16 - want.name.size(), ' '));
+            EXPECT_EQ(got.bytes, want.bytes);
+        }
+    }
+}
