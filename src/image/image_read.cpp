@@ -75,8 +75,8 @@ ImageRead single_program(std::string name, const std::string &file)
     return read;
 }
 
-// The PETSCII name a file name gives: the letters PETSCII has, as capitals;
-// '?' for each character it lacks, counting a UTF-8 sequence as one.
+// The PETSCII name a file name gives: the ASCII characters PETSCII has, with
+// letters as capitals; '?' for each it lacks, a UTF-8 sequence counting as one.
 std::string prg_name(const std::string &file_name)
 {
     const std::string stem = file_name.substr(0, file_name.rfind('.'));
@@ -195,7 +195,8 @@ struct Disk {
     }
 };
 
-// Follows a file's sector chain. The data, or why the file cannot be read.
+// Follows a file's sector chain, appending its data to *data. Why the file
+// cannot be read, or "".
 std::string read_chain(const Disk &disk, unsigned track, unsigned sector, unsigned blocks,
                        std::string *data)
 {

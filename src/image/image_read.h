@@ -27,7 +27,8 @@ const char *image_kind_name(ImageKind kind);
 struct ImageRead {
     std::vector<ImageProgram> programs; // in order; empty when refused
     std::string refusal;                // why the image was refused ("" when it was read)
-    // One line per file skipped, such as
+    // One line per file skipped, also when that leaves none and the image is
+    // refused, such as
     // skipped "NOTES": a SEQ file; only programs load from tape
     std::vector<std::string> skipped;
 };
