@@ -9,6 +9,7 @@ PACKAGES=(
   libgtk2.0-dev libgtest-dev
   xvfb xauth
   avrdude
+  cbmconvert
   gettext
   desktop-file-utils shared-mime-info libglib2.0-bin
 )
