@@ -6,6 +6,7 @@
 #include "config/connection_window.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
+#include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 #include "ui/registry.h"
@@ -104,6 +105,9 @@ void app_startup(int *argc, char ***argv)
     gtk_widget_show(window_main);
     g_signal_connect(window_main, "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
     idx_list_setup();
+    // Until a program image is attached there is no tape to save.
+    set_control_allowed("menuitem_save_tape_as", false);
+    set_controls_state(1);
     if (tape != nullptr)
         idx_open_tap_path(tape.get());
 }

@@ -128,6 +128,7 @@ void build_menus(Builder &b, GtkWidget *vbox)
 
     GtkWidget *file = menu_title(b, menubar, "file", N_("_File"), "gtk-floppy");
     stock_entry(b, file, "menuitem_open", "gtk-open");
+    menu_entry(b, file, "save_tape_as", N_("Save _tape as…"), "gtk-save-as");
     menu_entry(b, file, "index_from_tape", N_("_Index from tape"), "gtk-find");
     GtkWidget *separator = b.registry.shown(gtk_separator_menu_item_new(), "separatormenuitem1");
     gtk_container_add(GTK_CONTAINER(file), separator);
@@ -244,6 +245,7 @@ void connect_signals(const Registry &registry)
 {
     const SignalRule rules[] = {
         {"menuitem_open", "activate", G_CALLBACK(idx_on_open_tap_file)},
+        {"menuitem_save_tape_as", "activate", G_CALLBACK(idx_on_save_tape_as)},
         {"menuitem_index_from_tape", "activate", G_CALLBACK(idx_on_index_from_tape)},
         {"menuitem_quit", "activate", G_CALLBACK(ui_on_quit)},
         {"menuitem_connection", "activate", G_CALLBACK(config_window_show)},

@@ -1,12 +1,15 @@
 #include "index/idx_commands.h"
 
+#include "index/image_commands.h"
 #include "index/index_list.h"
 #include "index/tape_document.h"
 #include "tape/tape_file.h"
+#include "tape/tape_info.h"
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 #include "ui/open_dialog.h"
+#include "ui/worker.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -50,11 +53,14 @@ GtkFileFilter *new_filter(const char *name, std::initializer_list<const char *> 
     return filter;
 }
 
-// Why a tape that tape_file_read() refused is not taken, for the status bar.
+// Why a file that tape_file_read() refused, or could not read whole, is not
+// taken, for the status bar.
 const char *refusal_reason(const TapeFileResult &refused)
 {
     if (refused.error != 0)
         return g_strerror(refused.error);
+    if (refused.problem == TapeFileProblem::too_large)
+        return _("larger than any tape (256 MiB)");
     return _("not a regular file");
 }
 
@@ -119,15 +125,28 @@ gboolean idx_attach_tap_file(const gchar *path)
 {
     std::vector<unsigned char> bytes;
     const TapeFileResult read = tape_file_read(path, &bytes);
-    if (tape_file_refused(read)) {
+    // A file with the TAP signature is a tape whatever its name; otherwise
+    // the name tells a program image.
+    const bool signed_tape = bytes.size() >= tape_signature_size &&
+                             std::memcmp(bytes.data(), tape_signature, tape_signature_size) == 0;
+    const GCharPtr name(g_path_get_basename(path));
+    const auto image = signed_tape ? std::nullopt : image_kind_of(name.get());
+    const bool whole = read.problem == TapeFileProblem::none;
+    if (tape_file_refused(read) || (image && !whole)) {
         const GCharPtr shown(g_filename_display_name(path));
         const GCharPtr message(g_strdup_printf(_(" Error: Cannot open the tape %s: %s"),
                                                shown.get(), refusal_reason(read)));
         status_show(message.get());
         return FALSE;
     }
-    tape_document_attach_tap(path, std::move(bytes), read.problem == TapeFileProblem::none);
-    idx_fill_list();
+    if (image) {
+        if (!image_attach(path, *image, std::string(bytes.begin(), bytes.end())))
+            return FALSE;
+    } else {
+        tape_document_attach_tap(path, std::move(bytes), whole);
+        idx_fill_list();
+    }
+    set_control_allowed("menuitem_save_tape_as", image.has_value());
     set_controls_state(1);
 
     // The path as the file system spells it need not be UTF-8; the status bar
@@ -135,6 +154,8 @@ gboolean idx_attach_tap_file(const gchar *path)
     const GCharPtr shown(g_filename_display_name(path));
     const GCharPtr message(g_strdup_printf(_(" Attached: %s"), shown.get()));
     status_show(message.get());
+    if (image)
+        return TRUE;
     if (const GCharPtr check{tape_document_describe()})
         log_append(check.get());
     else
@@ -164,6 +185,13 @@ void idx_on_reload_clicked(GtkButton *, gpointer)
 {
     if (!tape_document_attached())
         return;
+    // An image has no IDX file: its list is made from the image anew.
+    if (tape_document_is_image()) {
+        const GCharPtr image(g_strdup(tape_document_path()));
+        if (idx_attach_tap_file(image.get()))
+            status_show(_(" IDX list reloaded"));
+        return;
+    }
     const gboolean read = idx_fill_list();
     set_controls_state(1);
     status_show(read ? _(" IDX list reloaded") : _(" IDX list reset"));
@@ -186,8 +214,20 @@ void idx_on_save_clicked(GtkButton *, gpointer)
 {
     if (!tape_document_attached())
         return;
+    if (tape_document_is_image()) {
+        idx_on_save_tape_as(nullptr, nullptr);
+        return;
+    }
     if (idx_save_file(tape_document_idx_path(), idx_list_rows()))
         status_show(_(" IDX list saved to file"));
+}
+
+void idx_on_save_tape_as(GtkMenuItem *, gpointer)
+{
+    if (!tape_document_is_image() || ui_worker_active())
+        return;
+    if (const GCharPtr tape{image_save_tape_as()})
+        idx_attach_tap_file(tape.get());
 }
 
 gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)

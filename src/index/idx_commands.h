@@ -21,6 +21,10 @@
 void idx_on_open_tap_file(GtkMenuItem *item, gpointer user_data);
 // What Open does once a file is chosen: attach the TAP file at `path` (a full
 // path, copied), fill the list from its IDX file and show " Attached: <path>".
+// A file that does not start with the TAP signature but is named like a
+// program image (.prg, .p00, .t64, .d64, any letter case) is attached as the
+// tape made of its programs instead (image_commands.h), or refused with the
+// reason.
 // A file that is no tape file at all (missing, no permission, a folder, a
 // FIFO, a device node: tape_file_refused()) is not attached, whatever was
 // attached stays, and the status bar says why: " Error: Cannot open the tape
@@ -33,11 +37,17 @@ gboolean idx_attach_tap_file(const gchar *path);
 // was attached.
 gboolean idx_open_tap_path(const gchar *path);
 // Refill the list from the IDX file, discarding edits: " IDX list reloaded",
-// or " IDX list reset" when the file could not be read.
+// or " IDX list reset" when the file could not be read. For a program image
+// the list is made from the image anew.
 void idx_on_reload_clicked(GtkButton *button, gpointer user_data);
 // Write the list to the IDX file in its display order; " IDX list saved to
-// file" on success, the save's failure message otherwise.
+// file" on success, the save's failure message otherwise. For a program
+// image, which has no IDX file, Save tape as.
 void idx_on_save_clicked(GtkButton *button, gpointer user_data);
+// File, Save tape as (an image attached, no worker running): writes the tape
+// made of the image and its IDX file where the user says
+// (image_save_tape_as()), then attaches that TAP file as Open would.
+void idx_on_save_tape_as(GtkMenuItem *item, gpointer user_data);
 
 // Wheel over the list: while a TAP file is attached, up/down select the
 // previous/next row (handled, even at either end) instead of scrolling.

@@ -178,19 +178,28 @@ void idx_list_clear()
 
 bool idx_list_load(char *text)
 {
-    bool has_tape_start = false;
+    std::vector<IdxRecord> records;
+    const bool has_tape_start = idx_parse_text(text, [&](gint32 offset, const char *info) {
+        records.push_back({offset, info});
+    });
+    idx_list_fill(records);
+    return has_tape_start;
+}
+
+void idx_list_fill(const std::vector<IdxRecord> &records)
+{
     {
         DetachedStore detached;
-        has_tape_start = idx_parse_text(text, [](gint32 offset, const char *info) {
-            gtk_list_store_insert_with_values(index_store, nullptr, -1, idx_column_offset, offset,
-                                              idx_column_info, info, -1);
-        });
+        gtk_list_store_clear(index_store);
+        for (const IdxRecord &record : records)
+            gtk_list_store_insert_with_values(index_store, nullptr, -1, idx_column_offset,
+                                              record.offset, idx_column_info, record.info.c_str(),
+                                              -1);
         fill_times();
     }
     GtkTreeIter first;
     if (gtk_tree_model_get_iter_first(model(), &first))
         set_cursor(&first);
-    return has_tape_start;
 }
 
 void idx_list_prepend(gint32 offset, const char *info)

@@ -36,10 +36,14 @@ void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_t
 // cursor afterwards.
 void idx_list_clear();
 
-// Appends the records of an IDX text (overwritten at line ends, see
-// idx_parse_text) to the list with the store detached, then puts the cursor
-// on the first row, if any. Returns true if a record at offset 20 was read.
+// Replaces the rows by the records of an IDX text (overwritten at line ends,
+// see idx_parse_text) as idx_list_fill() does. Returns true if a record at
+// offset 20 was read.
 bool idx_list_load(char *text);
+
+// Replaces the rows by `records`, with the store detached, and puts the
+// cursor on the first row, if any.
+void idx_list_fill(const std::vector<IdxRecord> &records);
 
 // Insert one row (info is copied) at the top or the bottom, let the sort place
 // it, and put the cursor on it. A row appended with an offset that other rows

@@ -8,8 +8,6 @@
 namespace
 {
 
-constexpr char signature[] = "C64-TAPE-RAW";
-constexpr std::size_t signature_size = sizeof signature - 1;
 constexpr std::size_t version_at = 12;
 constexpr std::size_t length_at = 16;
 
@@ -25,7 +23,7 @@ TapeCheck tape_check(const unsigned char *file, std::size_t size)
         check.length_field = check.length_field << 8 | file[length_at + i];
     check.data_length = size - tape_header_size;
     check.cycles = tape_cycles_at(file, size, size).value_or(0);
-    if (std::memcmp(file, signature, signature_size) != 0)
+    if (std::memcmp(file, tape_signature, tape_signature_size) != 0)
         check.problem = TapeProblem::no_signature;
     else if (check.version > 1)
         check.problem = TapeProblem::unsupported_version;

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+// What a TAP file begins with.
+inline constexpr char tape_signature[] = "C64-TAPE-RAW";
+inline constexpr std::size_t tape_signature_size = sizeof tape_signature - 1;
 // The header's size, and so the offset of the first data byte.
 inline constexpr std::size_t tape_header_size = 20;
 // Clock cycles per second that pulse lengths refer to.

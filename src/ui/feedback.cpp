@@ -31,8 +31,9 @@ struct ControlRule {
 };
 
 // The order is the order in which the arrangement is applied.
-constexpr std::array<ControlRule, 15> control_rules{{
+constexpr std::array<ControlRule, 16> control_rules{{
     {"menuitem_open", true},
+    {"menuitem_save_tape_as", true},
     {"menuitem_index_from_tape", true},
     {"menuitem_configuration", true},
     {"menuitem_reset_into_bootloader", true},
@@ -48,14 +49,24 @@ constexpr std::array<ControlRule, 15> control_rules{{
     {"button_pause", false},
     {"button_stop", false},
 }};
+// Set on a control's widget while it is not allowed.
+constexpr char not_allowed_key[] = "ravelo-not-allowed";
 } // namespace
 
 void set_controls_state(int enabled)
 {
     for (const ControlRule &rule : control_rules) {
-        const bool sensitive = rule.sensitive_when_idle ? enabled != 0 : enabled == 0;
-        gtk_widget_set_sensitive(lookup_widget(window_main, rule.name), sensitive);
+        GtkWidget *control = lookup_widget(window_main, rule.name);
+        const bool arranged = rule.sensitive_when_idle ? enabled != 0 : enabled == 0;
+        const bool allowed = g_object_get_data(G_OBJECT(control), not_allowed_key) == nullptr;
+        gtk_widget_set_sensitive(control, arranged && allowed);
     }
+}
+
+void set_control_allowed(const char *name, bool allowed)
+{
+    g_object_set_data(G_OBJECT(lookup_widget(window_main, name)), not_allowed_key,
+                      allowed ? nullptr : GINT_TO_POINTER(1));
 }
 
 gchar *port_failure_text(const gchar *name, int error)

@@ -13,8 +13,15 @@ void status_show(const gchar *text);
 void log_append(const gchar *text);
 
 // 1: the idle arrangement (everything that starts something is sensitive,
-// Prev/Next/Pause/Stop are not). 0: the busy arrangement, its mirror.
+// Prev/Next/Pause/Stop are not). 0: the busy arrangement, its mirror. A
+// control that is not allowed (set_control_allowed()) stays insensitive in
+// both.
 void set_controls_state(int enabled);
+
+// Whether the control `name` of the main window may be sensitive at all, for
+// commands that make sense only for some tapes; takes effect with the next
+// set_controls_state(). Every control is allowed until told otherwise.
+void set_control_allowed(const char *name, bool allowed);
 
 // The log line that says why the port `name` could not be opened: its name,
 // the system's reason for `error` (an errno value) and, for the usual causes

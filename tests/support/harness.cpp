@@ -224,11 +224,22 @@ void test_send_delete(GtkWidget *window)
 // asked for.
 ChooserSeen test_open_tap(const std::string &path, Answer answer)
 {
+    return test_choose([] { test_send_key(window_main, GDK_o, GDK_CONTROL_MASK); }, path, answer);
+}
+
+ChooserSeen test_choose(const std::function<void()> &open, const std::string &path, Answer answer)
+{
     test_app_start();
     ChooserSeen seen;
     std::function<void(GtkFileChooser *)> act = [&seen, answer, path](GtkFileChooser *chooser) {
         seen.title = gtk_window_get_title(GTK_WINDOW(chooser));
-        seen.filter = gtk_file_filter_get_name(gtk_file_chooser_get_filter(chooser));
+        if (gtk_file_chooser_get_action(chooser) == GTK_FILE_CHOOSER_ACTION_SAVE)
+            test_spin_until([&] {
+                seen.proposed = test_owned(gtk_file_chooser_get_filename(chooser));
+                return !seen.proposed.empty();
+            });
+        if (GtkFileFilter *filter = gtk_file_chooser_get_filter(chooser))
+            seen.filter = gtk_file_filter_get_name(filter);
         GSList *filters = gtk_file_chooser_list_filters(chooser);
         for (GSList *l = filters; l != nullptr; l = l->next) {
             std::string shown =
@@ -256,7 +267,11 @@ ChooserSeen test_open_tap(const std::string &path, Answer answer)
                 test_send_delete(GTK_WIDGET(chooser));
             return;
         }
-        gtk_file_chooser_set_filename(chooser, path.c_str());
+        // A save chooser takes a file that is not there yet only as a name.
+        if (gtk_file_chooser_get_action(chooser) == GTK_FILE_CHOOSER_ACTION_SAVE)
+            gtk_file_chooser_set_current_name(chooser, fs::path(path).filename().c_str());
+        else
+            gtk_file_chooser_set_filename(chooser, path.c_str());
         const bool chosen = test_spin_until(
             [=] { return test_owned(gtk_file_chooser_get_filename(chooser)) == path; }, 10000);
         gtk_dialog_response(GTK_DIALOG(chooser), chosen ? GTK_RESPONSE_OK : GTK_RESPONSE_NONE);
@@ -276,7 +291,7 @@ ChooserSeen test_open_tap(const std::string &path, Answer answer)
             return shown == nullptr;
         },
         &act);
-    test_send_key(window_main, GDK_o, GDK_CONTROL_MASK);
+    open();
     if (seen.title.empty()) {
         ADD_FAILURE() << "no chooser came up";
         g_source_remove(source);

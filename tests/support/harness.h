@@ -60,9 +60,13 @@ void test_send_delete(GtkWidget *window); // the title bar's close button
 enum class Answer { open, open_all_files, cancel, close };
 struct ChooserSeen {
     std::string title, filter, folder;
+    std::string proposed; // a save chooser's proposed file
     std::vector<std::string> filters;
 };
 ChooserSeen test_open_tap(const std::string &path, Answer answer = Answer::open);
+// The same for the chooser that `open` brings up.
+ChooserSeen test_choose(const std::function<void()> &open, const std::string &path,
+                        Answer answer = Answer::open);
 // Writes the TAP file `name` (and its IDX file, if any) and attaches it.
 void test_attach(const std::string &tap, const std::string &idx = "",
                  const std::string &name = "tape.tap");

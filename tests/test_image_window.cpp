@@ -1,0 +1,148 @@
+// Program and disk images as users have them: a D64 that cbmconvert made,
+// attached, played from its second program against the emulated device and
+// saved as a tape; images refused with their reason; and ravelo-totap.
+#include "support/emulator.h"
+#include "support/tape_decode.h"
+
+#include "index/idx_commands.h"
+#include "index/index_list.h"
+#include "tap_maker.h"
+
+#include <sys/wait.h>
+
+namespace
+{
+const std::string totap = RAVELO_TOOLS_DIR "/totap/ravelo-totap ";
+
+// One, two and three: a BASIC program, one at $C000 and a short one.
+void write_programs()
+{
+    test_write_file("one.prg", "\x01\x08" + std::string(300, 'A'));
+    std::string two = std::string("\x00\xC0", 2);
+    for (int i = 0; i < 1000; ++i)
+        two += char(i * 7);
+    test_write_file("two.prg", two);
+    test_write_file("three.prg", "\x01\x08" + std::string(10, 'c'));
+    ASSERT_EQ(std::system("cbmconvert -D4 disk.d64 one.prg two.prg three.prg >/dev/null 2>&1"), 0);
+}
+
+std::string rows_text()
+{
+    std::string text;
+    for (const IdxRecord &row : idx_list_rows())
+        text += std::to_string(row.offset) + " " + row.info + "\n";
+    return text;
+}
+
+// Each program the tape holds as a decoder of our own reads it: its name
+// (padding cut), type, addresses and bytes; "errors" when anything is off.
+std::string decoded(const std::string &tap)
+{
+    const DecodedTape tape = test_tape_decode(tap);
+    std::string text = tape.errors != 0 ? "errors\n" : "";
+    for (const DecodedProgram &p : tape.programs)
+        text += p.name.substr(0, p.name.find_last_not_of(' ') + 1) + " " + std::to_string(p.type) +
+                " " + std::to_string(p.start) + "-" + std::to_string(p.end) + " " + p.bytes + "\n";
+    return text;
+}
+
+int run(const std::string &command)
+{
+    const int status = std::system((command + " >out 2>err").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+} // namespace
+
+TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
+{
+    write_programs();
+    const std::string disk = test_path("disk.d64");
+    ASSERT_EQ(run(totap + "disk.d64 -o made.tap"), 0);
+    const std::string made = test_read_file("made.tap"), all = decoded(made);
+    const DecodedTape tape = test_tape_decode(made);
+    ASSERT_EQ(tape.programs.size(), 3u);
+    const auto at = [&](int i) { return std::to_string(tape.programs[i].offset); };
+    EXPECT_TRUE(all == "ONE 1 2049-2349 " + std::string(300, 'A') + "\nTWO 3 49152-50152 " +
+                           test_read_file("two.prg").substr(2) +
+                           "\nTHREE 1 2049-2059 cccccccccc\n");
+    EXPECT_EQ(tape.programs[0].offset, 20u);
+
+    Emulator device({"--fast", "--record", test_path("received")});
+    test_set_ports(device.link().c_str());
+    const std::string log = test_log_text();
+    ASSERT_TRUE(idx_open_tap_path("disk.d64"));
+    EXPECT_EQ(test_status_text(), " Attached: " + disk);
+    EXPECT_EQ(test_log_after(log), "D64 disk image with 3 programs\n");
+    EXPECT_EQ(rows_text(), "20 ONE\n" + at(1) + " TWO\n" + at(2) + " THREE\n");
+    EXPECT_EQ(idx_format_records(idx_list_rows()), test_read_file("made.idx"));
+    EXPECT_TRUE(test_sensitive("menuitem_save_tape_as"));
+
+    // From the second program the device gets exactly the made tape: the
+    // header counting what is left, then every byte to the end.
+    test_select_row(1);
+    test_click("button_play");
+    ASSERT_TRUE(test_status_is(" Playback over: Success condition received", 60000));
+    const std::string from = made.substr(tape.programs[1].offset);
+    std::string header = made.substr(0, 20);
+    for (int i = 0; i < 4; ++i)
+        header[16 + i] = char(from.size() >> (8 * i));
+    EXPECT_TRUE(test_read_file("received") == header + from);
+    EXPECT_TRUE(decoded(header + from) == all.substr(all.find('\n') + 1));
+
+    // Save writes the tape and the list as edited, then attaches the tape.
+    idx_list_append(30, "Extra");
+    const ChooserSeen seen =
+        test_choose([] { test_click("button_index_save"); }, test_path("saved.tap"));
+    EXPECT_EQ(seen.title, "Save tape as");
+    EXPECT_EQ(seen.proposed, test_path("disk.tap"));
+    EXPECT_EQ(test_status_text(), " Attached: " + test_path("saved.tap"));
+    EXPECT_TRUE(test_read_file("saved.tap") == made);
+    const std::string first = "0x14\t\tONE\r\n";
+    EXPECT_EQ(test_read_file("saved.idx"),
+              first + "0x1e\t\tExtra\r\n" + test_read_file("made.idx").substr(first.size()));
+    EXPECT_FALSE(test_sensitive("menuitem_save_tape_as"));
+}
+
+// What cannot be played says why and changes nothing; a TAP file is a tape
+// whatever its name.
+TEST(ImageInWindow, WhatCannotBePlayedIsRefusedWithItsReason)
+{
+    write_programs();
+    test_write_file("junk.d64", std::string(1000, 'x'));
+    test_write_file("tape.d64", tap_wrap(std::string(10, '\x30')));
+    test_app_start();
+    std::string log = test_log_text();
+    ASSERT_TRUE(idx_open_tap_path("one.prg"));
+    EXPECT_FALSE(idx_open_tap_path("junk.d64"));
+    const std::string why = "not a 1541 disk image (1000 bytes)";
+    EXPECT_EQ(test_status_text(), " Error: Cannot play " + test_path("junk.d64") + ": " + why);
+    EXPECT_EQ(test_log_after(log), "PRG file with 1 program\nCannot play " + test_path("junk.d64") +
+                                       " as a D64 disk image: " + why + "\n");
+    EXPECT_EQ(rows_text(), "20 ONE\n");
+    log = test_log_text();
+    EXPECT_TRUE(idx_open_tap_path("tape.d64"));
+    EXPECT_EQ(test_log_after(log).rfind("Tape check: version 1, 10 bytes of data", 0), 0u);
+
+    // The converter: nothing written for what it refuses, nothing overwritten
+    // unless told, and the GNU way with options.
+    const struct {
+        std::string args;
+        int status;
+        std::string err;
+    } runs[] = {
+        {"junk.d64", 1, "ravelo-totap: junk.d64: " + why + "\n"},
+        {"one.prg", 0, ""},
+        {"one.prg", 1, "ravelo-totap: one.tap: exists already (--force overwrites it)\n"},
+        {"--force one.prg", 0, ""},
+        {"--bogus one.prg", 2,
+         "ravelo-totap: unknown option '--bogus'\nTry 'ravelo-totap --help' for more "
+         "information.\n"},
+        {"--version", 0, ""},
+    };
+    for (const auto &r : runs) {
+        EXPECT_EQ(run(totap + r.args), r.status) << r.args;
+        EXPECT_EQ(test_read_file("err"), r.err) << r.args;
+    }
+    EXPECT_FALSE(fs::exists("junk.tap") || fs::exists("junk.idx"));
+    EXPECT_EQ(test_read_file("one.idx"), "0x14\t\tONE\r\n");
+}

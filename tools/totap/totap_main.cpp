@@ -1,0 +1,157 @@
+// ravelo-totap: writes the tape that the client would play for a program or
+// disk image (PRG, P00, T64, D64), and its IDX file with a record for each
+// program, so that any TAP player can load them.
+#include "image/image_read.h"
+#include "image/image_tape.h"
+#include "index/idx_format.h"
+#include "tape/tape_file.h"
+#include "tape/tape_info.h"
+#include "tape/tape_listing.h"
+#include "tape/tape_scan.h"
+#include "ui/glib_ptr.h"
+
+#include <glib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const char program_name[] = "ravelo-totap";
+
+void usage(FILE *to)
+{
+    std::fprintf(to,
+                 "Usage: %s [OPTION]... IMAGE\n"
+                 "Makes a TAP file of the programs in IMAGE (a .prg, .p00, .t64 or .d64 file),\n"
+                 "as the computer's ROM loader saves them, and an IDX file beside it with a\n"
+                 "record for each program; then lists the programs.\n"
+                 "\n"
+                 "  -o, --output=OUT.tap  write OUT.tap and OUT.idx (default: the image's name\n"
+                 "                        with .tap, in the current folder)\n"
+                 "  -f, --force           overwrite files that exist\n"
+                 "      --help            show this text and exit\n"
+                 "      --version         show the version and exit\n"
+                 "\n"
+                 "Exit status: 0 when written, 1 when the image cannot be used or a file\n"
+                 "cannot be written, 2 for a wrong command line.\n",
+                 program_name);
+}
+
+int fail(const std::string &path, const std::string &why)
+{
+    std::fprintf(stderr, "%s: %s: %s\n", program_name, path.c_str(), why.c_str());
+    return 1;
+}
+
+int usage_error(const std::string &problem)
+{
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program_name,
+                 problem.c_str(), program_name);
+    return 2;
+}
+
+// Why the image file cannot be read; "" when it was.
+std::string read_refusal(const TapeFileResult &read)
+{
+    switch (read.problem) {
+    case TapeFileProblem::none:
+        return "";
+    case TapeFileProblem::not_regular:
+        return read.error != 0 ? std::strerror(read.error) : "not a regular file";
+    case TapeFileProblem::too_large:
+        return "larger than any image (256 MiB)";
+    default:
+        return std::strerror(read.error);
+    }
+}
+
+// "game.d64" -> "game.tap": the name without its last extension, plus `ext`.
+std::string with_extension(const std::string &path, const char *ext)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    const bool has_ext =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (has_ext ? path.substr(0, dot) : path) + ext;
+}
+
+// Writes `content` whole or not at all; why not, or "".
+std::string write_file(const std::string &path, const std::string &content)
+{
+    GError *error = nullptr;
+    if (g_file_set_contents(path.c_str(), content.data(), gssize(content.size()), &error))
+        return "";
+    const GErrorPtr failure(error);
+    return failure->message;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string image, out;
+    bool force = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help") {
+            usage(stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("%s %s\n", program_name, RAVELO_VERSION);
+            return 0;
+        } else if (arg == "-f" || arg == "--force") {
+            force = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (++i == argc)
+                return usage_error("option '" + arg + "' needs a file name");
+            out = argv[i];
+        } else if (arg.rfind("--output=", 0) == 0) {
+            out = arg.substr(9);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usage_error("unknown option '" + arg + "'");
+        } else if (image.empty()) {
+            image = arg;
+        } else {
+            return usage_error("only one image can be named");
+        }
+    }
+    if (image.empty())
+        return usage_error("no image named");
+
+    const std::string base = GCharPtr(g_path_get_basename(image.c_str())).get();
+    const auto kind = image_kind_of(base);
+    if (!kind)
+        return fail(image, "not a program or disk image (.prg, .p00, .t64 or .d64)");
+    std::vector<unsigned char> bytes;
+    if (const std::string why = read_refusal(tape_file_read(image.c_str(), &bytes)); !why.empty())
+        return fail(image, why);
+    const ImageRead read = image_read(*kind, base, std::string(bytes.begin(), bytes.end()));
+    if (!read.refusal.empty())
+        return fail(image, read.refusal);
+    for (const std::string &line : read.skipped)
+        std::fprintf(stderr, "%s: %s: %s\n", program_name, image.c_str(), line.c_str());
+
+    if (out.empty())
+        out = with_extension(base, ".tap");
+    const std::string idx = with_extension(out, ".idx");
+    for (const std::string &path : {out, idx})
+        if (!force && g_file_test(path.c_str(), G_FILE_TEST_EXISTS))
+            return fail(path, "exists already (--force overwrites it)");
+
+    const TapRomTape tape = image_make_tape(read.programs);
+    const auto *data = reinterpret_cast<const unsigned char *>(tape.tap.data());
+    const std::vector<TapeProgram> programs = tape_scan(data, tape.tap.size());
+    std::vector<IdxRecord> records;
+    for (const TapeProgram &p : programs)
+        records.push_back({gint32(p.offset), p.name});
+    if (const std::string why = write_file(out, tape.tap); !why.empty())
+        return fail(out, why);
+    if (const std::string why = write_file(idx, idx_format_records(records)); !why.empty())
+        return fail(idx, why);
+    std::fputs(tape_listing(programs, tape_check(data, tape.tap.size()).cycles).c_str(), stdout);
+    return 0;
+}
