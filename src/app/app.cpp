@@ -6,6 +6,7 @@
 #include "config/connection_window.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
+#include "maintenance/update.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
 #include "ui/registry.h"
@@ -98,6 +99,8 @@ void app_startup(int *argc, char ***argv)
     bind_catalogues();
     const GCharPtr tape(parse_command_line(argc, argv));
     gtk_init(argc, argv);
+    app_handle_endings();
+    device_update_sweep();
     window_main = ui_window_main_create();
     window_connection_settings = config_window_create();
     config_init();
