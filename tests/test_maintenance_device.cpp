@@ -85,16 +85,12 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     const char missing[] = " Error: Some update components are missing";
     test_set_ports(gone.c_str(), boot.c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    // No avrdude on PATH: a file that cannot be run is no tool, and "", "."
-    // and "sub" mean the working folder and one in it, never searched.
-    for (const char *dir : {"bin", "sub"})
-        ASSERT_EQ(g_mkdir(dir, 0755), 0);
-    setenv("PATH", (":.:sub:" + test_path("bin")).c_str(), 1);
-    test_write_file(test_path("bin/avrdude"), "#!/bin/sh\n");
-    for (const char *planted : {"avrdude", "sub/avrdude"}) {
-        test_write_file(test_path(planted), "#!/bin/sh\n");
-        ASSERT_EQ(chmod(planted, 0755), 0);
-    }
+    // No avrdude on PATH: "", "." and "sub" mean the working folder and one in
+    // it, never searched, and a file that cannot be run is no tool.
+    ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\n") && g_mkdir("sub", 0755) == 0 &&
+                std::system("cp -p fake-bin/avrdude . && cp -p avrdude sub/ && "
+                            "chmod -x fake-bin/avrdude") == 0);
+    setenv("PATH", (":.:sub:" + test_path("fake-bin")).c_str(), 1);
     refused(update_request, missing,
             "The avrdude program was not found on the program search path: install the avrdude "
             "package\n");

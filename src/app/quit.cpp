@@ -36,7 +36,8 @@ gboolean end_by_signal(gpointer data)
     _exit(128 + number);
 }
 
-// The toolkit's own handler exits as well, but without a word to anyone.
+// The toolkit's own handler exits at once, leaving the tool and its folder
+// behind.
 int display_lost(Display *)
 {
     device_operation_quit();

@@ -54,7 +54,7 @@ constexpr char tool_dir_prefix[] = "ravelo-update-";
 class Fd
 {
   public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd() = default;
     ~Fd() { reset(); }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
@@ -67,7 +67,7 @@ class Fd
     }
 
   private:
-    int fd_;
+    int fd_ = -1;
 };
 
 // Made by prepare() on the UI thread before the worker starts, read by the
@@ -106,8 +106,7 @@ gchar *tool_find()
 bool dir_lock(const char *dir, Fd &fd)
 {
     fd.reset(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-    struct stat info {
-    };
+    struct stat info = {};
     if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || info.st_uid != getuid())
         return false;
     int r;
@@ -202,9 +201,9 @@ bool prepare()
     }
     tool_dir = g_dir_make_tmp((std::string(tool_dir_prefix) + "XXXXXX").c_str(), nullptr);
     tool_program = program.release();
-    // A client starting in the moment between making and locking may sweep
-    // the folder away; then the files cannot be written and the update
-    // fails, as it should.
+    // Another client starting between making and locking may sweep the
+    // folder away: then the files cannot be written and the update fails
+    // here rather than run without them.
     if (tool_dir == nullptr || !dir_lock(tool_dir, tool_dir_lock) ||
         !device_firmware_write(tool_dir) || !config_write(tool_dir, system.get())) {
         release();
@@ -310,8 +309,8 @@ void device_update_sweep()
         if (!g_str_has_prefix(name, tool_dir_prefix))
             continue;
         GCharPtr path(g_build_filename(tmp, name, nullptr));
-        // Removed under the lock, so that a client cannot take the folder
-        // up half removed.
+        // Removed while locked: the client that has just made the folder
+        // and not yet locked it finds it gone, never half removed.
         Fd lock;
         if (dir_lock(path.get(), lock))
             dir_remove(path.get());
