@@ -1,6 +1,6 @@
 // The firmware update as an installed client runs it: from any folder, with
-// the tool in a private folder, its arguments one word each and its output
-// in the log; quitting mid-update; and why a port cannot be opened.
+// the tool from PATH in a private folder, its arguments one word each and
+// its output in the log; ending mid-update; and why a port cannot be opened.
 #include "support/emulator.h"
 
 #include "maintenance/firmware.h"
@@ -8,10 +8,13 @@
 
 #include "tap_maker.h"
 
+#include <gdk/gdkx.h>
 #include <glib/gstdio.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -95,27 +98,30 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
     EXPECT_TRUE(flash == data);
 }
 
-// The working folder's own tool. "boot port;x" is one argument; the
-// configuration is the working folder's, copied, or else the one the tool
-// names with the part added; progress bars, redraws and bytes that are not
-// UTF-8 come out as readable lines. The tool's folder is private and gone
-// afterwards, the working folder as it was; a failure also says what usually
-// helps with the bootloader port. With no configuration at all, nothing runs.
+// The tool first on PATH, by its full path; never one planted in the
+// working folder. "boot port;x" is one argument; the configuration is the
+// working folder's, copied, or else the one the tool names with the part
+// added; progress bars, redraws and bytes that are not UTF-8 come out as
+// readable lines. The tool's folder is private and gone afterwards, the
+// working folder as it was; a failure also says what usually helps with the
+// bootloader port. With no configuration at all, nothing runs and the log
+// says what is missing.
 TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
 {
     const std::string work = enter("work"), system = test_path("system.conf");
     test_write_file(system, "# the system's\n");
+    test_write_file(work + "/avrdude", "#!/bin/sh\ntouch ~/planted-ran\n");
+    ASSERT_EQ(chmod("avrdude", 0755), 0);
     const auto tool = [&](int status, const std::string &config) {
         return avrdude_fixture_fake_tool(
-            work,
             "[ \"$1\" = -v ] && echo '  System wide configuration file is \"" + config +
-                "\"' && exit 1\n"
-                "printf '%s\\n' \"$0\" \"$@\" > ~/args; pwd > ~/where; cp avrdude.conf ~/seen\n"
-                "printf 'Writing | '; i=0\n"
-                "while [ $i -lt 3000 ]; do printf '#'; i=$((i+1)); done; echo ' | 100%'\n"
-                "for p in 1 50 100; do printf '\\rReading | %s%%' $p; done; printf '\\r\\n\\n'\n"
-                "printf 'bad \\377 byte\\n' >&2; exit " +
-                std::to_string(status));
+            "\"' && exit 1\n"
+            "printf '%s\\n' \"$0\" \"$@\" > ~/args; pwd > ~/where; cp avrdude.conf ~/seen\n"
+            "printf 'Writing | '; i=0\n"
+            "while [ $i -lt 3000 ]; do printf '#'; i=$((i+1)); done; echo ' | 100%'\n"
+            "for p in 1 50 100; do printf '\\rReading | %s%%' $p; done; printf '\\r\\n\\n'\n"
+            "printf 'bad \\377 byte\\n' >&2; exit " +
+            std::to_string(status));
     };
     ASSERT_TRUE(avrdude_fixture_write(work));
     for (const int run : {0, 1, 2}) { // succeeds, fails, succeeds with no avrdude.conf here
@@ -139,8 +145,9 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
                                 : "Cannot open port boot port;x: No such file or directory (is "
                                   "the device plugged in? see /dev/serial/by-id/)\nFailed\n"));
         EXPECT_EQ(test_read_file(test_path("args")),
-                  work + "/avrdude\n-Cavrdude.conf\n-v\n-pravelo\n-cavr109\n-Pboot port;x\n"
-                         "-b57600\n-D\n-Uflash:w:ravelo32u4.hex:i\n");
+                  test_path("fake-bin/avrdude") +
+                      "\n-Cavrdude.conf\n-v\n-pravelo\n-cavr109\n-Pboot port;x\n"
+                      "-b57600\n-D\n-Uflash:w:ravelo32u4.hex:i\n");
         const std::string seen = test_read_file(test_path("seen"));
         EXPECT_TRUE(run < 2
                         ? seen == local
@@ -151,41 +158,78 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
         EXPECT_EQ(listing(work), before);
     }
     ASSERT_TRUE(tool(0, test_path("none.conf")));
+    const std::string log = test_log_text();
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
     EXPECT_EQ(test_status_text(), " Error: Some update components are missing");
+    EXPECT_EQ(test_log_after(log),
+              "No avrdude configuration was found, neither avrdude.conf in the "
+              "working folder nor the system's: install the avrdude package\n");
+    EXPECT_FALSE(fs::exists(test_path("planted-ran")));
 }
 
-// Quitting while the tool runs (a tool that ignores SIGTERM, with a child of
-// its own) ends the tool's whole group and removes its folder before the
-// main loop ends.
-TEST(FlashFromAnywhere, QuittingMidUpdateLeavesNothingBehind)
+// Ending mid-update (a tool that ignores SIGTERM, with a child of its own):
+// Quit, SIGTERM, SIGHUP, SIGINT and a lost display connection (as a dead X
+// server leaves it) end the tool's whole group and remove its folder before
+// the process ends, by the signal or with status 1 for the display. SIGKILL
+// leaves the folder, but the kernel ends the tool and the next start removes
+// the folder; not one that an update holds, another user's or a link.
+TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
 {
-    const auto scenario = [] {
-        const std::string work = enter("work");
-        Emulator device;
-        set_ports(device.link(), device.bootloader_link());
-        if (!avrdude_fixture_write(work) ||
-            !avrdude_fixture_fake_tool(
-                work, "pwd > ~/where; trap '' TERM; sleep 60 & echo $$ $! > ~/pids; wait"))
-            std::_Exit(2);
-        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
-        if (!test_spin_until([] { return fs::exists(test_path("pids")); }, 15000))
-            std::_Exit(3);
-        g_idle_add(
-            [](gpointer) -> gboolean {
-                gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_quit")));
-                return FALSE;
-            },
-            nullptr);
-        gtk_main();
+    ASSERT_TRUE(avrdude_fixture_write(test_dir()) &&
+                avrdude_fixture_fake_tool(
+                    "pwd > ~/where; trap '' TERM; sleep 60 & echo $$ $! > ~/pids; wait"));
+    const int quit = 0, display = -1,
+              ways[][2] = {{quit, 0},        {SIGTERM, SIGTERM},          {SIGHUP, SIGHUP},
+                           {SIGINT, SIGINT}, {display, W_EXITCODE(1, 0)}, {SIGKILL, SIGKILL}};
+    std::string stale;
+    for (const auto &[way, status] : ways) {
+        SCOPED_TRACE(way);
+        g_remove(test_path("pids").c_str());
+        const auto scenario = [way = way] {
+            Emulator device;
+            set_ports(device.link(), device.bootloader_link());
+            gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+            if (!test_spin_until([] { return fs::exists(test_path("pids")); }, 15000))
+                std::_Exit(3);
+            device_update_sweep(); // as another client's start would: the folder is held
+            if (way == display)
+                shutdown(ConnectionNumber(gdk_x11_get_default_xdisplay()), SHUT_RDWR);
+            else if (way != quit)
+                kill(getpid(), way);
+            else
+                g_idle_add(
+                    [](gpointer) -> gboolean {
+                        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_quit")));
+                        return FALSE;
+                    },
+                    nullptr);
+            gtk_main();
+            std::_Exit(0);
+        };
+        EXPECT_EXIT(
+            scenario(), [status = status](int s) { return s == status; }, "");
         pid_t tool = 0, child = 0;
         std::istringstream(test_read_file(test_path("pids"))) >> tool >> child;
-        const bool ended = test_spin_until([&] { return gone(tool) && gone(child); }, 3000);
-        const bool removed = tool_folder_gone(test_read_file(test_path("where")));
-        std::fprintf(stderr, "tool group ended %d, folder removed %d\n", ended, removed);
-        std::_Exit(ended && removed && listing(work).size() == 2 ? 0 : 1);
-    };
-    EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "");
+        ASSERT_TRUE(tool > 0 && child > 0);
+        EXPECT_TRUE(test_spin_until([&] { return gone(tool) && (way == SIGKILL || gone(child)); }));
+        kill(child, SIGKILL);
+        const std::string where = test_read_file(test_path("where"));
+        EXPECT_EQ(tool_folder_gone(where), way != SIGKILL);
+        stale = where.substr(0, where.find('\n')); // SIGKILL's, the last
+    }
+    const std::string held = test_owned(g_dir_make_tmp("ravelo-update-XXXXXX", nullptr)),
+                      foreign = test_owned(g_dir_make_tmp("ravelo-update-XXXXXX", nullptr)),
+                      link = held + "-link";
+    const int lock = open(held.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_TRUE(flock(lock, LOCK_EX) == 0 && symlink(test_dir().c_str(), link.c_str()) == 0 &&
+                (geteuid() != 0 || chown(foreign.c_str(), 65534, 65534) == 0));
+    test_app_start();
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(held) && fs::is_symlink(link) &&
+                (geteuid() != 0 || fs::exists(foreign)));
+    close(lock);
+    for (const std::string &path : {held, foreign, link})
+        fs::remove(path);
 }
 
 // A port that cannot be opened: the log names it, the system's reason and

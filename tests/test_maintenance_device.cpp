@@ -61,16 +61,18 @@ void run_request(const Request &request, const std::string &status, int timeout_
 
 } // namespace
 
-// A refusal shows its text only: no log, no image file, and no arrangement
-// of the controls (none was applied since start-up, so all are sensitive).
-// The steps mend one refusal after the other, so their order shows too.
+// A refusal shows its text (and what is missing in the log) only: no image
+// file, and no arrangement of the controls (none was applied since start-up,
+// so all are sensitive). The steps mend one refusal after the other, so
+// their order shows too.
 TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
 {
-    const auto refused = [](const Request &request, const char *status) {
+    const auto refused = [](const Request &request, const char *status, const char *log = "") {
         status_show("");
+        const std::string before = test_log_text();
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(request.item)));
         EXPECT_EQ(test_status_text(), status) << request.item;
-        EXPECT_EQ(test_log_text(), "");
+        EXPECT_EQ(test_log_after(before), log);
         EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_IS_REGULAR));
         EXPECT_TRUE(test_sensitive("menuitem_update") && test_sensitive("button_stop"));
     };
@@ -83,12 +85,16 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     const char missing[] = " Error: Some update components are missing";
     test_set_ports(gone.c_str(), boot.c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    // With no avrdude on PATH, a file that cannot be run is no tool.
-    ASSERT_EQ(g_mkdir("empty-bin", 0755), 0);
-    setenv("PATH", test_path("empty-bin").c_str(), 1);
-    test_write_file(test_path("avrdude"), "#!/bin/sh\n");
-    refused(update_request, missing);
-    ASSERT_TRUE(avrdude_fixture_fake_tool(test_dir(), "#!/bin/sh\nexit 0"));
+    // No avrdude on PATH: "", "." and "sub" mean the working folder and one in
+    // it, never searched, and a file that cannot be run is no tool.
+    ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\n") && g_mkdir("sub", 0755) == 0 &&
+                std::system("cp -p fake-bin/avrdude . && cp -p avrdude sub/ && "
+                            "chmod -x fake-bin/avrdude") == 0);
+    setenv("PATH", (":.:sub:" + test_path("fake-bin")).c_str(), 1);
+    refused(update_request, missing,
+            "The avrdude program was not found on the program search path: install the avrdude "
+            "package\n");
+    ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\nexit 0"));
     ASSERT_TRUE(g_remove("avrdude.conf") == 0 && g_mkdir("avrdude.conf", 0755) == 0);
     refused(update_request, " Error: Could not copy firmware");
 }
@@ -119,7 +125,7 @@ TEST(Update, FailuresNameTheirCause)
         const Request &request;
         bool plugged;
         std::vector<std::string> device;
-        const char *local_tool; // nullptr: the installed one
+        const char *fake_tool; // nullptr: the installed one
         std::string status;
     } cases[] = {
         {update_request, false, {}, tool_ran, failed + no_port},
@@ -134,8 +140,8 @@ TEST(Update, FailuresNameTheirCause)
         Emulator device(c.device);
         test_set_ports(c.plugged ? device.link().c_str() : "ttyGONE",
                        device.bootloader_link().c_str());
-        g_remove("avrdude");
-        ASSERT_TRUE(c.local_tool == nullptr || avrdude_fixture_fake_tool(test_dir(), c.local_tool));
+        g_remove("fake-bin/avrdude");
+        ASSERT_TRUE(c.fake_tool == nullptr || avrdude_fixture_fake_tool(c.fake_tool));
         player_set_resume_pending(true); // no worker runs now
         run_request(c.request, c.status, 90000);
         EXPECT_FALSE(player_resume_pending());

@@ -6,6 +6,7 @@
 #include "config/connection_window.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
+#include "maintenance/update.h"
 #include "ui/feedback.h"
 #include "ui/glib_ptr.h"
 #include "ui/i18n.h"
@@ -99,6 +100,8 @@ void app_startup(int *argc, char ***argv)
     bind_catalogues();
     const GCharPtr tape(parse_command_line(argc, argv));
     gtk_init(argc, argv);
+    app_handle_endings();
+    device_update_sweep();
     window_main = ui_window_main_create();
     window_connection_settings = config_window_create();
     config_init();
@@ -107,7 +110,7 @@ void app_startup(int *argc, char ***argv)
     idx_list_setup();
     // Until a program image is attached there is no tape to save.
     set_control_allowed("menuitem_save_tape_as", false);
-    set_controls_state(1);
+    gtk_widget_set_sensitive(lookup_widget(window_main, "menuitem_save_tape_as"), FALSE);
     if (tape != nullptr)
         idx_open_tap_path(tape.get());
 }

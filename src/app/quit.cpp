@@ -5,6 +5,13 @@
 #include "maintenance/device_operation.h"
 #include "player/playback.h"
 
+#include <gdk/gdkx.h>
+#include <glib-unix.h>
+
+#include <csignal>
+
+#include <unistd.h>
+
 namespace
 {
 void quit()
@@ -14,6 +21,27 @@ void quit()
     serial_close();
     idx_list_clear();
     gtk_main_quit();
+}
+
+// Ends the process by the signal that asked for it, so that its exit status
+// tells. The main loop may be a modal dialog's, which gtk_main_quit() would
+// not end: only what would outlive the process is done first.
+gboolean end_by_signal(gpointer data)
+{
+    const int number = GPOINTER_TO_INT(data);
+    device_operation_quit();
+    if (signal(number, SIG_DFL) != SIG_ERR)
+        raise(number);
+    // Reached only when the signal could not end the process.
+    _exit(128 + number);
+}
+
+// The toolkit's own handler exits at once, leaving the tool and its folder
+// behind.
+int display_lost(Display *)
+{
+    device_operation_quit();
+    _exit(1);
 }
 } // namespace
 
@@ -25,4 +53,11 @@ void ui_on_quit(GtkMenuItem *, gpointer)
 void ui_on_window_main_destroy(GtkWidget *, gpointer)
 {
     quit();
+}
+
+void app_handle_endings()
+{
+    for (const int number : {SIGTERM, SIGHUP, SIGINT})
+        g_unix_signal_add(number, end_by_signal, GINT_TO_POINTER(number));
+    XSetIOErrorHandler(display_lost);
 }

@@ -1,4 +1,5 @@
-// Quitting: File, Quit and the main window's "destroy" do the same.
+// Quitting: File, Quit and the main window's "destroy" do the same; other
+// endings do what would otherwise outlive the process.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -10,3 +11,10 @@
 // Each ignores its arguments. UI thread.
 void ui_on_quit(GtkMenuItem *item, gpointer user_data);
 void ui_on_window_main_destroy(GtkWidget *window, gpointer user_data);
+
+// After gtk_init: SIGTERM, SIGHUP and SIGINT (in the main loop) and the loss
+// of the display end a running device operation's tool and remove its files
+// (device_operation_quit()). Then the process ends by that signal (restored
+// to its default and raised), or with status 1 when the display was lost.
+// UI thread.
+void app_handle_endings();

@@ -44,7 +44,7 @@ struct DeviceOperation {
 // controls and closes the port.
 void device_operation_start(const DeviceOperation &operation);
 
-// The program is quitting: lets a running operation end what would outlive
-// the process (its quit()). Nothing is shown; no completion will run. UI
-// thread.
+// The program is quitting or ending otherwise (a signal, the display lost):
+// lets a running operation end what would outlive the process (its quit()).
+// Nothing is shown; no completion will run. UI thread.
 void device_operation_quit();

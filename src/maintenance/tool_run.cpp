@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,9 +37,15 @@ GPid running = 0;
 bool aborted = false;
 
 // Runs in the child between fork and exec: only async-signal-safe calls.
-void tool_child_setup(gpointer)
+// The kernel kills the tool when its parent dies, even by SIGKILL. It does
+// so when the thread that forked it ends, not the process: that thread is
+// the one waiting for the tool in device_tool_run(), so it outlives it. A
+// parent that died before the request took effect is caught by getppid().
+void tool_child_setup(gpointer parent)
 {
     setpgid(0, 0);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != GPOINTER_TO_INT(parent))
+        _exit(127);
 }
 
 // Waits until `pid` has ended, leaving it unreaped so that its process
@@ -160,7 +167,7 @@ GPid tool_start(const char *const *argv, const char *dir, int out_fd)
     const bool started =
         !aborted &&
         g_spawn_async_with_fds(dir, const_cast<gchar **>(argv), nullptr, flags, tool_child_setup,
-                               nullptr, &pid, -1, out_fd, out_fd, &error);
+                               GINT_TO_POINTER(getpid()), &pid, -1, out_fd, out_fd, &error);
     if (started) {
         // The child makes its own group too; whichever call comes first
         // wins, so the group exists before any kill. The second one may

@@ -24,7 +24,9 @@ inline constexpr std::size_t tool_line_max = 1000;
 // carriage returns gives only its last state, and runs of '#' and long
 // lines are cut as above. The program runs in a process group of its own;
 // past the limit the whole group is ended (SIGTERM, then SIGKILL a second
-// later). The program is always reaped: nothing is left behind.
+// later). The program is always reaped: nothing is left behind. Should this
+// process die, even by SIGKILL, the kernel kills the program (not what it
+// started).
 //
 // 1 when the program exited with status 0. 0 when it cannot be started,
 // exited with another status or by a signal, ran past the limit, or

@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <ftw.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -45,22 +48,72 @@ constexpr char ravelo_part[] = "\n# The device's microcontroller.\n"
                                "    desc = \"Ravelo (ATmega32U4)\";\n"
                                ";\n";
 
+constexpr char tool_dir_prefix[] = "ravelo-update-";
+
+// A descriptor closed when it goes out of scope or is replaced.
+class Fd
+{
+  public:
+    Fd() = default;
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
 // Made by prepare() on the UI thread before the worker starts, read by the
-// worker, removed and freed by release() once it has ended.
+// worker, removed and freed by release() once it has ended. While the
+// update runs, `tool_dir_lock` holds an exclusive lock on the folder: it
+// tells the start-up sweep of other clients that the folder is in use.
 gchar *tool_dir = nullptr;
 gchar *tool_program = nullptr;
+Fd tool_dir_lock;
 
-// The program word: the working folder's tool by its full path (it runs
-// elsewhere), else the name for a PATH search. nullptr when there is none.
+// The program by its full path, from an absolute PATH entry only: an empty,
+// "." or other relative entry means the working folder, where anyone may
+// have put a program of that name. nullptr when there is none.
 gchar *tool_find()
 {
-    if (g_file_test(tool_name, G_FILE_TEST_IS_REGULAR) &&
-        g_file_test(tool_name, G_FILE_TEST_IS_EXECUTABLE)) {
-        GCharPtr here(g_get_current_dir());
-        return g_build_filename(here.get(), tool_name, nullptr);
+    const char *search = g_getenv("PATH");
+    if (search == nullptr)
+        return nullptr;
+    gchar *found = nullptr;
+    GStrv dirs = g_strsplit(search, G_SEARCHPATH_SEPARATOR_S, -1);
+    for (gchar **dir = dirs; *dir != nullptr && found == nullptr; ++dir) {
+        if (!g_path_is_absolute(*dir))
+            continue;
+        GCharPtr path(g_build_filename(*dir, tool_name, nullptr));
+        if (g_file_test(path.get(), G_FILE_TEST_IS_REGULAR) &&
+            g_file_test(path.get(), G_FILE_TEST_IS_EXECUTABLE))
+            found = path.release();
     }
-    GCharPtr found(g_find_program_in_path(tool_name));
-    return found ? g_strdup(tool_name) : nullptr;
+    g_strfreev(dirs);
+    return found;
+}
+
+// Takes an exclusive lock on the folder `dir`, without waiting, into `fd`.
+// false when the lock is held elsewhere or `dir` is not a real folder of
+// this user.
+bool dir_lock(const char *dir, Fd &fd)
+{
+    fd.reset(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat info = {};
+    if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || info.st_uid != getuid())
+        return false;
+    int r;
+    do
+        r = flock(fd.get(), LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    return r == 0;
 }
 
 void remember_config_path(const char *line, void *data)
@@ -76,12 +129,14 @@ void remember_config_path(const char *line, void *data)
 }
 
 // The system's configuration of `program`: where it says it is, else
-// Debian's place. nullptr when there is no such file.
+// (also without a program) Debian's place. nullptr when there is no such
+// file.
 gchar *system_config(const char *program)
 {
     std::string said;
     const char *const query[] = {program, "-v", nullptr};
-    device_tool_run(query, nullptr, tool_query_limit_ms, remember_config_path, &said);
+    if (program != nullptr)
+        device_tool_run(query, nullptr, tool_query_limit_ms, remember_config_path, &said);
     const char *path = said.empty() ? device_update_system_config : said.c_str();
     return g_file_test(path, G_FILE_TEST_IS_REGULAR) ? g_strdup(path) : nullptr;
 }
@@ -118,6 +173,7 @@ void dir_remove(const char *dir)
 void release()
 {
     dir_remove(tool_dir);
+    tool_dir_lock.reset();
     g_free(tool_dir);
     tool_dir = nullptr;
     g_free(tool_program);
@@ -131,16 +187,25 @@ bool prepare()
     GCharPtr program(tool_find());
     GCharPtr system;
     const bool local_config = g_file_test(tool_config, G_FILE_TEST_EXISTS);
-    if (program && !local_config)
+    if (!local_config)
         system.reset(system_config(program.get()));
+    if (!program)
+        log_append(_("The avrdude program was not found on the program search path: install "
+                     "the avrdude package\n"));
+    if (!local_config && !system)
+        log_append(_("No avrdude configuration was found, neither avrdude.conf in the working "
+                     "folder nor the system's: install the avrdude package\n"));
     if (!program || (!local_config && !system)) {
         status_show(_(" Error: Some update components are missing"));
         return false;
     }
-    tool_dir = g_dir_make_tmp("ravelo-update-XXXXXX", nullptr);
+    tool_dir = g_dir_make_tmp((std::string(tool_dir_prefix) + "XXXXXX").c_str(), nullptr);
     tool_program = program.release();
-    if (tool_dir == nullptr || !device_firmware_write(tool_dir) ||
-        !config_write(tool_dir, system.get())) {
+    // Another client starting between making and locking may sweep the
+    // folder away: then the files cannot be written and the update fails
+    // here rather than run without them.
+    if (tool_dir == nullptr || !dir_lock(tool_dir, tool_dir_lock) ||
+        !device_firmware_write(tool_dir) || !config_write(tool_dir, system.get())) {
         release();
         status_show(_(" Error: Could not copy firmware"));
         return false;
@@ -232,4 +297,23 @@ void device_update_set_tool_limit_ms(int limit_ms)
 void device_update_activate(GtkMenuItem *, gpointer)
 {
     device_operation_start(update_operation);
+}
+
+void device_update_sweep()
+{
+    const gchar *tmp = g_get_tmp_dir();
+    GDir *dir = g_dir_open(tmp, 0, nullptr);
+    if (dir == nullptr)
+        return;
+    while (const gchar *name = g_dir_read_name(dir)) {
+        if (!g_str_has_prefix(name, tool_dir_prefix))
+            continue;
+        GCharPtr path(g_build_filename(tmp, name, nullptr));
+        // Removed while locked: the client that has just made the folder
+        // and not yet locked it finds it gone, never half removed.
+        Fd lock;
+        if (dir_lock(path.get(), lock))
+            dir_remove(path.get());
+    }
+    g_dir_close(dir);
 }

@@ -2,20 +2,25 @@
 // does, waits two seconds and runs avrdude on the bootloader port, on an
 // "update" worker thread (see device_operation.h).
 //
-// The tool runs in a private temporary folder that holds the embedded image
-// as "ravelo32u4.hex" and an "avrdude.conf": a copy of the working folder's
-// own when it has one, otherwise the system's avrdude configuration followed
-// by the definition of the part "ravelo" (the device's ATmega32U4). Nothing
-// is written to the working folder; the private folder is removed when the
-// update has ended, whatever the outcome, or when the program quits. While
-// the tool runs its output goes to the log, line by line.
+// The tool runs in a private temporary folder "ravelo-update-XXXXXX" that
+// holds the embedded image as "ravelo32u4.hex" and an "avrdude.conf": a copy
+// of the working folder's own when it has one, otherwise the system's avrdude
+// configuration followed by the definition of the part "ravelo" (the
+// device's ATmega32U4). Nothing is written to the working folder; the
+// private folder is removed when the update has ended, whatever the outcome,
+// or when the program quits (see device_operation_quit()). While the update
+// runs the client holds an exclusive flock() on the folder; while the tool
+// runs its output goes to the log, line by line.
 //
 // Before anything starts, the request needs a device port, a bootloader
-// port (" Error: Invalid bootloader port"), an avrdude executable in the
-// working folder ("./avrdude", preferred) or on PATH, and a configuration,
-// the working folder's or the system's (" Error: Some update components are
-// missing"). " Error: Could not copy firmware" when the private folder, the
-// image or the configuration cannot be written.
+// port (" Error: Invalid bootloader port"), an executable "avrdude" in an
+// absolute folder of PATH, run by that full path (empty, "." and other
+// relative entries are skipped: a program in the working folder never runs),
+// and a configuration, the working folder's or the system's. Without either
+// the status says " Error: Some update components are missing" and the log
+// names what is missing and that the avrdude package provides it.
+// " Error: Could not copy firmware" when the private folder cannot be made
+// and locked, or the image or the configuration cannot be written.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -35,6 +40,13 @@ inline constexpr char device_update_system_config[] = "/etc/avrdude.conf";
 
 // The "activate" handler of menuitem_update. UI thread.
 void device_update_activate(GtkMenuItem *item, gpointer user_data);
+
+// Start-up: removes the private folders that clients ended by SIGKILL left
+// in the temporary folder: each "ravelo-update-*" that is a real folder
+// (not a symbolic link) of this user and whose lock can be taken, with what
+// it holds (links inside are removed, not followed). The folder of an update
+// that runs in another client stays. UI thread.
+void device_update_sweep();
 
 // For tests: replaces the tool's time limit (milliseconds) for updates that
 // start afterwards.

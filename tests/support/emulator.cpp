@@ -144,8 +144,12 @@ bool avrdude_fixture_write(const std::string &dir)
     return !system.empty() && test_read_file(dir + "/avrdude.conf").size() > system.size();
 }
 
-bool avrdude_fixture_fake_tool(const std::string &dir, const std::string &script)
+bool avrdude_fixture_fake_tool(const std::string &script)
 {
+    const std::string dir = test_path("fake-bin"), path = g_getenv("PATH");
+    if (!g_str_has_prefix(path.c_str(), (dir + ":").c_str()))
+        setenv("PATH", (dir + ":" + path).c_str(), 1);
+    fs::create_directory(dir);
     test_write_file(dir + "/avrdude", script);
     return chmod((dir + "/avrdude").c_str(), 0755) == 0;
 }

@@ -59,8 +59,9 @@ class PtyDevice
 
 // "avrdude.conf" in `dir`: the system's, with a part "ravelo" that inherits
 // the ATmega32U4, so that the installed avrdude takes the client's fixed
-// command line; or an executable "avrdude" with the text `script`.
+// command line; or an executable "avrdude" with the text `script` in the
+// folder test_path("fake-bin"), put first on PATH.
 bool avrdude_fixture_write(const std::string &dir);
-bool avrdude_fixture_fake_tool(const std::string &dir, const std::string &script);
+bool avrdude_fixture_fake_tool(const std::string &script);
 // The data bytes of an Intel HEX text, in record order.
 std::string hex_data_bytes(const std::string &image);
