@@ -9,7 +9,7 @@
 #include "maintenance/update.h"
 #include "player/playback.h"
 #include "ui/about.h"
-#include "ui/i18n.h"
+#include "base/i18n.h"
 #include "ui/registry.h"
 
 #include <string>

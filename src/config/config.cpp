@@ -1,8 +1,8 @@
 #include "config/config.h"
 
 #include "ui/feedback.h"
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 
 #include <glib/gstdio.h>
 

@@ -2,7 +2,7 @@
 
 #include "ui/registry.h"
 #include "config/config.h"
-#include "ui/i18n.h"
+#include "base/i18n.h"
 
 #include <array>
 

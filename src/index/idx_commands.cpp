@@ -6,8 +6,8 @@
 #include "tape/tape_file.h"
 #include "tape/tape_info.h"
 #include "ui/feedback.h"
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 #include "ui/open_dialog.h"
 #include "ui/worker.h"
 

@@ -1,6 +1,6 @@
 #include "index/idx_format.h"
 
-#include "ui/glib_ptr.h"
+#include "base/glib_ptr.h"
 
 #include <gio/gfiledescriptorbased.h>
 #include <gio/gio.h>

@@ -6,8 +6,8 @@
 #include "index/tape_document.h"
 #include "tape/tape_scan.h"
 #include "ui/feedback.h"
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 #include "ui/registry.h"
 
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "index/tape_document.h"
 
 #include "tape/tape_info.h"
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 
 #include <cstring>
 #include <memory>

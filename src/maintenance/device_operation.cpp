@@ -5,8 +5,8 @@
 #include "device/serial.h"
 #include "player/player_state.h"
 #include "ui/feedback.h"
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 #include "ui/worker.h"
 
 #include <gdk/gdk.h>

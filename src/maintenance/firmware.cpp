@@ -1,6 +1,6 @@
 #include "maintenance/firmware.h"
 
-#include "ui/glib_ptr.h"
+#include "base/glib_ptr.h"
 
 int device_firmware_write(const char *dir)
 {

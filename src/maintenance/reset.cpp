@@ -1,7 +1,7 @@
 #include "maintenance/reset.h"
 
 #include "maintenance/device_operation.h"
-#include "ui/i18n.h"
+#include "base/i18n.h"
 
 namespace
 {

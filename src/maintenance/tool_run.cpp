@@ -1,6 +1,6 @@
 #include "maintenance/tool_run.h"
 
-#include "ui/glib_ptr.h"
+#include "base/glib_ptr.h"
 
 #include <glib-unix.h>
 #include <glib.h>

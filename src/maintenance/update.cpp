@@ -5,8 +5,8 @@
 #include "maintenance/firmware.h"
 #include "maintenance/tool_run.h"
 #include "ui/feedback.h"
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 
 #include <gdk/gdk.h>
 

@@ -8,8 +8,8 @@
 #include "player/player_state.h"
 #include "player/player_worker.h"
 #include "ui/feedback.h"
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 #include "ui/registry.h"
 #include "ui/worker.h"
 

@@ -4,7 +4,7 @@
 #include "device/serial.h"
 #include "player/player_state.h"
 #include "player/tap_file.h"
-#include "ui/i18n.h"
+#include "base/i18n.h"
 
 #include <gdk/gdk.h>
 

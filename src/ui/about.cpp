@@ -1,8 +1,8 @@
 #include "ui/about.h"
 
 #include "ui/registry.h"
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 
 // A white audio cassette, tilted, on a transparent surround.
 // clang-format off

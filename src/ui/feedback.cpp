@@ -1,7 +1,7 @@
 #include "ui/feedback.h"
 
-#include "ui/glib_ptr.h"
-#include "ui/i18n.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 #include "ui/registry.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "ui/open_dialog.h"
 
-#include "ui/i18n.h"
+#include "base/i18n.h"
 #include "ui/registry.h"
 
 namespace

@@ -8,7 +8,7 @@
 #include "tape/tape_info.h"
 #include "tape/tape_listing.h"
 #include "tape/tape_scan.h"
-#include "ui/glib_ptr.h"
+#include "base/glib_ptr.h"
 
 #include <glib.h>
 
