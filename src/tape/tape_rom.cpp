@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace
 {
@@ -18,9 +19,16 @@ struct RomWriter {
     const TapRomOptions &options;
     TapRandom random;
     std::string data;
+    // Ideal pulses, with nothing random anywhere: the pulse is its nominal
+    // value, and no random number is drawn.
+    bool ideal = options.drift_percent == 0 && options.jitter == 0 && options.noise == 0;
 
     void pulse(double nominal)
     {
+        if (ideal) {
+            data.push_back(static_cast<char>(nominal));
+            return;
+        }
         const double drifted = nominal * (100.0 + options.drift_percent) / 100.0;
         const int jitter = int(random.between(0, 2 * options.jitter)) - int(options.jitter);
         const long value = std::lround(drifted) + jitter;
@@ -111,12 +119,19 @@ std::string header_payload(const TapRomFile &file)
 TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOptions &options)
 {
     RomWriter out{options, {0x2031A000ull + options.seed}, {}};
+    // Each byte is 20 pulses, written twice; the header goes in front.
+    std::size_t expected = tape_header_size;
+    for (const TapRomFile &file : files)
+        expected += options.header_leader + options.data_leader + options.noise * 2 +
+                    40 * (header_size + file.data.size() + 20) + 16;
+    out.data.reserve(expected);
+    out.data.assign(tape_header_size, '\0');
     TapRomTape tape;
     for (const TapRomFile &file : files) {
         if (options.pauses && !options.pause_after)
             out.pause(options.pause_cycles);
         out.noise();
-        tape.leaders.push_back(tape_header_size + out.data.size());
+        tape.leaders.push_back(out.data.size());
         out.block(options.header_leader, header_payload(file), file.bad_first_copy,
                   file.bad_repeat);
         if (!file.data.empty()) {
@@ -128,12 +143,12 @@ TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOption
         if (options.pauses && options.pause_after)
             out.pause(options.pause_cycles);
     }
-    const auto length = static_cast<std::uint32_t>(out.data.size());
-    tape.tap = "C64-TAPE-RAW";
-    tape.tap += {static_cast<char>(options.version), 0, 0, 0};
+    const auto length = static_cast<std::uint32_t>(out.data.size() - tape_header_size);
+    out.data.replace(0, tape_signature_size, tape_signature);
+    out.data[12] = static_cast<char>(options.version);
     for (int i = 0; i < 4; ++i)
-        tape.tap.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
-    tape.tap += out.data;
+        out.data[16 + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+    tape.tap = std::move(out.data);
     return tape;
 }
 
