@@ -400,7 +400,7 @@ int pace(double minutes)
     const std::string tap = tap_make(minutes * 60.0, 5);
     const std::string tap_path = path_in_work("pace.tap");
     write_file(tap_path, tap);
-    const double tape_s = double(tap_data_cycles(tap.substr(20))) / tap_clock_hz;
+    const double tape_s = double(tap_data_cycles(tap.substr(20))) / tape_clock_hz;
     std::printf("pace: %.1f s of tape (%zu bytes), emulator at real pace\n", tape_s, tap.size());
 
     int updates = 0;

@@ -99,9 +99,9 @@ std::vector<std::uint32_t> offsets_after_pauses(const std::string &tap, std::uin
 {
     std::vector<std::uint32_t> found;
     const std::size_t end = tap.size();
-    const std::size_t half = tap_header_size + (end - tap_header_size) / 2;
+    const std::size_t half = tape_header_size + (end - tape_header_size) / 2;
     *middle = 0;
-    std::size_t at = tap_header_size;
+    std::size_t at = tape_header_size;
     while (at < end) {
         if (*middle == 0 && at >= half)
             *middle = static_cast<std::uint32_t>(at);
@@ -128,7 +128,7 @@ void add_record(std::string &idx, std::uint32_t offset, const char *info)
 
 std::string tap_wrap(const std::string &data)
 {
-    std::string tap(tap_header_size, '\0');
+    std::string tap(tape_header_size, '\0');
     tap.replace(0, 12, tap_signature);
     tap[12] = 1;
     put_le32(tap, 16, static_cast<std::uint32_t>(data.size()));
@@ -139,7 +139,7 @@ std::string tap_make(double seconds, unsigned seed)
 {
     Writer out;
     out.random.state = 0x5EED0000ull + seed;
-    out.target = seconds > 0 ? static_cast<std::uint64_t>(seconds * tap_clock_hz) : 0;
+    out.target = seconds > 0 ? static_cast<std::uint64_t>(seconds * tape_clock_hz) : 0;
     // The first block carries a long lead-in, as the header block on a real
     // tape does; later blocks have shorter pilots. Short tapes get pilots and
     // blocks cut to about a tenth of their length, so that they still hold
@@ -151,7 +151,7 @@ std::string tap_make(double seconds, unsigned seed)
         const std::uint32_t pilot =
             first ? out.random.between(2500, 4000) : out.random.between(600, 1500);
         out.block(std::min(pilot, scale), out.random.between(most_bytes / 3, most_bytes));
-        out.pause(out.random.between(tap_clock_hz / 5, tap_clock_hz));
+        out.pause(out.random.between(tape_clock_hz / 5, tape_clock_hz));
         first = false;
     }
     return tap_wrap(out.data);
@@ -162,13 +162,13 @@ std::string tap_make_idx(const std::string &tap)
     static constexpr std::array<const char *, 5> names = {"Loader", "Title screen", "Main program",
                                                           "Level data", "High scores"};
     std::string idx;
-    add_record(idx, tap_header_size, "Tape start");
-    if (tap.size() <= tap_header_size)
+    add_record(idx, tape_header_size, "Tape start");
+    if (tap.size() <= tape_header_size)
         return idx;
     std::uint32_t middle = 0;
     const std::vector<std::uint32_t> starts = offsets_after_pauses(tap, &middle);
     if (starts.empty()) {
-        if (middle > tap_header_size)
+        if (middle > tape_header_size)
             add_record(idx, middle, "Middle of the tape");
         return idx;
     }
@@ -200,7 +200,7 @@ std::uint64_t tap_data_cycles(const std::string &data)
 
 std::uint32_t tap_length_field(const std::string &tap)
 {
-    if (tap.size() < tap_header_size)
+    if (tap.size() < tape_header_size)
         return 0;
     std::uint32_t value = 0;
     for (int i = 3; i >= 0; --i)

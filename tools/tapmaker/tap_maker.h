@@ -7,13 +7,11 @@
 // three bytes that give the pulse length in cycles, least significant first.
 #pragma once
 
+#include "tape/tape_info.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-constexpr std::size_t tap_header_size = 20;
-// Clock cycles per second that pulse lengths refer to.
-constexpr std::uint32_t tap_clock_hz = 985248;
 
 // A valid TAP file (version 1, length field right) of about `seconds` of
 // tape with realistic content: pilot tones of short pulses, bytes encoded as
