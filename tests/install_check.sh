@@ -13,7 +13,7 @@ fail() { echo "install_check: $*" >&2; exit 1; }
 
 DESTDIR=$stage cmake --install "$1" --prefix /usr >/dev/null
 usr=$stage/usr
-for f in bin/ravelo-client bin/ravelo-tapscan bin/ravelo-emulator bin/ravelo-tapmaker \
+for f in bin/ravelo-client bin/ravelo-tapscan bin/ravelo-totap bin/ravelo-emulator bin/ravelo-tapmaker \
   share/applications/ravelo-client.desktop share/mime/packages/ravelo-client.xml \
   share/locale/de/LC_MESSAGES/ravelo-client.mo; do
   [ -f "$usr/$f" ] || fail "not installed: $f"
