@@ -89,7 +89,12 @@ TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
     EXPECT_TRUE(test_read_file("received") == header + from);
     EXPECT_TRUE(decoded(header + from) == all.substr(all.find('\n') + 1));
 
-    // Save writes the tape and the list as edited, then attaches the tape.
+    // Reload makes the list from the image anew; Save writes the tape and the
+    // list as edited, then attaches the tape.
+    idx_list_append(30, "Extra");
+    test_click("button_index_reload");
+    EXPECT_EQ(test_status_text(), " IDX list reloaded");
+    EXPECT_EQ(rows_text(), "20 ONE\n" + at(1) + " TWO\n" + at(2) + " THREE\n");
     idx_list_append(30, "Extra");
     const ChooserSeen seen =
         test_choose([] { test_click("button_index_save"); }, test_path("saved.tap"));
