@@ -31,30 +31,22 @@ void collect_texts(GtkWidget *widget, gpointer texts)
         gtk_container_forall(GTK_CONTAINER(widget), collect_texts, texts);
 }
 
-// Each English text of po/de.po that has a German one, as a pattern that a
-// filled-in template matches too.
+// Each English text that the German catalogue translates, as a pattern that
+// the text with its blanks filled in matches too.
 std::vector<std::regex> translated_english()
 {
+    const std::string mo = test_read_file(std::string(bindtextdomain(RAVELO_TEXT_DOMAIN, nullptr)) +
+                                          "/de/LC_MESSAGES/" RAVELO_TEXT_DOMAIN ".mo");
+    const auto word = [&](size_t at) { return *reinterpret_cast<const guint32 *>(&mo[at]); };
+    const auto text = [&](size_t table, guint32 i) {
+        return mo.substr(word(word(table) + 8 * i + 4), word(word(table) + 8 * i));
+    };
     std::vector<std::regex> patterns;
-    std::string text = test_read_file(RAVELO_SOURCE_DIR "/po/de.po") + "\nmsgid \"\"",
-                *part = nullptr;
-    std::string msgid, msgstr;
-    std::smatch line;
-    for (auto at = text.cbegin();
-         std::regex_search(at, text.cend(), line,
-                           std::regex("^(msgid |msgstr |)\"(.*)\"$", std::regex::multiline));
-         at = line.suffix().first) {
-        if (line[1] == "msgid ") {
-            if (!msgid.empty() && !msgstr.empty() && msgstr != msgid)
-                patterns.emplace_back(std::regex_replace(
-                    std::regex_replace(msgid, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"),
-                    std::regex("%[lz]?[sdu]"), ".*"));
-            msgid.clear(), msgstr.clear();
-        }
-        part = line[1] == "msgid " ? &msgid : line[1] == "msgstr " ? &msgstr : part;
-        *part += std::regex_replace(std::regex_replace(line[2].str(), std::regex(R"(\\n)"), "\n"),
-                                    std::regex(R"(\\")"), "\"");
-    }
+    for (guint32 i = 0; i < word(8); ++i)
+        if (!text(12, i).empty() && text(12, i) != text(16, i))
+            patterns.emplace_back(std::regex_replace(
+                std::regex_replace(text(12, i), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"),
+                std::regex("%[lz]?[sdu]"), ".*"));
     return patterns;
 }
 } // namespace
@@ -68,21 +60,18 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
     // A failed Play and a failed reset: the worker's reason after the template's.
     test_attach(tap_wrap(std::string(100, '\x30')));
     test_set_ports(test_path("no-such-port").c_str());
+    const auto failed = [&](const char *how) {
+        EXPECT_TRUE(test_spin_until([&] { return test_status_text().rfind(how, 0) == 0; }));
+        texts.insert(test_status_text());
+    };
     test_click("button_play");
-    EXPECT_TRUE(
-        test_spin_until([] { return test_status_text().rfind(" Wiedergabe zu Ende: ", 0) == 0; }));
-    texts.insert(test_status_text());
+    failed(" Wiedergabe zu Ende: ");
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_reset_into_bootloader")));
-    EXPECT_TRUE(test_spin_until(
-        [] { return test_status_text().rfind(" Geräte-Reset fehlgeschlagen: ", 0) == 0; }));
-    texts.insert(test_status_text());
+    failed(" Geräte-Reset fehlgeschlagen: ");
     // About, with Enter meant for its OK button, and the connection window.
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_about")));
-    GtkWidget *about = nullptr;
-    ASSERT_TRUE(test_spin_until([&] {
-        about = gtk_grab_get_current();
-        return about != nullptr && gtk_widget_get_mapped(about);
-    }));
+    GtkWidget *about = gtk_grab_get_current();
+    ASSERT_TRUE(GTK_IS_DIALOG(about));
     collect_texts(about, &texts);
     EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(about)),
               gtk_dialog_get_widget_for_response(GTK_DIALOG(about), GTK_RESPONSE_NONE));

@@ -88,25 +88,6 @@ void insert_row(gint position, gint32 offset, const char *info)
     set_cursor(&iter);
 }
 
-// Every row's time in one pass over the tape.
-void fill_times()
-{
-    std::vector<gint32> offsets;
-    GtkTreeIter iter;
-    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
-         valid = gtk_tree_model_iter_next(model(), &iter)) {
-        gint offset = 0;
-        gtk_tree_model_get(model(), &iter, idx_column_offset, &offset, -1);
-        offsets.push_back(offset);
-    }
-    const auto times = tape_document_cycles_at_each(offsets);
-    std::size_t row = 0;
-    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
-         valid = gtk_tree_model_iter_next(model(), &iter))
-        gtk_list_store_set(index_store, &iter, idx_column_time, time_text(times[row++]).c_str(),
-                           -1);
-}
-
 // Beside its text a column needs room for the cell's padding, the header's
 // border and the sort arrow.
 constexpr int column_margin_px = 24;
@@ -231,11 +212,8 @@ void idx_list_fill(const std::vector<IdxRecord> &records)
     {
         DetachedStore detached;
         gtk_list_store_clear(index_store);
-        for (const IdxRecord &record : records)
-            gtk_list_store_insert_with_values(index_store, nullptr, -1, idx_column_offset,
-                                              record.offset, idx_column_info, record.info.c_str(),
-                                              -1);
-        fill_times();
+        // Each row whole, its time included: one change per row, not two.
+        idx_list_insert(records);
     }
     GtkTreeIter first;
     if (gtk_tree_model_get_iter_first(model(), &first))
