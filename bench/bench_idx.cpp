@@ -47,7 +47,9 @@ gboolean note_paint(GtkWidget *, GdkEventExpose *, gpointer)
     return FALSE;
 }
 
-// Fills the list and waits until the view has drawn it: what the user sees.
+// Fills the list and waits until the view has drawn it and has nothing left
+// to do (sizing its columns included): what the user sees, and when the
+// window answers again.
 void fill_until_painted()
 {
     painted = false;
@@ -55,6 +57,7 @@ void fill_until_painted()
     const double give_up = now_ms() + 10000;
     while (!painted && now_ms() < give_up)
         gtk_main_iteration_do(FALSE);
+    drain_main_loop();
 }
 
 struct Figure {
@@ -114,7 +117,12 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    app_startup(&argc, &argv);
+    // The client's start-up reads only its own arguments: this program's
+    // would be a second tape to it.
+    int client_argc = 1;
+    char *client_args[] = {argv[0], nullptr};
+    char **client_argv = client_args;
+    app_startup(&client_argc, &client_argv);
     drain_main_loop();
 
     const std::string text = idx_text(records);
@@ -153,15 +161,10 @@ int main(int argc, char **argv)
         idx_list_clear();
         drain_main_loop();
     };
-    // Open's step on an empty list: the call itself, until the list is on
-    // screen, and until the view has also sized its columns to all rows
-    // (done in idle time, between events, after the list is shown).
+    // Open's step on an empty list: the call itself, and until the list is
+    // on screen with its columns sized.
     const Figure fill = measure(empty_list, [] { idx_fill_list(); });
     const Figure fill_shown = measure(empty_list, fill_until_painted);
-    const Figure fill_idle = measure(empty_list, [] {
-        idx_fill_list();
-        drain_main_loop();
-    });
     // Open again while the list is full: clearing 100,000 rows included.
     const Figure refill = measure(drain_main_loop, fill_until_painted);
     drain_main_loop();
@@ -190,18 +193,17 @@ int main(int argc, char **argv)
     print("plain parse (count records)", parse);
     print("plain parse into a vector of records", parse_store);
     print("fill the list (idx_fill_list call)", fill);
-    print("fill the list until it is on screen", fill_shown);
-    print("fill until the view sized its columns (idle)", fill_idle);
+    print("fill until on screen, columns sized", fill_shown);
     print("refill a full list until on screen", refill);
     print("fill sorted by Info until on screen", fill_by_info);
     print("read the rows back (idx_list_rows)", rows_only);
     print("save (rows + format + write + fsync + rename)", save);
     std::printf("  ratios to the plain parse into records (medians): fill call %.0f, "
-                "on screen %.0f, columns sized %.0f, save %.0f\n",
+                "on screen %.0f, save %.0f\n",
                 fill.median / parse_store.median, fill_shown.median / parse_store.median,
-                fill_idle.median / parse_store.median, save.median / parse_store.median);
-    std::printf("  targets: list on screen < 1000 ms: %s; save < 500 ms: %s\n",
-                fill_shown.median < 1000 ? "met" : "MISSED", save.median < 500 ? "met" : "MISSED");
+                save.median / parse_store.median);
+    std::printf("  targets: list on screen and usable < 500 ms: %s; save < 500 ms: %s\n",
+                fill_shown.median < 500 ? "met" : "MISSED", save.median < 500 ? "met" : "MISSED");
 
     std::remove(tap.c_str());
     std::remove(idx.c_str());

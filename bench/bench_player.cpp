@@ -443,7 +443,12 @@ int main(int argc, char **argv)
 
     const std::string mode = argc > 1 ? argv[1] : "flood";
     const double amount = argc > 2 ? std::atof(argv[2]) : 0;
-    app_startup(&argc, &argv);
+    // The client's start-up reads only its own arguments: this program's
+    // would be a second tape to it.
+    int client_argc = 1;
+    char *client_args[] = {argv[0], nullptr};
+    char **client_argv = client_args;
+    app_startup(&client_argc, &client_argv);
     drain_main_loop();
     int result;
     if (mode == "flood")

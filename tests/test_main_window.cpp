@@ -6,6 +6,7 @@
 #include "ui/feedback.h"
 #include "ui/registry.h"
 
+#include <ctime>
 #include <set>
 
 namespace
@@ -86,13 +87,16 @@ TEST(About, ShowsNameBuildAndToolkitAndGoesAwayOnItsAnswer)
     std::set<std::string> texts;
     collect_labels(dialog, &texts);
     EXPECT_EQ(texts.count("Ravelo playback client 2.5"), 1u);
-    EXPECT_EQ(
-        texts.count(test_owned(g_strdup_printf(
-            "Multi-threaded GUI playback client for the Ravelo hardware\n\nCompiled on: " __DATE__
-            "\nCompiled with gcc version: %d.%d.%d\nGTK+ runtime in use: %u.%u.%u",
-            __GNUC__, __GNUC_MINOR__, __GNUC_PATCHLEVEL__, gtk_major_version, gtk_minor_version,
-            gtk_micro_version))),
-        1u);
+    // The build date in the locale's format.
+    std::tm built{};
+    char date[64];
+    ASSERT_TRUE(strptime(__DATE__, "%b %d %Y", &built) && std::strftime(date, 64, "%x", &built));
+    EXPECT_EQ(texts.count(test_owned(g_strdup_printf(
+                  "Multi-threaded GUI playback client for the Ravelo hardware\n\nCompiled on: %s"
+                  "\nCompiled with gcc version: %d.%d.%d\nGTK+ runtime in use: %u.%u.%u",
+                  date, __GNUC__, __GNUC_MINOR__, __GNUC_PATCHLEVEL__, gtk_major_version,
+                  gtk_minor_version, gtk_micro_version))),
+              1u);
     EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(window_main));
     // While it is open the main window takes no input.
     EXPECT_EQ(gtk_grab_get_current(), dialog);

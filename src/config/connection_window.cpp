@@ -4,6 +4,8 @@
 #include "config/config.h"
 #include "base/i18n.h"
 
+#include <gdk/gdkkeysyms.h>
+
 #include <array>
 
 namespace
@@ -50,6 +52,39 @@ void replace_port(gchar **port, const char *entry_name)
     *port = g_strdup(gtk_entry_get_text(GTK_ENTRY(window_widget(entry_name))));
 }
 
+// Cancel, Esc and the title bar's close button: the edits are dropped when
+// the window shows next.
+void cancel_clicked(GtkButton *, gpointer)
+{
+    gtk_widget_hide(window_connection_settings);
+}
+
+gboolean key_pressed(GtkWidget *, GdkEventKey *event, gpointer)
+{
+    if (event->keyval != GDK_KEY_Escape)
+        return FALSE;
+    cancel_clicked(nullptr, nullptr);
+    return TRUE;
+}
+
+// Enter in either entry.
+void entry_activated(GtkEntry *, gpointer)
+{
+    config_window_ok_clicked(nullptr, nullptr);
+}
+
+// A /dev/serial/by-id/ name shows whole.
+constexpr gint entry_width_chars = 50;
+
+GtkWidget *port_entry(GtkTooltips *tooltips)
+{
+    GtkWidget *entry = shown(gtk_entry_new());
+    gtk_entry_set_width_chars(GTK_ENTRY(entry), entry_width_chars);
+    gtk_tooltips_set_tip(tooltips, entry, _("USB serial port to use"), nullptr);
+    g_signal_connect(entry, "activate", G_CALLBACK(entry_activated), nullptr);
+    return entry;
+}
+
 } // namespace
 
 GtkWidget *config_window_create()
@@ -58,9 +93,10 @@ GtkWidget *config_window_create()
 
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), _("Connection settings"));
-    gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+    gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(window_main));
+    gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
-    gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+    gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
 
     GtkWidget *vbox = shown(gtk_vbox_new(FALSE, 6));
     gtk_container_set_border_width(GTK_CONTAINER(vbox), 6);
@@ -74,13 +110,11 @@ GtkWidget *config_window_create()
     const auto expand_fill = GtkAttachOptions(GTK_EXPAND | GTK_FILL);
     GtkWidget *device_label = port_label(_("Device port: "));
     attach(table, device_label, 0, 0, fill);
-    GtkWidget *device_entry = shown(gtk_entry_new());
-    gtk_tooltips_set_tip(tooltips, device_entry, _("USB serial port to use"), nullptr);
+    GtkWidget *device_entry = port_entry(tooltips);
     attach(table, device_entry, 1, 0, expand_fill);
     GtkWidget *bootloader_label = port_label(_("Bootloader port: "));
     attach(table, bootloader_label, 0, 1, fill);
-    GtkWidget *bootloader_entry = shown(gtk_entry_new());
-    gtk_tooltips_set_tip(tooltips, bootloader_entry, _("USB serial port to use"), nullptr);
+    GtkWidget *bootloader_entry = port_entry(tooltips);
     attach(table, bootloader_entry, 1, 1, expand_fill);
 
     // Hidden until OK finds a name it refuses.
@@ -90,8 +124,14 @@ GtkWidget *config_window_create()
     gtk_misc_set_alignment(GTK_MISC(error), 0, 0.5);
     gtk_box_pack_start(GTK_BOX(vbox), error, FALSE, FALSE, 0);
 
+    GtkWidget *buttons = shown(gtk_hbutton_box_new());
+    gtk_button_box_set_layout(GTK_BUTTON_BOX(buttons), GTK_BUTTONBOX_END);
+    gtk_box_set_spacing(GTK_BOX(buttons), 6);
+    gtk_box_pack_start(GTK_BOX(vbox), buttons, FALSE, FALSE, 0);
+    GtkWidget *cancel_button = shown(gtk_button_new_from_stock(GTK_STOCK_CANCEL));
+    gtk_container_add(GTK_CONTAINER(buttons), cancel_button);
     GtkWidget *button = shown(gtk_button_new());
-    gtk_box_pack_start(GTK_BOX(vbox), button, FALSE, FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(buttons), button);
     GtkWidget *alignment = shown(gtk_alignment_new(0.5, 0.5, 0, 0));
     gtk_container_add(GTK_CONTAINER(button), alignment);
     GtkWidget *hbox = shown(gtk_hbox_new(FALSE, 2));
@@ -102,10 +142,12 @@ GtkWidget *config_window_create()
     gtk_box_pack_start(GTK_BOX(hbox), label, FALSE, FALSE, 0);
 
     g_signal_connect(window, "delete_event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+    g_signal_connect(window, "key-press-event", G_CALLBACK(key_pressed), nullptr);
+    g_signal_connect(cancel_button, "clicked", G_CALLBACK(cancel_clicked), nullptr);
     g_signal_connect(button, "clicked", G_CALLBACK(config_window_ok_clicked), nullptr);
 
     ui_register_plain(window, window, "window_connection_settings");
-    const std::array<std::pair<GtkWidget *, const char *>, 12> named{{
+    const std::array<std::pair<GtkWidget *, const char *>, 14> named{{
         {vbox, "vbox_connection_settings_top_most"},
         {table, "table_connection_settings_inputs"},
         {device_label, "label_connection_settings_select"},
@@ -118,6 +160,8 @@ GtkWidget *config_window_create()
         {hbox, "hbox_connection_settings_ok"},
         {image, "image_connection_settings_ok"},
         {label, "label_connection_settings_ok"},
+        {buttons, "hbuttonbox_connection_settings"},
+        {cancel_button, "button_connection_settings_cancel"},
     }};
     for (const auto &[widget, name] : named)
         ui_register_widget(window, widget, name);
@@ -134,6 +178,7 @@ void config_window_show(GtkMenuItem *, gpointer)
     gtk_entry_set_text(GTK_ENTRY(window_widget("entry_connection_settings_bootloader_port")),
                        bootloader_port);
     gtk_widget_hide(window_widget("label_connection_settings_error"));
+    gtk_widget_grab_focus(window_widget("entry_connection_settings_device_port"));
     gtk_widget_show(window_connection_settings);
 }
 

@@ -1,6 +1,8 @@
-// The connection settings window: a small modal window that edits the two
-// port names of config.h. Built once, hidden, at start-up; never destroyed.
-// UI thread only.
+// The connection settings window: a small modal window, transient for the
+// main window and centred on it, that edits the two port names of config.h
+// in entries 50 characters wide (the window can be made wider). Built once,
+// hidden, at start-up (after the main window); never destroyed. UI thread
+// only.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -12,7 +14,8 @@
 GtkWidget *config_window_create();
 
 // Menu handler: fills both entries from the stored ports (edits abandoned
-// earlier never reappear, nor does a refusal) and shows the window.
+// earlier never reappear, nor does a refusal), puts the focus in the device
+// port entry and shows the window.
 void config_window_show(GtkMenuItem *item, gpointer user_data);
 
 // OK: stores both entries' texts as typed (no trimming, empty allowed), hides
@@ -20,5 +23,7 @@ void config_window_show(GtkMenuItem *item, gpointer user_data);
 // 0x20, or 0x7F: a line break, a tab) is refused: the window stays open with
 // "A port name cannot contain a line break, a tab or another control
 // character" under the entries ("label_connection_settings_error"), and
-// nothing is stored or written. Closing the window instead only hides it.
+// nothing is stored or written. Enter in either entry is OK. Cancel
+// ("button_connection_settings_cancel"), Esc and closing the window only
+// hide it.
 void config_window_ok_clicked(GtkButton *button, gpointer user_data);

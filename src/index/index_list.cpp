@@ -7,7 +7,9 @@
 #include "base/i18n.h"
 #include "ui/registry.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 GtkListStore *index_store = nullptr;
 GtkTreeView *index_view = nullptr;
@@ -86,28 +88,36 @@ void insert_row(gint position, gint32 offset, const char *info)
     set_cursor(&iter);
 }
 
-// Every row's time in one pass over the tape.
-void fill_times()
+// Beside its text a column needs room for the cell's padding, the header's
+// border and the sort arrow.
+constexpr int column_margin_px = 24;
+
+int text_width(const std::string &text)
 {
-    std::vector<gint32> offsets;
-    GtkTreeIter iter;
-    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
-         valid = gtk_tree_model_iter_next(model(), &iter)) {
-        gint offset = 0;
-        gtk_tree_model_get(model(), &iter, idx_column_offset, &offset, -1);
-        offsets.push_back(offset);
-    }
-    const auto times = tape_document_cycles_at_each(offsets);
-    std::size_t row = 0;
-    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
-         valid = gtk_tree_model_iter_next(model(), &iter))
-        gtk_list_store_set(index_store, &iter, idx_column_time, time_text(times[row++]).c_str(),
-                           -1);
+    PangoLayout *layout = gtk_widget_create_pango_layout(GTK_WIDGET(index_view), text.c_str());
+    int width = 0;
+    pango_layout_get_pixel_size(layout, &width, nullptr);
+    g_object_unref(layout);
+    return width;
+}
+
+// The digit that the view's font draws widest (digits usually share one
+// width, but not in every font).
+char widest_digit()
+{
+    char widest = '0';
+    for (char digit = '1'; digit <= '9'; ++digit)
+        if (text_width(std::string(1, digit)) > text_width(std::string(1, widest)))
+            widest = digit;
+    return widest;
 }
 
 // A column showing model column `column`, sorted by model column `sort_by`;
-// editable unless it is the Time column.
-GtkTreeViewColumn *add_column(const char *title, int column, int sort_by, bool right_aligned)
+// editable unless it is the Time column. Its width is fixed from `widest`,
+// the widest text it can hold, or its title: a view that measured every
+// row would take seconds over a large list, frozen meanwhile.
+GtkTreeViewColumn *add_column(const char *title, int column, int sort_by, bool right_aligned,
+                              const std::string &widest)
 {
     GtkCellRenderer *renderer = gtk_cell_renderer_text_new();
     if (right_aligned)
@@ -120,6 +130,9 @@ GtkTreeViewColumn *add_column(const char *title, int column, int sort_by, bool r
     GtkTreeViewColumn *view_column =
         gtk_tree_view_column_new_with_attributes(title, renderer, "text", column, nullptr);
     gtk_tree_view_column_set_sort_column_id(view_column, sort_by);
+    gtk_tree_view_column_set_sizing(view_column, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_fixed_width(
+        view_column, std::max(text_width(widest), text_width(title)) + column_margin_px);
     return view_column;
 }
 
@@ -129,14 +142,22 @@ void idx_list_setup()
 {
     index_view = GTK_TREE_VIEW(lookup_widget(window_main, "treeview_indexes"));
     index_store = gtk_list_store_new(3, G_TYPE_INT, G_TYPE_STRING, G_TYPE_STRING);
-    gtk_tree_view_append_column(
-        index_view, add_column(_("Offset"), idx_column_offset, idx_column_offset, true));
-    GtkTreeViewColumn *info = add_column(_("Info"), idx_column_info, idx_column_info, false);
-    // The description takes the room; the time stays as narrow as its text.
+    const char digit = widest_digit();
+    // The lowest offset, and a time of four-digit minutes (a tape of days).
+    const std::string offset_widest = "-" + std::string(10, digit);
+    const std::string time_widest = std::string(4, digit) + ":" + std::string(2, digit);
+    gtk_tree_view_append_column(index_view, add_column(_("Offset"), idx_column_offset,
+                                                       idx_column_offset, true, offset_widest));
+    GtkTreeViewColumn *info = add_column(_("Info"), idx_column_info, idx_column_info, false, "");
+    // The description takes the room, and the user may widen it further; the
+    // time stays as narrow as its text.
     gtk_tree_view_column_set_expand(info, TRUE);
+    gtk_tree_view_column_set_resizable(info, TRUE);
     gtk_tree_view_append_column(index_view, info);
-    gtk_tree_view_append_column(index_view,
-                                add_column(_("Time"), idx_column_time, idx_column_offset, true));
+    gtk_tree_view_append_column(
+        index_view, add_column(_("Time"), idx_column_time, idx_column_offset, true, time_widest));
+    // Every row as high as the first: nothing measures the others.
+    gtk_tree_view_set_fixed_height_mode(index_view, TRUE);
 
     gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(index_store), idx_column_offset,
                                          GTK_SORT_ASCENDING);
@@ -191,11 +212,8 @@ void idx_list_fill(const std::vector<IdxRecord> &records)
     {
         DetachedStore detached;
         gtk_list_store_clear(index_store);
-        for (const IdxRecord &record : records)
-            gtk_list_store_insert_with_values(index_store, nullptr, -1, idx_column_offset,
-                                              record.offset, idx_column_info, record.info.c_str(),
-                                              -1);
-        fill_times();
+        // Each row whole, its time included: one change per row, not two.
+        idx_list_insert(records);
     }
     GtkTreeIter first;
     if (gtk_tree_model_get_iter_first(model(), &first))

@@ -22,7 +22,10 @@ enum { idx_column_offset = 0, idx_column_info = 1, idx_column_time = 2 };
 
 // Builds the store and the columns: "Offset" and "Info", editable, and
 // "Time", which sorts by offset; sorted by offset ascending, browse
-// selection. Once, after the main window is shown.
+// selection. Rows have one fixed height and columns fixed widths, from the
+// widest offset and time and the titles ("Info" takes the rest of the room,
+// and can be widened): a list of 100,000 rows shows at once. Once, after
+// the main window is shown.
 void idx_list_setup();
 
 // The "edited" handler of both renderers. Offsets go through the IDX number

@@ -15,7 +15,7 @@ namespace
 {
 // The console command that makes the device jump to its bootloader.
 constexpr char reset_command[] = "b\r";
-constexpr char msg_no_reset[] = "Unable to initiate reset on device";
+constexpr char msg_no_reset[] = N_("Unable to initiate reset on device");
 
 // The operation whose worker runs; set on the UI thread before the thread
 // starts, read by the worker and the completion.
@@ -39,7 +39,7 @@ const char *reset_steps()
 void show_outcome(const DeviceOperation &operation, const char *message)
 {
     if (message != nullptr) {
-        GCharPtr text(g_strdup_printf(_(operation.failed_template), message));
+        GCharPtr text(g_strdup_printf(_(operation.failed_template), _(message)));
         status_show(text.get());
         log_append(_("Failed\n"));
     } else {

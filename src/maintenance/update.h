@@ -23,11 +23,13 @@
 // and locked, or the image or the configuration cannot be written.
 #pragma once
 
+#include "base/i18n.h"
+
 #include <gtk/gtk.h>
 
 // Worker message when the tool could not be started, ended with a non-zero
 // status or by a signal, or ran past its time limit.
-inline constexpr char device_msg_tool_failed[] = "The avrdude executable exited with error";
+inline constexpr char device_msg_tool_failed[] = N_("The avrdude executable exited with error");
 
 // How long the tool may run before it is ended and the update fails. Ample
 // for an 8 KB image at 57,600 baud; a tool whose port went silent or

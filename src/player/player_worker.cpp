@@ -15,15 +15,15 @@ namespace
 {
 // Ending messages, handed to player_finished() untranslated; it looks them
 // up in the catalogue when it shows them.
-constexpr char msg_open[] = "Unable to open file";
-constexpr char msg_size[] = "Unable to retrieve file size";
-constexpr char msg_start[] = "Unable to start playback on device";
-constexpr char msg_invalid_index[] = "Invalid index supplied for file";
-constexpr char msg_seek[] = "Error seeking in index file";
-constexpr char msg_read[] = "Error reading from file";
-constexpr char msg_write[] = "Error writing data to device";
-constexpr char msg_success[] = "Success condition received";
-constexpr char msg_failure[] = "Failure condition received";
+constexpr char msg_open[] = N_("Unable to open file");
+constexpr char msg_size[] = N_("Unable to retrieve file size");
+constexpr char msg_start[] = N_("Unable to start playback on device");
+constexpr char msg_invalid_index[] = N_("Invalid index supplied for file");
+constexpr char msg_seek[] = N_("Error seeking in index file");
+constexpr char msg_read[] = N_("Error reading from file");
+constexpr char msg_write[] = N_("Error writing data to device");
+constexpr char msg_success[] = N_("Success condition received");
+constexpr char msg_failure[] = N_("Failure condition received");
 constexpr char msg_gone[] = N_("The device is gone (unplugged?)");
 
 // How long a device may send nothing but bytes that are not requests before

@@ -4,6 +4,10 @@
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
 
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
 // A white audio cassette, tilted, on a transparent surround.
 // clang-format off
 const char *const ui_about_icon[] = {
@@ -134,8 +138,19 @@ const char *const ui_about_icon[] = {
 
 namespace
 {
-constexpr char about_title[] = "About Ravelo playback client";
-constexpr char about_heading[] = "Ravelo playback client " RAVELO_VERSION;
+// The compiler's "Mmm dd yyyy" (English month, day padded with a space),
+// written in the locale's own date format.
+gchar *build_date_text()
+{
+    static constexpr char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    static constexpr char built[] = __DATE__;
+    const int month = int(std::string_view(months).find(std::string_view(built, 3)) / 3 + 1);
+    const std::unique_ptr<GDateTime, decltype(&g_date_time_unref)> date(
+        g_date_time_new_local(std::atoi(built + 7), month, std::atoi(built + 4), 0, 0, 0),
+        g_date_time_unref);
+    gchar *text = date ? g_date_time_format(date.get(), "%x") : nullptr;
+    return text != nullptr ? text : g_strdup(built);
+}
 
 void pack(GtkWidget *box, GtkWidget *child)
 {
@@ -168,7 +183,7 @@ GtkWidget *about_picture()
 void ui_on_about(GtkMenuItem *, gpointer)
 {
     GtkWidget *dialog = gtk_dialog_new_with_buttons(
-        about_title, GTK_WINDOW(window_main),
+        _("About Ravelo playback client"), GTK_WINDOW(window_main),
         GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), "gtk-ok",
         GTK_RESPONSE_NONE, nullptr);
     gtk_window_set_type_hint(GTK_WINDOW(dialog), GDK_WINDOW_TYPE_HINT_DIALOG);
@@ -185,19 +200,21 @@ void ui_on_about(GtkMenuItem *, gpointer)
     gtk_misc_set_padding(GTK_MISC(picture), 0, 5);
     gtk_widget_show(picture);
 
+    GCharPtr name(g_strdup_printf(_("Ravelo playback client %s"), RAVELO_VERSION));
     GCharPtr heading(
-        g_markup_printf_escaped("<span size=\"xx-large\"><b>%s</b></span>", about_heading));
+        g_markup_printf_escaped("<span size=\"xx-large\"><b>%s</b></span>", name.get()));
     gtk_label_set_markup(GTK_LABEL(centred_label(box)), heading.get());
 
     // The build date is filled in, not written into the text: a text that
     // changed with every build could never be found in a catalogue.
+    GCharPtr built(build_date_text());
     GCharPtr description(
         g_strdup_printf(_("Multi-threaded GUI playback client for the Ravelo hardware\n\n"
                           "Compiled on: %s\n"
                           "Compiled with gcc version: %d.%d.%d\n"
                           "GTK+ runtime in use: %u.%u.%u"),
-                        __DATE__, __GNUC__, __GNUC_MINOR__, __GNUC_PATCHLEVEL__, gtk_major_version,
-                        gtk_minor_version, gtk_micro_version));
+                        built.get(), __GNUC__, __GNUC_MINOR__, __GNUC_PATCHLEVEL__,
+                        gtk_major_version, gtk_minor_version, gtk_micro_version));
     gtk_label_set_text(GTK_LABEL(centred_label(box)), description.get());
 
     gtk_label_set_markup(GTK_LABEL(centred_label(box)),
@@ -210,4 +227,7 @@ void ui_on_about(GtkMenuItem *, gpointer)
 
     g_signal_connect_swapped(dialog, "response", G_CALLBACK(gtk_widget_destroy), dialog);
     gtk_widget_show_all(dialog);
+    // Enter closes the window: the link would otherwise take the focus.
+    gtk_widget_grab_focus(
+        gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_NONE));
 }

@@ -7,5 +7,7 @@
 extern const char *const ui_about_icon[];
 
 // "activate" handler of "menuitem_about": builds and shows a modal About
-// dialog that destroys itself on any response; returns at once.
+// dialog, transient for the main window, with the build date in the
+// locale's format and the focus on its OK button (Enter closes it); it
+// destroys itself on any response. Returns at once.
 void ui_on_about(GtkMenuItem *item, gpointer user_data);

@@ -1,0 +1,123 @@
+// Every text the user meets under LANGUAGE=de, and how the dialogs answer
+// the keyboard.
+#include "support/harness.h"
+
+#include "base/i18n.h"
+#include "config/config.h"
+#include "ui/registry.h"
+
+#include "tap_maker.h"
+
+#include <regex>
+#include <set>
+
+namespace
+{
+void collect_texts(GtkWidget *widget, gpointer texts)
+{
+    auto *found = static_cast<std::set<std::string> *>(texts);
+    const auto add = [&](const char *text) { found->insert(text != nullptr ? text : ""); };
+    if (GTK_IS_LABEL(widget)) {
+        add(gtk_label_get_label(GTK_LABEL(widget)));
+        add(gtk_label_get_text(GTK_LABEL(widget)));
+    }
+    if (GTK_IS_WINDOW(widget))
+        add(gtk_window_get_title(GTK_WINDOW(widget)));
+    if (GtkTooltipsData *tip = gtk_tooltips_data_get(widget))
+        add(tip->tip_text);
+    if (GTK_IS_MENU_ITEM(widget) && gtk_menu_item_get_submenu(GTK_MENU_ITEM(widget)) != nullptr)
+        collect_texts(gtk_menu_item_get_submenu(GTK_MENU_ITEM(widget)), texts);
+    if (GTK_IS_CONTAINER(widget)) // the internal children too: column headers, dialog buttons
+        gtk_container_forall(GTK_CONTAINER(widget), collect_texts, texts);
+}
+
+// Each English text that the German catalogue translates, as a pattern that
+// the text with its blanks filled in matches too.
+std::vector<std::regex> translated_english()
+{
+    const std::string mo = test_read_file(std::string(bindtextdomain(RAVELO_TEXT_DOMAIN, nullptr)) +
+                                          "/de/LC_MESSAGES/" RAVELO_TEXT_DOMAIN ".mo");
+    const auto word = [&](size_t at) { return *reinterpret_cast<const guint32 *>(&mo[at]); };
+    const auto text = [&](size_t table, guint32 i) {
+        return mo.substr(word(word(table) + 8 * i + 4), word(word(table) + 8 * i));
+    };
+    std::vector<std::regex> patterns;
+    for (guint32 i = 0; i < word(8); ++i)
+        if (!text(12, i).empty() && text(12, i) != text(16, i))
+            patterns.emplace_back(std::regex_replace(
+                std::regex_replace(text(12, i), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"),
+                std::regex("%[lz]?[sdu]"), ".*"));
+    return patterns;
+}
+} // namespace
+
+TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
+{
+    setenv("LANGUAGE", "de", 1);
+    test_app_start();
+    std::set<std::string> texts;
+    collect_texts(window_main, &texts);
+    // A failed Play and a failed reset: the worker's reason after the template's.
+    test_attach(tap_wrap(std::string(100, '\x30')));
+    test_set_ports(test_path("no-such-port").c_str());
+    const auto failed = [&](const char *how) {
+        EXPECT_TRUE(test_spin_until([&] { return test_status_text().rfind(how, 0) == 0; }));
+        texts.insert(test_status_text());
+    };
+    test_click("button_play");
+    failed(" Wiedergabe zu Ende: ");
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_reset_into_bootloader")));
+    failed(" Geräte-Reset fehlgeschlagen: ");
+    // About, with Enter meant for its OK button, and the connection window.
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_about")));
+    GtkWidget *about = gtk_grab_get_current();
+    ASSERT_TRUE(GTK_IS_DIALOG(about));
+    collect_texts(about, &texts);
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(about)),
+              gtk_dialog_get_widget_for_response(GTK_DIALOG(about), GTK_RESPONSE_NONE));
+    gtk_widget_destroy(about);
+    collect_texts(window_connection_settings, &texts);
+
+    const auto english = translated_english();
+    ASSERT_GT(english.size(), 100u);
+    for (const std::string &text : texts)
+        for (size_t at = 0; at != std::string::npos; at = text.find(": ", at + 1))
+            for (const std::regex &msgid : english)
+                EXPECT_FALSE(std::regex_match(text.substr(at == 0 ? 0 : at + 2), msgid)) << text;
+}
+
+// Each way out of the connection window, with a by-id name typed in and the
+// focus moved to the second entry: only Enter keeps the name.
+TEST(ConnectionWindow, EscAndCancelDiscardEnterSavesOverTheMainWindow)
+{
+    test_app_start();
+    const std::string file = test_path("config/ravelo-client/user.ini"),
+                      saved = test_read_file(file);
+    const auto widget = [](const char *name) {
+        return lookup_widget(window_connection_settings, name);
+    };
+    GtkWidget *device = widget("entry_connection_settings_device_port");
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(window_connection_settings)),
+              GTK_WINDOW(window_main));
+    const std::string by_id = "/dev/serial/by-id/usb-Ravelo_Player_0123456789AB-if00";
+    const std::function<void()> ways[] = {
+        [] { test_send_key(window_connection_settings, GDK_KEY_Escape); },
+        [&] { gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_cancel"))); },
+        [] { test_send_key(window_connection_settings, GDK_KEY_Return); }};
+    for (const auto &leave : ways) {
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_connection")));
+        ASSERT_TRUE(
+            test_spin_until([] { return gtk_widget_get_mapped(window_connection_settings); }));
+        EXPECT_TRUE(gtk_widget_is_focus(device));
+        gtk_entry_set_text(GTK_ENTRY(device), by_id.c_str());
+        int shown = 0;
+        pango_layout_get_pixel_size(gtk_entry_get_layout(GTK_ENTRY(device)), &shown, nullptr);
+        EXPECT_LT(shown, device->allocation.width);
+        gtk_widget_grab_focus(widget("entry_connection_settings_bootloader_port"));
+        leave();
+        EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
+        const bool kept = &leave == &ways[2];
+        EXPECT_STREQ(device_port, kept ? by_id.c_str() : "/dev/ttyACM0");
+        EXPECT_EQ(test_read_file(file) == saved, !kept);
+    }
+}
