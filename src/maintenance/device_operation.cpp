@@ -22,6 +22,9 @@ constexpr char msg_no_reset[] = "Unable to initiate reset on device";
 const DeviceOperation *current = nullptr;
 // Whether its worker runs (until the completion). UI thread.
 bool running = false;
+// Set by the worker when without_reset() did not find the device either;
+// logged and freed by the completion.
+gchar *not_there = nullptr;
 
 // Stops at the first failure and returns its worker message. The port is
 // left open in every case: the completion closes it.
@@ -55,6 +58,11 @@ gboolean operation_done(gpointer data)
         GCharPtr why(port_failure_text(device_port, serial_open_error()));
         log_append(why.get());
     }
+    if (not_there != nullptr) {
+        log_append(not_there);
+        g_free(not_there);
+        not_there = nullptr;
+    }
     running = false;
     show_outcome(*current, message);
     if (current->release != nullptr)
@@ -71,6 +79,9 @@ gpointer operation_worker(gpointer data)
     const char *message = reset_steps();
     if (message == nullptr && operation->after_reset != nullptr)
         message = operation->after_reset();
+    else if ((message == device_msg_no_port || message == device_msg_no_sync) &&
+             operation->without_reset != nullptr)
+        message = operation->without_reset(message, &not_there);
     gdk_threads_add_idle(operation_done, const_cast<char *>(message));
     return nullptr;
 }
