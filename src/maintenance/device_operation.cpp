@@ -16,6 +16,8 @@ namespace
 // The console command that makes the device jump to its bootloader.
 constexpr char reset_command[] = "b\r";
 constexpr char msg_no_reset[] = "Unable to initiate reset on device";
+// How long the device may take to leave its console after the command.
+constexpr gint64 leave_wait_us = 1000000;
 
 // The operation whose worker runs; set on the UI thread before the thread
 // starts, read by the worker and the completion.
@@ -36,6 +38,13 @@ const char *reset_steps()
         return device_msg_no_sync;
     if (!serial_write_all(reset_command, sizeof reset_command - 1))
         return msg_no_reset;
+    // Closing the port discards what the device has not read yet, the
+    // command too; once the device has jumped, its port hangs up.
+    char ignored[64];
+    for (const gint64 deadline = g_get_monotonic_time() + leave_wait_us;
+         g_get_monotonic_time() < deadline;)
+        if (serial_read(ignored, sizeof ignored) < 0)
+            break;
     return nullptr;
 }
 

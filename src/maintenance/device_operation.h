@@ -47,7 +47,9 @@ struct DeviceOperation {
 // turns the controls busy. UI thread.
 //
 // The worker opens the device port, waits for the console prompt, sends
-// "b\r", then runs after_reset(); when the port cannot be opened or gives no
+// "b\r", waits up to a second for the port to hang up (the device has left
+// its console: nothing it has not read is lost with the close), then runs
+// after_reset(); when the port cannot be opened or gives no
 // prompt, it runs without_reset() instead. The completion shows the outcome
 // (status, and "Completed" or "Failed" in the log, after the lines that say
 // why when the device port could not be opened or the device was not where
