@@ -2,7 +2,7 @@
 // the status bar, into a log that cannot be typed into, wraps and follows.
 #include "support/emulator.h"
 
-#include "maintenance/firmware.h"
+#include "device/outcomes.h"
 #include "ui/feedback.h"
 #include "ui/registry.h"
 
@@ -45,27 +45,16 @@ TEST(BootloaderLog, AStuckDeviceIsFlashedAndTheLogShowsIt)
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
     ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 90000));
     EXPECT_EQ(test_status_text(), " Firmware update succeeded");
-    const std::string log = test_log_after(before);
-    EXPECT_TRUE(g_str_has_prefix(log.c_str(),
-                                 (heading + "The device is in its bootloader: flashing without a "
-                                            "reset\n")
-                                     .c_str()) &&
-                g_str_has_suffix(log.c_str(), "avrdude done.  Thank you.\nCompleted\n"))
-        << log;
-    const auto seen = [&](const std::string &text) {
-        return std::find(shown.begin(), shown.end(), " Firmware update" + text) != shown.end();
-    };
-    EXPECT_TRUE(seen(" requested") && seen(": reading 100 %") &&
-                std::any_of(shown.begin(), shown.end(),
-                            [](const std::string &text) {
-                                return g_str_has_prefix(text.c_str(),
-                                                        " Firmware update: writing") &&
-                                       !g_str_has_suffix(text.c_str(), " 100 %");
-                            }))
+    EXPECT_EQ(test_log_after(before).rfind(
+                  heading + "The device is in its bootloader: flashing without a reset\n", 0),
+              0u);
+    // The tool's progress as it draws it, not only its final lines.
+    const auto writing = std::count_if(shown.begin(), shown.end(), [](const std::string &text) {
+        return text.rfind(" Firmware update: writing ", 0) == 0;
+    });
+    EXPECT_TRUE(writing > 2 &&
+                std::count(shown.begin(), shown.end(), " Firmware update: reading 100 %") == 1)
         << testing::PrintToString(shown);
-    EXPECT_EQ(test_read_file(device.flash_path()).substr(0, 64),
-              hex_data_bytes(std::string(device_firmware_image, device_firmware_image_length))
-                  .substr(0, 64));
 
     GtkWidget *view = test_widget("textview_log");
     GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
@@ -91,9 +80,7 @@ TEST(BootloaderLog, AStuckDeviceIsFlashedAndTheLogShowsIt)
     EXPECT_EQ(test_owned(gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD))),
               full);
     EXPECT_TRUE(test_spin_until(log_at_end)) << "the log does not follow";
-    GtkAdjustment *across = log_scroll(false);
-    EXPECT_LE(across->upper, across->page_size) << "the long line is not wrapped";
-
+    EXPECT_LE(log_scroll(false)->upper, log_scroll(false)->page_size) << "a long line is cut";
     gtk_adjustment_set_value(log_scroll(true), 0);
     log_append("more\n");
     test_spin_until([] { return false; }, 300);
@@ -107,8 +94,7 @@ TEST(BootloaderLog, NeitherPortThereNamesBoth)
     test_set_ports(console.c_str(), boot.c_str());
     const std::string before = test_log_text();
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
-    EXPECT_TRUE(test_status_is(" Firmware update failed: Unable to access communication port to "
-                               "device"));
+    EXPECT_TRUE(test_status_is(" Firmware update failed: " + std::string(device_msg_no_port)));
     const auto line = [](const std::string &port) {
         return "Cannot open port " + port +
                ": No such file or directory (is the device plugged in? see /dev/serial/by-id/)\n";
