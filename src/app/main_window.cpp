@@ -228,6 +228,10 @@ void build_notebook(Builder &b, GtkWidget *vbox)
     GtkWidget *log_scroll = scrolled(b, "scrolledwindow_log");
     gtk_container_add(GTK_CONTAINER(notebook), log_scroll);
     GtkWidget *log = b.registry.shown(gtk_text_view_new(), "textview_log");
+    // Read-only, but its text can still be selected and copied.
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(log), FALSE);
+    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(log), FALSE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(log), GTK_WRAP_WORD_CHAR);
     gtk_container_add(GTK_CONTAINER(log_scroll), log);
     GtkWidget *logging_tab =
         b.registry.shown(gtk_label_new(_("Logging")), "label_notebook_logging");

@@ -16,12 +16,17 @@ namespace
 // The console command that makes the device jump to its bootloader.
 constexpr char reset_command[] = "b\r";
 constexpr char msg_no_reset[] = N_("Unable to initiate reset on device");
+// How long the device may take to leave its console after the command.
+constexpr gint64 leave_wait_us = 1000000;
 
 // The operation whose worker runs; set on the UI thread before the thread
 // starts, read by the worker and the completion.
 const DeviceOperation *current = nullptr;
 // Whether its worker runs (until the completion). UI thread.
 bool running = false;
+// Set by the worker when without_reset() did not find the device either;
+// logged and freed by the completion.
+gchar *not_there = nullptr;
 
 // Stops at the first failure and returns its worker message. The port is
 // left open in every case: the completion closes it.
@@ -33,6 +38,13 @@ const char *reset_steps()
         return device_msg_no_sync;
     if (!serial_write_all(reset_command, sizeof reset_command - 1))
         return msg_no_reset;
+    // Closing the port discards what the device has not read yet, the
+    // command too; once the device has jumped, its port hangs up.
+    char ignored[64];
+    for (const gint64 deadline = g_get_monotonic_time() + leave_wait_us;
+         g_get_monotonic_time() < deadline;)
+        if (serial_read(ignored, sizeof ignored) < 0)
+            break;
     return nullptr;
 }
 
@@ -55,6 +67,11 @@ gboolean operation_done(gpointer data)
         GCharPtr why(port_failure_text(device_port, serial_open_error()));
         log_append(why.get());
     }
+    if (not_there != nullptr) {
+        log_append(not_there);
+        g_free(not_there);
+        not_there = nullptr;
+    }
     running = false;
     show_outcome(*current, message);
     if (current->release != nullptr)
@@ -71,6 +88,9 @@ gpointer operation_worker(gpointer data)
     const char *message = reset_steps();
     if (message == nullptr && operation->after_reset != nullptr)
         message = operation->after_reset();
+    else if ((message == device_msg_no_port || message == device_msg_no_sync) &&
+             operation->without_reset != nullptr)
+        message = operation->without_reset(message, &not_there);
     gdk_threads_add_idle(operation_done, const_cast<char *>(message));
     return nullptr;
 }

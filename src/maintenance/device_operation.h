@@ -3,6 +3,8 @@
 // close that both share. Each operation supplies only what is its own.
 #pragma once
 
+#include <glib.h>
+
 // What one operation is. Texts are untranslated message ids, looked up when
 // shown.
 struct DeviceOperation {
@@ -24,6 +26,13 @@ struct DeviceOperation {
     // Worker thread, once the device got "b\r": the operation's own work.
     // Returns its worker message, nullptr for success. May be null.
     const char *(*after_reset)();
+    // Worker thread, when the device port cannot be opened or gives no
+    // prompt (`reset_failure`, a worker message): the operation's own work
+    // for a device that already sits where the reset would send it. Returns
+    // its worker message, nullptr for success; or, when the device is not
+    // there either, `reset_failure` with `why` set to a log line that says
+    // so (the completion logs and frees it). May be null: the failure stands.
+    const char *(*without_reset)(const char *reset_failure, gchar **why);
     // UI thread, when the program quits while the worker runs: ends what
     // the operation started outside the process and removes its files,
     // freeing nothing the worker may still read. May be null.
@@ -38,10 +47,14 @@ struct DeviceOperation {
 // turns the controls busy. UI thread.
 //
 // The worker opens the device port, waits for the console prompt, sends
-// "b\r", then runs after_reset(). The completion shows the outcome (status,
-// and "Completed" or "Failed" in the log, after a line that says why when
-// the device port could not be opened), calls release(), restores the idle
-// controls and closes the port.
+// "b\r", waits up to a second for the port to hang up (the device has left
+// its console: nothing it has not read is lost with the close), then runs
+// after_reset(); when the port cannot be opened or gives no
+// prompt, it runs without_reset() instead. The completion shows the outcome
+// (status, and "Completed" or "Failed" in the log, after the lines that say
+// why when the device port could not be opened or the device was not where
+// without_reset() looked), calls release(), restores the idle controls and
+// closes the port.
 void device_operation_start(const DeviceOperation &operation);
 
 // The program is quitting or ending otherwise (a signal, the display lost):

@@ -15,6 +15,7 @@ constexpr DeviceOperation reset_operation{
     nullptr,
     nullptr,
     nullptr,
+    nullptr,
 };
 } // namespace
 

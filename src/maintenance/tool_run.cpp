@@ -90,18 +90,24 @@ bool tool_reap(GPid pid)
 struct ToolOutput {
     ToolLineFunc on_line;
     void *data;
+    ToolLineFunc on_unfinished;
     std::string line;
     std::size_t hashes = 0; // '#' at the end of `line`
     bool redraw = false;    // a carriage return came: what follows replaces `line`
 };
 
-void output_emit(ToolOutput &out)
+void output_pass(const ToolOutput &out, ToolLineFunc to)
 {
     const bool blank = out.line.find_first_not_of(" \t\f\v") == std::string::npos;
-    if (!blank && out.on_line != nullptr) {
+    if (!blank && to != nullptr) {
         GCharPtr text(g_utf8_make_valid(out.line.data(), gssize(out.line.size())));
-        out.on_line(text.get(), out.data);
+        to(text.get(), out.data);
     }
+}
+
+void output_emit(ToolOutput &out)
+{
+    output_pass(out, out.on_line);
     out.line.clear();
     out.hashes = 0;
     out.redraw = false;
@@ -142,17 +148,23 @@ void output_take(ToolOutput &out, const char *bytes, std::size_t count)
 bool output_read(int fd, ToolOutput &out, int reads)
 {
     char buffer[4096];
+    bool took = false;
+    bool open = true;
     for (int i = 0; i < reads; ++i) {
         const ssize_t count = read(fd, buffer, sizeof buffer);
         if (count > 0) {
             output_take(out, buffer, std::size_t(count));
+            took = true;
             continue;
         }
         if (count < 0 && errno == EINTR)
             continue;
-        return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        open = count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        break;
     }
-    return true;
+    if (took)
+        output_pass(out, out.on_unfinished);
+    return open;
 }
 
 // Starts the tool with its output on `out_fd`, unless the program is ending.
@@ -183,7 +195,7 @@ GPid tool_start(const char *const *argv, const char *dir, int out_fd)
 } // namespace
 
 int device_tool_run(const char *const *argv, const char *dir, int limit_ms, ToolLineFunc on_line,
-                    void *data)
+                    void *data, ToolLineFunc on_unfinished)
 {
     int pipe_fds[2];
     if (argv == nullptr || argv[0] == nullptr || !g_unix_open_pipe(pipe_fds, FD_CLOEXEC, nullptr))
@@ -196,7 +208,7 @@ int device_tool_run(const char *const *argv, const char *dir, int limit_ms, Tool
     }
     g_unix_set_fd_nonblocking(pipe_fds[0], TRUE, nullptr);
 
-    ToolOutput out{on_line, data, {}, 0, false};
+    ToolOutput out{on_line, data, on_unfinished, {}, 0, false};
     bool reading = true;
     const gint64 deadline = g_get_monotonic_time() + gint64(std::max(limit_ms, 0)) * 1000;
     bool ended;

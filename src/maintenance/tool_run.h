@@ -22,7 +22,10 @@ inline constexpr std::size_t tool_line_max = 1000;
 // line by line as they come (with nullptr they are dropped): each line
 // without its end, as valid UTF-8, blank lines left out; a line redrawn with
 // carriage returns gives only its last state, and runs of '#' and long
-// lines are cut as above. The program runs in a process group of its own;
+// lines are cut as above. Where a read leaves a line unfinished (a progress
+// bar being drawn or redrawn), its state so far reaches `on_unfinished`, if
+// given, cut the same way; the line still comes to `on_line` once it ends.
+// The program runs in a process group of its own;
 // past the limit the whole group is ended (SIGTERM, then SIGKILL a second
 // later). The program is always reaped: nothing is left behind. Should this
 // process die, even by SIGKILL, the kernel kills the program (not what it
@@ -33,7 +36,7 @@ inline constexpr std::size_t tool_line_max = 1000;
 // device_tool_abort() ended it or came before it. Blocks; for worker threads
 // and for short queries on the UI thread.
 int device_tool_run(const char *const *argv, const char *dir, int limit_ms, ToolLineFunc on_line,
-                    void *data);
+                    void *data, ToolLineFunc on_unfinished = nullptr);
 
 // The program is ending: ends the process group of the program that runs
 // now, if any (SIGTERM, then SIGKILL after a second's grace), and keeps any

@@ -11,6 +11,7 @@
 #include <gdk/gdk.h>
 
 #include <atomic>
+#include <cstring>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ constexpr char ravelo_part[] = "\n# The device's microcontroller.\n"
                                ";\n";
 
 constexpr char tool_dir_prefix[] = "ravelo-update-";
+
+constexpr char msg_in_bootloader[] =
+    N_("The device is in its bootloader: flashing without a reset\n");
 
 // A descriptor closed when it goes out of scope or is replaced.
 class Fd
@@ -228,10 +232,70 @@ gboolean log_line(gpointer text)
     return FALSE;
 }
 
+gboolean log_tool_line(gpointer text)
+{
+    log_append_tool(static_cast<const gchar *>(text));
+    g_free(text);
+    return FALSE;
+}
+
+gboolean log_message(gpointer id)
+{
+    log_append(_(static_cast<const char *>(id)));
+    return FALSE;
+}
+
+// The tool's progress bars by the word that begins them, and the status
+// text for each (the percentage fills in the %d).
+struct ProgressPhase {
+    const char *tool_word;
+    const char *status_template;
+};
+constexpr ProgressPhase progress_phases[] = {
+    {"Writing", N_(" Firmware update: writing %d %%")},
+    {"Reading", N_(" Firmware update: reading %d %%")},
+};
+
+struct Progress {
+    const char *status_template;
+    int percent;
+};
+
+gboolean show_progress(gpointer data)
+{
+    const auto *progress = static_cast<const Progress *>(data);
+    GCharPtr text(g_strdup_printf(_(progress->status_template), progress->percent));
+    status_show(text.get());
+    g_free(data);
+    return FALSE;
+}
+
+// Worker thread: a progress bar goes to the status bar. The tool draws
+// "Writing | #### | 45% 0.10s" on a terminal; into a pipe, as here, it
+// writes "Writing | " and then one '#' for every 2 %.
+void hand_over_progress(const char *line, void *)
+{
+    const char *bar = g_strstr_len(line, -1, " | ");
+    if (bar == nullptr)
+        return;
+    for (const ProgressPhase &phase : progress_phases) {
+        if (std::string(line, bar) != phase.tool_word)
+            continue;
+        bar += 3;
+        const char *said = g_strstr_len(bar, -1, " | ");
+        const gint64 percent =
+            said != nullptr ? g_ascii_strtoll(said + 3, nullptr, 10) : 2 * gint64(strspn(bar, "#"));
+        auto *progress = g_new(Progress, 1);
+        *progress = {phase.status_template, int(CLAMP(percent, 0, 100))};
+        gdk_threads_add_idle(show_progress, progress);
+    }
+}
+
 // Worker thread: the log is the UI thread's, so each line is handed over.
 void hand_over_line(const char *line, void *)
 {
-    gdk_threads_add_idle(log_line, g_strconcat(line, "\n", nullptr));
+    gdk_threads_add_idle(log_tool_line, g_strconcat(line, "\n", nullptr));
+    hand_over_progress(line, nullptr);
 }
 
 // The tool's arguments, the template's words with the program and the port
@@ -253,14 +317,20 @@ std::vector<std::string> tool_arguments(const char *program, const char *port)
     return words;
 }
 
-const char *run_tool()
+// The bootloader port as the tool, which runs in the private folder, finds
+// it.
+gchar *bootloader_path()
 {
-    g_usleep(bootloader_wait_us);
+    return g_path_is_absolute(bootloader_port)
+               ? g_strdup(bootloader_port)
+               : g_build_filename(tool_dir, bootloader_port, nullptr);
+}
+
+const char *flash()
+{
     // The tool opens the port itself and says why it cannot; as far as the
     // client can tell, it says what usually helps.
-    GCharPtr port(g_path_is_absolute(bootloader_port)
-                      ? g_strdup(bootloader_port)
-                      : g_build_filename(tool_dir, bootloader_port, nullptr));
+    GCharPtr port(bootloader_path());
     const int port_error = access(port.get(), R_OK | W_OK) == 0 ? 0 : errno;
 
     const std::vector<std::string> words = tool_arguments(tool_program, bootloader_port);
@@ -268,11 +338,31 @@ const char *run_tool()
     for (const std::string &word : words)
         argv.push_back(word.c_str());
     argv.push_back(nullptr);
-    if (device_tool_run(argv.data(), tool_dir, tool_limit_ms.load(), hand_over_line, nullptr))
+    if (device_tool_run(argv.data(), tool_dir, tool_limit_ms.load(), hand_over_line, nullptr,
+                        hand_over_progress))
         return nullptr;
     if (port_error != 0)
         gdk_threads_add_idle(log_line, port_failure_text(bootloader_port, port_error));
     return device_msg_tool_failed;
+}
+
+const char *run_tool()
+{
+    g_usleep(bootloader_wait_us);
+    return flash();
+}
+
+// A device whose console is gone (reset earlier, or its application lost
+// in a flash that failed) is flashed where it sits.
+const char *flash_in_bootloader(const char *reset_failure, gchar **why)
+{
+    GCharPtr port(bootloader_path());
+    if (access(port.get(), F_OK) != 0) {
+        *why = port_failure_text(bootloader_port, errno);
+        return reset_failure;
+    }
+    gdk_threads_add_idle(log_message, const_cast<char *>(msg_in_bootloader));
+    return flash();
 }
 
 constexpr DeviceOperation update_operation{
@@ -284,6 +374,7 @@ constexpr DeviceOperation update_operation{
     prepare,
     release,
     run_tool,
+    flash_in_bootloader,
     quit,
 };
 

@@ -1,6 +1,10 @@
 // Firmware, Update firmware: sends the device into its bootloader as a reset
 // does, waits two seconds and runs avrdude on the bootloader port, on an
-// "update" worker thread (see device_operation.h).
+// "update" worker thread (see device_operation.h). A device whose console
+// port cannot be opened or gives no prompt, but whose bootloader port is
+// there (reset earlier, or left without an application by a failed flash),
+// is flashed at once, without the reset, and the log says so; when neither
+// port is there, the log says why for both.
 //
 // The tool runs in a private temporary folder "ravelo-update-XXXXXX" that
 // holds the embedded image as "ravelo32u4.hex" and an "avrdude.conf": a copy
@@ -10,7 +14,9 @@
 // private folder is removed when the update has ended, whatever the outcome,
 // or when the program quits (see device_operation_quit()). While the update
 // runs the client holds an exclusive flock() on the folder; while the tool
-// runs its output goes to the log, line by line.
+// runs its output goes to the log, line by line, and its progress bars
+// (writing, then reading back to verify) to the status bar as
+// " Firmware update: writing 45 %".
 //
 // Before anything starts, the request needs a device port, a bootloader
 // port (" Error: Invalid bootloader port"), an executable "avrdude" in an

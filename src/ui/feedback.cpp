@@ -14,13 +14,44 @@ void status_show(const gchar *text)
     gtk_statusbar_push(bar, 0, text);
 }
 
-void log_append(const gchar *text)
+namespace
 {
-    GtkWidget *view = lookup_widget(window_main, "textview_log");
-    GtkTextBuffer *buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+constexpr char tool_tag[] = "tool";
+// Where the log ends; what follows new output scrolls to it.
+constexpr char end_mark[] = "ravelo-end";
+
+void log_insert(const gchar *text, const char *tag)
+{
+    GtkTextView *view = GTK_TEXT_VIEW(lookup_widget(window_main, "textview_log"));
+    GtkTextBuffer *buffer = gtk_text_view_get_buffer(view);
+    GtkAdjustment *scroll = gtk_scrolled_window_get_vadjustment(
+        GTK_SCROLLED_WINDOW(lookup_widget(window_main, "scrolledwindow_log")));
+    // A pixel of slack: the adjustment's value need not be whole.
+    const bool at_end = gtk_adjustment_get_value(scroll) + gtk_adjustment_get_page_size(scroll) >=
+                        gtk_adjustment_get_upper(scroll) - 1;
     GtkTextIter end;
     gtk_text_buffer_get_end_iter(buffer, &end);
-    gtk_text_buffer_insert(buffer, &end, text, -1);
+    if (tag != nullptr &&
+        gtk_text_tag_table_lookup(gtk_text_buffer_get_tag_table(buffer), tag) == nullptr)
+        gtk_text_buffer_create_tag(buffer, tag, "family", "monospace", nullptr);
+    gtk_text_buffer_insert_with_tags_by_name(buffer, &end, text, -1, tag, nullptr);
+    GtkTextMark *mark = gtk_text_buffer_get_mark(buffer, end_mark);
+    gtk_text_buffer_get_end_iter(buffer, &end);
+    if (mark == nullptr)
+        mark = gtk_text_buffer_create_mark(buffer, end_mark, &end, FALSE);
+    if (at_end)
+        gtk_text_view_scroll_mark_onscreen(view, mark);
+}
+} // namespace
+
+void log_append(const gchar *text)
+{
+    log_insert(text, nullptr);
+}
+
+void log_append_tool(const gchar *text)
+{
+    log_insert(text, tool_tag);
 }
 
 namespace

@@ -9,8 +9,13 @@
 void status_show(const gchar *text);
 
 // Appends `text` unchanged to the end of the log; callers end lines with
-// "\n" themselves.
+// "\n" themselves. A log that showed its end before shows it after (it
+// follows new output); one the user has scrolled up stays where it is.
 void log_append(const gchar *text);
+
+// The same for lines of the flashing tool's output, shown in a monospace
+// font so that its tables line up.
+void log_append_tool(const gchar *text);
 
 // 1: the idle arrangement (everything that starts something is sensitive,
 // Prev/Next/Pause/Stop are not). 0: the busy arrangement, its mirror. A

@@ -92,6 +92,10 @@ struct Bootloader {
         return true;
     }
 
+    // A stop signal that comes meanwhile ends the bootloader at its next
+    // wait for input.
+    void block_pace() { emu_sleep_ms(emu_options.block_time_ms); }
+
     // 'B': block load. Returns false when the port is to vanish instead.
     bool block_load()
     {
@@ -111,6 +115,7 @@ struct Bootloader {
                 answer(unknown);
                 return true;
             }
+            block_pace();
             std::copy(data.begin(), data.end(), flash.begin() + static_cast<std::ptrdiff_t>(at));
             flash_top = std::max(flash_top, at + size);
             address += static_cast<std::uint32_t>(size / 2);
@@ -136,6 +141,7 @@ struct Bootloader {
         const std::size_t size = std::size_t(head[0]) << 8 | head[1];
         std::vector<unsigned char> data(size, 0xFF);
         if (head[2] == 'F') {
+            block_pace();
             const std::size_t at = std::size_t(address) * 2;
             for (std::size_t i = 0; i < size && at + i < flash_size; ++i)
                 data[i] = flash[at + i];

@@ -25,6 +25,8 @@ const char usage_text[] =
     "  --speed F                    tape pace multiplier (default 1.0)\n"
     "  --boot-delay MS              delay before the bootloader port appears (default 300)\n"
     "  --bootloader-timeout MS      leave an idle bootloader after MS (default 8000, 0: never)\n"
+    "  --block-time MS              time the bootloader takes per flash block written or\n"
+    "                               read, as a real line and flash do (default 0)\n"
     "  --replug-delay MS            delay before the console returns after a hang-up\n"
     "                               (default 1000)\n"
     "  --verbose                    tell what happens on stderr\n"
@@ -142,6 +144,8 @@ int emu_parse_options(int argc, char **argv)
             ok = parse_int(value, 0, most_ms, &o.boot_delay_ms);
         else if (is("--bootloader-timeout"))
             ok = parse_int(value, 0, most_ms, &o.bootloader_timeout_ms);
+        else if (is("--block-time"))
+            ok = parse_int(value, 0, most_ms, &o.block_time_ms);
         else if (is("--replug-delay"))
             ok = parse_int(value, 0, most_ms, &o.replug_delay_ms);
         else

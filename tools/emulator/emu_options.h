@@ -27,6 +27,7 @@ struct EmuOptions {
     long bootloader_vanish_after = -1; // flash pages, -1 = never
     int boot_delay_ms = 300;
     int bootloader_timeout_ms = 8000; // 0 = wait for the exit command forever
+    int block_time_ms = 0;            // per flash block written or read
     int replug_delay_ms = 1000;
 };
 
