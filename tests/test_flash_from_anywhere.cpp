@@ -28,11 +28,6 @@ namespace
 
 const std::string heading = test_separator + "Updating device firmware\n";
 
-void set_ports(const std::string &device, const std::string &bootloader)
-{
-    test_set_ports(device.c_str(), bootloader.c_str());
-}
-
 // A new folder to work in, and what it holds.
 std::string enter(const std::string &name)
 {
@@ -56,12 +51,6 @@ bool tool_folder_gone(std::string folder)
     return !folder.empty() && folder != fs::current_path() && !fs::exists(folder);
 }
 
-bool gone(pid_t pid)
-{
-    const std::string stat = test_read_file("/proc/" + std::to_string(pid) + "/stat");
-    return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
-}
-
 } // namespace
 
 // An empty folder, no avrdude.conf but the system's: the installed avrdude
@@ -71,7 +60,7 @@ bool gone(pid_t pid)
 TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
 {
     Emulator device;
-    set_ports(device.link(), device.bootloader_link());
+    test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
     const std::string work = enter("empty");
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
     ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 90000));
@@ -88,10 +77,11 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
     const fs::path config = log.substr(at, log.find('\n', at) - at);
     EXPECT_TRUE(tool_folder_gone(config.parent_path())) << log;
     EXPECT_TRUE(listing(work).empty());
-    // The device holds the image's data bytes; the rest of its last page
-    // stays erased.
-    std::string data =
-        hex_data_bytes(std::string(device_firmware_image, device_firmware_image_length));
+    // The device holds the image's bytes; the rest of its last page stays
+    // erased.
+    ASSERT_TRUE(device_firmware_write(test_dir().c_str()) == 1 &&
+                std::system("cd .. && objcopy -I ihex -O binary ravelo32u4.hex image.bin") == 0);
+    std::string data = test_read_file(test_path("image.bin"));
     const std::string flash = test_read_file(device.flash_path());
     ASSERT_TRUE(data.size() == 8048u && flash.size() >= data.size());
     data.resize(flash.size(), '\xFF');
@@ -130,7 +120,7 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
         const std::string local = test_read_file(work + "/avrdude.conf");
         ASSERT_TRUE(run < 2 || g_remove("avrdude.conf") == 0);
         Emulator device;
-        set_ports(device.link(), "boot port;x");
+        test_set_ports(device.link().c_str(), "boot port;x");
         const std::set<std::string> before = listing(work);
         const std::string log = test_log_text();
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
@@ -187,7 +177,7 @@ TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
         g_remove(test_path("pids").c_str());
         const auto scenario = [way = way] {
             Emulator device;
-            set_ports(device.link(), device.bootloader_link());
+            test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
             gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
             if (!test_spin_until([] { return fs::exists(test_path("pids")); }, 15000))
                 std::_Exit(3);
@@ -211,7 +201,9 @@ TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
         pid_t tool = 0, child = 0;
         std::istringstream(test_read_file(test_path("pids"))) >> tool >> child;
         ASSERT_TRUE(tool > 0 && child > 0);
-        EXPECT_TRUE(test_spin_until([&] { return gone(tool) && (way == SIGKILL || gone(child)); }));
+        EXPECT_TRUE(test_spin_until([&] {
+            return test_process_gone(tool) && (way == SIGKILL || test_process_gone(child));
+        }));
         kill(child, SIGKILL);
         const std::string where = test_read_file(test_path("where"));
         EXPECT_EQ(tool_folder_gone(where), way != SIGKILL);
@@ -240,43 +232,30 @@ TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
     const auto line = [](const std::string &port, const char *reason, const char *hint) {
         return "Cannot open port " + port + ": " + reason + " (" + hint + ")\n";
     };
-    const auto play = [&](const std::string &port, const std::string &expected) {
-        test_set_ports(port.c_str());
-        const std::string log = test_log_text();
-        test_click("button_play");
-        return test_status_is(" Playback over: Unable to access communication port to device") &&
-               test_log_after(log) == test_separator + "Playback started\n" + expected;
-    };
-    const auto start = [] {
-        test_app_start();
-        test_attach(tap_wrap(std::string(100, '\x30')));
-    };
     // First, while this process has no window for the child to share: root
     // may open any port, so the child gives up the rights it has.
-    {
-        PtyDevice closed;
-        const std::string pts = closed.slave;
-        ASSERT_EQ(fchmod(closed.held, 0), 0);
-        const auto scenario = [&] {
-            start();
-            if (geteuid() == 0 &&
-                (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-                std::_Exit(2);
-            const bool ok =
-                play(pts, line(pts, "Permission denied",
-                               "add your user to the dialout group, then log in again"));
-            std::fprintf(stderr, "%s", test_log_text().c_str());
-            std::_Exit(ok ? 0 : 1);
-        };
-        EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "Permission denied");
-    }
-    start();
-    const std::string missing = test_path("no-such-port");
-    EXPECT_TRUE(play(missing, line(missing, "No such file or directory",
-                                   "is the device plugged in? see /dev/serial/by-id/")))
-        << test_log_text();
-
-    PtyDevice held;
+    PtyDevice closed, held;
+    ASSERT_EQ(fchmod(closed.held, 0), 0);
+    const auto scenario = [&] {
+        test_app_start();
+        test_attach(tap_wrap(std::string(100, '\x30')));
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            std::_Exit(2);
+        test_set_ports(closed.slave.c_str());
+        const std::string log = test_log_text();
+        test_click("button_play");
+        const bool ok =
+            test_status_is(" Playback over: Unable to access communication port to device") &&
+            test_log_after(log) ==
+                test_separator + "Playback started\n" +
+                    line(closed.slave, "Permission denied",
+                         "add your user to the dialout group, then log in again");
+        std::fprintf(stderr, "%s", test_log_text().c_str());
+        std::_Exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "Permission denied");
+    test_app_start();
     ASSERT_EQ(flock(held.held, LOCK_EX), 0);
     test_set_ports(held.slave.c_str());
     const std::string log = test_log_text();

@@ -13,8 +13,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
-#include <sstream>
 
 namespace
 {
@@ -154,20 +152,8 @@ bool avrdude_fixture_fake_tool(const std::string &script)
     return chmod((dir + "/avrdude").c_str(), 0755) == 0;
 }
 
-std::string hex_data_bytes(const std::string &image)
+bool test_process_gone(pid_t pid)
 {
-    std::string data;
-    std::istringstream lines(image);
-    for (std::string line; std::getline(lines, line);) {
-        const auto byte_at = [&line](std::size_t i) {
-            return char(g_ascii_xdigit_value(line[1 + 2 * i]) << 4 |
-                        g_ascii_xdigit_value(line[2 + 2 * i]));
-        };
-        // Data records only: the type byte is 00.
-        if (line.size() < 11 || line[0] != ':' || byte_at(3) != 0)
-            continue;
-        for (std::size_t i = 0; i < std::size_t(std::uint8_t(byte_at(0))); ++i)
-            data.push_back(byte_at(4 + i));
-    }
-    return data;
+    const std::string stat = test_read_file("/proc/" + std::to_string(pid) + "/stat");
+    return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
 }

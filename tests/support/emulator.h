@@ -63,5 +63,5 @@ class PtyDevice
 // folder test_path("fake-bin"), put first on PATH.
 bool avrdude_fixture_write(const std::string &dir);
 bool avrdude_fixture_fake_tool(const std::string &script);
-// The data bytes of an Intel HEX text, in record order.
-std::string hex_data_bytes(const std::string &image);
+// Whether process `pid` has ended: gone, or a zombie not yet reaped.
+bool test_process_gone(pid_t pid);
