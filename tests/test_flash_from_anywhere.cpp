@@ -13,15 +13,10 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <set>
 #include <sstream>
-
-namespace fs = std::filesystem;
 
 namespace
 {

@@ -4,12 +4,8 @@
 
 #include "image/image_read.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 namespace
 {

@@ -2,7 +2,6 @@
 #include "support/harness.h"
 
 #include "app/main_window.h"
-#include "app/quit.h"
 #include "ui/feedback.h"
 #include "ui/registry.h"
 

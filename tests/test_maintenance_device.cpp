@@ -12,7 +12,6 @@
 #include <glib/gstdio.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 
 namespace

@@ -13,16 +13,12 @@
 
 #include "tap_maker.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <grp.h>
 #include <termios.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-namespace fs = std::filesystem;
 using Records = std::vector<std::pair<gint32, std::string>>;
 
 namespace
@@ -120,7 +116,8 @@ TEST(RobustSave, AnUnprivilegedUserSavesWhatTheFileItselfAllows)
     EXPECT_EXIT(as_user(), testing::ExitedWithCode(0), "");
 }
 
-TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinks)
+// Links that another user planted in a shared folder are not followed.
+TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinksButNotAPlantedOne)
 {
     test_app_start();
     if (geteuid() != 0)
@@ -150,13 +147,7 @@ TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinks)
     EXPECT_EQ(stat_of(second).st_ino, linked_before.st_ino);
     EXPECT_EQ(stat_of(linked).st_nlink, 2u);
     EXPECT_EQ(fs::read_symlink(pointer), target);
-}
 
-TEST(RobustSave, ALinkThatAnotherUserPlantedInASharedFolderIsNotFollowed)
-{
-    test_app_start();
-    if (geteuid() != 0)
-        GTEST_SKIP() << "planting a link as another user needs root";
     // In a folder like /tmp, nobody's links: to the user's private file,
     // reached through the user's own link too, and to a file not there yet.
     const std::string shared = test_path("shared"), mine = test_path("mine.idx"),
@@ -225,25 +216,13 @@ TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
         {"0x14 Caf\xc3\xa9 \xff", {{20, "Caf\xc3\xa9 \xc3\xbf"}}},
         {"0x14 \xe2\x82\xac\x80\xe2\x82\xac \x93x\x94",
          {{20, "\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d"}}},
-        {"0x14 ab\xc3", {{20, "ab\xc3\x83"}}},
         {"0x14 \xc0\xaf\xed\xa0\x80", {{20, "\xc3\x80\xc2\xaf\xc3\xad\xc2\xa0\xe2\x82\xac"}}},
         // CR, LF and CR LF all end a line; empty lines of any kind are skipped.
-        {"0x14 a\r0x15 b\r0x16 c\r", {{20, "a"}, {21, "b"}, {22, "c"}}},
         {"0x14 a\r0x99 b\n0x15 c\r\n\r\n\n\n0x16 d\n\r\r0x17 e",
          {{20, "a"}, {0x99, "b"}, {21, "c"}, {22, "d"}, {23, "e"}}}};
     // clang-format on
     for (const auto &[text, records] : cases)
         EXPECT_EQ(parse(text), records) << "'" << text << "'";
-
-    // Through the window: a CR-only file shows every record, and Save writes
-    // them back in UTF-8 with CR LF.
-    const std::string idx = test_path("mac.idx");
-    test_write_file(idx, "0x14\tTape start\r0x100\tCaf\xc3\xa9 \xff\r0x200\tEnd\r");
-    show_idx(idx);
-    test_click("button_index_save");
-    EXPECT_EQ(test_status_text(), " IDX list saved to file");
-    EXPECT_EQ(test_read_file(idx),
-              "0x14\t\tTape start\r\n0x100\t\tCaf\xc3\xa9 \xc3\xbf\r\n0x200\t\tEnd\r\n");
 }
 
 TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)

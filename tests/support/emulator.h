@@ -6,9 +6,6 @@
 
 #include <sys/types.h>
 
-#include <string>
-#include <vector>
-
 // ravelo-emulator with `args`, its ports linked as test_path("ttyEMU") and
 // "ttyEMU-boot", its flash written to "flash.bin"; ready once constructed (a
 // failure to start is a test failure), ended and reaped by the destructor or
