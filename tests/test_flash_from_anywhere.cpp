@@ -38,8 +38,7 @@ std::set<std::string> listing(const std::string &dir)
     return names;
 }
 
-// The folder the tool ran in (a line end may follow) was not the working
-// folder, and is gone.
+// The tool's folder (a line end may follow) was not the working one; gone.
 bool tool_folder_gone(std::string folder)
 {
     folder = folder.substr(0, folder.find('\n'));
@@ -48,10 +47,8 @@ bool tool_folder_gone(std::string folder)
 
 } // namespace
 
-// An empty folder, no avrdude.conf but the system's: the installed avrdude
-// flashes the emulated device with the configuration the client wrote (it
-// names it in its lines), which reach the log as a few lines between the
-// heading and "Completed". The tool's folder is gone, the working one empty.
+// From an empty folder the installed avrdude flashes the emulated device
+// with the configuration the client wrote in the tool's folder.
 TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
 {
     Emulator device;
@@ -72,8 +69,7 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
     const fs::path config = log.substr(at, log.find('\n', at) - at);
     EXPECT_TRUE(tool_folder_gone(config.parent_path())) << log;
     EXPECT_TRUE(listing(work).empty());
-    // The device holds the image's bytes; the rest of its last page stays
-    // erased.
+    // The device holds the image's bytes, the rest of its last page erased.
     ASSERT_TRUE(device_firmware_write(test_dir().c_str()) == 1 &&
                 std::system("cd .. && objcopy -I ihex -O binary ravelo32u4.hex image.bin") == 0);
     std::string data = test_read_file(test_path("image.bin"));
@@ -83,14 +79,9 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
     EXPECT_TRUE(flash == data);
 }
 
-// The tool first on PATH, by its full path; never one planted in the
-// working folder. "boot port;x" is one argument; the configuration is the
-// working folder's, copied, or else the one the tool names with the part
-// added; progress bars, redraws and bytes that are not UTF-8 come out as
-// readable lines. The tool's folder is private and gone afterwards, the
-// working folder as it was; a failure also says what usually helps with the
-// bootloader port. With no configuration at all, nothing runs and the log
-// says what is missing.
+// The tool first on PATH runs, never one planted in the working folder; the
+// configuration is the working folder's, else the system's with the part
+// added; progress bars, redraws and stray bytes come out as readable lines.
 TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
 {
     const std::string work = enter("work"), system = test_path("system.conf");
@@ -152,12 +143,9 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
     EXPECT_FALSE(fs::exists(test_path("planted-ran")));
 }
 
-// Ending mid-update (a tool that ignores SIGTERM, with a child of its own):
-// Quit, SIGTERM, SIGHUP, SIGINT and a lost display connection (as a dead X
-// server leaves it) end the tool's whole group and remove its folder before
-// the process ends, by the signal or with status 1 for the display. SIGKILL
-// leaves the folder, but the kernel ends the tool and the next start removes
-// the folder; not one that an update holds, another user's or a link.
+// Each way of ending mid-update ends the tool's group (which ignores SIGTERM)
+// and removes its folder; after SIGKILL the next start sweeps the folder,
+// but not one that an update holds, another user's or a link.
 TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()) &&
@@ -219,9 +207,7 @@ TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
         fs::remove(path);
 }
 
-// A port that cannot be opened: the log names it, the system's reason and
-// what usually helps; the status bar says what it always said. Playback and
-// reset alike; the permission case as a user without rights on the port.
+// A port that cannot be opened: the log says why and what usually helps.
 TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
 {
     const auto line = [](const std::string &port, const char *reason, const char *hint) {

@@ -227,13 +227,6 @@ TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
 
 TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
 {
-    const std::string plain = test_path("plain.tap");
-    test_write_file(plain, tap_wrap(std::string(10, '\x30')));
-    const int fd = player_tap_open(plain.c_str());
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads of the tape are plain blocking ones";
-    player_tap_close(fd);
-
     PtyDevice device;
     test_set_ports(device.slave.c_str());
     test_attach(tap_wrap(std::string(100, '\x30')));

@@ -10,7 +10,6 @@
 
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <termios.h>
 
 namespace
@@ -28,21 +27,15 @@ double wall_now()
     return g_get_monotonic_time() / 1e6;
 }
 
-// Whether another program (a process of its own, with no port open yet)
-// can open the port now; it closes it again at once.
+// Whether another program can open the port now (the lock belongs to an
+// open file, so this one's own open stands for it); closed again at once.
 bool another_program_can_open(const std::string &path)
 {
-    const pid_t child = fork();
-    if (child == 0) {
-        int error = 0;
-        const int fd = serial_platform_open(path.c_str(), &error);
-        if (fd >= 0)
-            serial_platform_close(fd);
-        _exit(fd >= 0 ? 1 : 0);
-    }
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 1;
+    int error = 0;
+    const int fd = serial_platform_open(path.c_str(), &error);
+    if (fd >= 0)
+        serial_platform_close(fd);
+    return fd >= 0;
 }
 
 // Proves which terminal the open port is: a byte written through it arrives
