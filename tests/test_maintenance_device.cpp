@@ -88,17 +88,6 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     refused(update_request, " Error: Could not copy firmware");
 }
 
-// The build's tool finds the embedded image sound, without a warning.
-TEST(Firmware, TheEmbeddedImageHasTheDevicesLayout)
-{
-    ASSERT_EQ(device_firmware_write("."), 1);
-    EXPECT_EQ(
-        std::system(RAVELO_TOOLS_DIR "/firmware/ravelo-firmware check ravelo32u4.hex >said 2>&1"),
-        0);
-    EXPECT_EQ(test_read_file(test_path("said")),
-              "ravelo32u4.hex: 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n");
-}
-
 // Each failure names its cause, and every request forgets a paused run;
 // neither a missing nor a mute device gets as far as the tool.
 TEST(Update, FailuresNameTheirCause)
