@@ -5,22 +5,6 @@
 #include "ui/feedback.h"
 #include "ui/registry.h"
 
-namespace
-{
-// The About dialog, shown or not, while it exists.
-GtkWidget *about_dialog()
-{
-    GtkWidget *found = nullptr;
-    GList *all = gtk_window_list_toplevels();
-    for (GList *l = all; l != nullptr; l = l->next)
-        if (GTK_IS_DIALOG(l->data) && g_strcmp0(gtk_window_get_title(GTK_WINDOW(l->data)),
-                                                "About Ravelo playback client") == 0)
-            found = GTK_WIDGET(l->data);
-    g_list_free(all);
-    return found;
-}
-} // namespace
-
 // A name resolves from anywhere in the window, from inside a submenu too
 // (climbing to the item the submenu hangs on); an unknown name gives none
 // and the warning. A window's registered widgets go with it.
@@ -64,13 +48,15 @@ TEST(About, ShowsModallyAndGoesAwayOnItsAnswer)
 {
     test_app_start();
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_about")));
-    ASSERT_TRUE(
-        test_spin_until([] { return about_dialog() && gtk_widget_get_mapped(about_dialog()); }));
-    GtkWidget *dialog = about_dialog();
+    ASSERT_TRUE(test_spin_until([] {
+        return GTK_IS_DIALOG(gtk_grab_get_current()) &&
+               gtk_widget_get_mapped(gtk_grab_get_current());
+    }));
+    GtkWidget *dialog = gtk_grab_get_current(); // the main window takes no input
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(dialog)), "About Ravelo playback client");
     EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(window_main));
-    EXPECT_EQ(gtk_grab_get_current(), dialog); // the main window takes no input
-
+    g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer *>(&dialog));
     gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_NONE); // OK
-    EXPECT_TRUE(test_spin_until([] { return about_dialog() == nullptr; }));
+    EXPECT_TRUE(test_spin_until([&] { return dialog == nullptr; }));
     EXPECT_EQ(gtk_grab_get_current(), nullptr);
 }

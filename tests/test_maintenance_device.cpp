@@ -35,8 +35,7 @@ void run_request(const Request &request, const std::string &status, int timeout_
     const std::string log = test_log_text();
     for (const Request *item : {&request, &reset_request, &update_request})
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(item->item)));
-    EXPECT_EQ(test_status_text(), request.requested);
-    EXPECT_TRUE(test_controls_are(false));
+    EXPECT_TRUE(test_status_text() == request.requested && test_controls_are(false));
     ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, timeout_ms))
         << test_status_text();
     EXPECT_EQ(test_status_text(), status);
@@ -45,8 +44,7 @@ void run_request(const Request &request, const std::string &status, int timeout_
     EXPECT_TRUE(g_str_has_prefix(added.c_str(), (test_separator + request.heading).c_str()) &&
                 g_str_has_suffix(added.c_str(), ok ? "\nCompleted\n" : "\nFailed\n"))
         << added;
-    EXPECT_FALSE(test_port_open());
-    EXPECT_EQ(test_open_descriptors(), descriptors) << "left open";
+    EXPECT_EQ(test_open_descriptors(), descriptors) << "left open, the port or another";
     EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_EXISTS));
 }
 
@@ -98,29 +96,28 @@ TEST(Update, FailuresNameTheirCause)
     const char *tool_ran = "#!/bin/sh\ntouch tool-ran\n";
     const struct {
         const Request &request;
-        bool plugged;
         std::vector<std::string> device;
         const char *fake_tool; // nullptr: the installed one
         std::string status;
     } cases[] = {
-        {update_request, false, {}, tool_ran, failed + no_port},
-        {reset_request, false, {}, tool_ran, " Device reset failed: " + no_port},
-        {update_request, true, {"--no-prompt"}, tool_ran, failed + "Unable to sync with device"},
-        {update_request, true, {"--bad-signature"}, nullptr, tool_failed},
+        {update_request, {}, tool_ran, failed + no_port}, // unplugged
+        {reset_request, {}, tool_ran, " Device reset failed: " + no_port},
+        {update_request, {"--no-prompt"}, tool_ran, failed + "Unable to sync with device"},
+        {update_request, {"--bad-signature"}, nullptr, tool_failed},
         // Executable, but its interpreter is missing: no tool at all.
-        {update_request, true, {}, "#!/nonexistent/interpreter\n", tool_failed},
+        {update_request, {}, "#!/nonexistent/interpreter\n", tool_failed},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.status);
         Emulator device(c.device);
-        test_set_ports(c.plugged ? device.link().c_str() : "ttyGONE",
+        const bool plugged = c.status.find(no_port) == std::string::npos;
+        test_set_ports(plugged ? device.link().c_str() : "ttyGONE",
                        device.bootloader_link().c_str());
         g_remove("fake-bin/avrdude");
         ASSERT_TRUE(c.fake_tool == nullptr || avrdude_fixture_fake_tool(c.fake_tool));
         player_set_resume_pending(true); // no worker runs now
         run_request(c.request, c.status, 90000);
-        EXPECT_FALSE(player_resume_pending());
-        EXPECT_FALSE(g_file_test("tool-ran", G_FILE_TEST_EXISTS));
+        EXPECT_FALSE(player_resume_pending() || g_file_test("tool-ran", G_FILE_TEST_EXISTS));
     }
 }
 
@@ -135,7 +132,6 @@ TEST(Update, ABootloaderThatVanishesMidWriteEndsAtTheTimeLimit)
     // Two pages on a loaded machine (6 s was not enough).
     device_update_set_tool_limit_ms(20000);
     run_request(update_request, tool_failed, 60000);
-    // The device took pages before its port vanished: the tool did run.
     EXPECT_GE(test_read_file(device.flash_path()).size(), 256u)
         << "the tool ended before the port vanished";
 }

@@ -131,10 +131,10 @@ TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinksButNotAPlantedOne)
     const bool has_xattrs = setxattr(owned.c_str(), "user.shelf", "3", 1, 0) == 0;
     ASSERT_EQ(link(linked.c_str(), second.c_str()) | symlink(target.c_str(), pointer.c_str()), 0);
     const struct stat owned_before = stat_of(owned), linked_before = stat_of(linked);
-    for (const std::string &path : {owned, linked, pointer}) {
-        EXPECT_TRUE(idx_save_file(path.c_str(), new_rows));
-        EXPECT_EQ(test_status_text(), " The list of index records was saved");
-    }
+    for (const std::string &path : {owned, linked, pointer})
+        EXPECT_TRUE(idx_save_file(path.c_str(), new_rows) &&
+                    test_status_text() == " The list of index records was saved")
+            << path;
     for (const std::string &path : {owned, linked, second, target})
         EXPECT_EQ(test_read_file(path), new_text) << path;
     const auto identity = [](const struct stat &st) {
@@ -193,16 +193,14 @@ TEST(RobustSave, AFullDiskKeepsThePreviousFileAndSaysSo)
     // file byte for byte, no copy left behind, no half-written new file.
     const std::string pointer = test_path("pointer.idx");
     ASSERT_EQ(symlink(idx.c_str(), pointer.c_str()), 0);
-    for (const std::string &path : {idx, pointer, folder + "/new.idx"}) {
-        EXPECT_FALSE(idx_save_file(path.c_str(), too_big));
-        EXPECT_EQ(test_status_text(), disk_full);
-    }
+    for (const std::string &path : {idx, pointer, folder + "/new.idx"})
+        EXPECT_TRUE(!idx_save_file(path.c_str(), too_big) && test_status_text() == disk_full)
+            << path;
     EXPECT_EQ(test_read_file(idx), old_text);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
     // In place (a file with two names) a failure halfway is reported too.
     ASSERT_EQ(link(idx.c_str(), (folder + "/twin.idx").c_str()), 0);
-    EXPECT_FALSE(idx_save_file(idx.c_str(), too_big));
-    EXPECT_EQ(test_status_text(), disk_full);
+    EXPECT_TRUE(!idx_save_file(idx.c_str(), too_big) && test_status_text() == disk_full);
     EXPECT_TRUE(idx_save_file(idx.c_str(), new_rows));
     EXPECT_EQ(test_read_file(folder + "/twin.idx"), new_text);
     umount2(folder.c_str(), MNT_DETACH);

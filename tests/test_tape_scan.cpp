@@ -123,10 +123,10 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
             EXPECT_TRUE(c.exact ? p.offset == leader : p.offset - leader < 64)
                 << c.what << " " << i << ": " << p.offset << " vs " << leader;
             EXPECT_EQ(p.cycles, tap_data_cycles(tape.tap.substr(20, p.offset - 20))) << c.what;
-            EXPECT_EQ(p.name, expected_name(f.name)) << c.what;
-            EXPECT_EQ(p.type, f.type) << c.what;
-            EXPECT_EQ(p.start, f.start) << c.what;
-            EXPECT_EQ(p.end, std::uint16_t(f.start + f.data.size())) << c.what;
+            EXPECT_EQ(std::tuple(p.name, p.type, p.start, p.end),
+                      std::tuple(expected_name(f.name), f.type, f.start,
+                                 std::uint16_t(f.start + f.data.size())))
+                << c.what;
         }
     }
 }
