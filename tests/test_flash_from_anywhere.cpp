@@ -13,25 +13,15 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <set>
 #include <sstream>
-
-namespace fs = std::filesystem;
 
 namespace
 {
 
 const std::string heading = test_separator + "Updating device firmware\n";
-
-void set_ports(const std::string &device, const std::string &bootloader)
-{
-    test_set_ports(device.c_str(), bootloader.c_str());
-}
 
 // A new folder to work in, and what it holds.
 std::string enter(const std::string &name)
@@ -48,30 +38,21 @@ std::set<std::string> listing(const std::string &dir)
     return names;
 }
 
-// The folder the tool ran in (a line end may follow) was not the working
-// folder, and is gone.
+// The tool's folder (a line end may follow) was not the working one; gone.
 bool tool_folder_gone(std::string folder)
 {
     folder = folder.substr(0, folder.find('\n'));
     return !folder.empty() && folder != fs::current_path() && !fs::exists(folder);
 }
 
-bool gone(pid_t pid)
-{
-    const std::string stat = test_read_file("/proc/" + std::to_string(pid) + "/stat");
-    return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
-}
-
 } // namespace
 
-// An empty folder, no avrdude.conf but the system's: the installed avrdude
-// flashes the emulated device with the configuration the client wrote (it
-// names it in its lines), which reach the log as a few lines between the
-// heading and "Completed". The tool's folder is gone, the working one empty.
+// From an empty folder the installed avrdude flashes the emulated device
+// with the configuration the client wrote (only it has the part "ravelo").
 TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
 {
     Emulator device;
-    set_ports(device.link(), device.bootloader_link());
+    test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
     const std::string work = enter("empty");
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
     ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 90000));
@@ -79,33 +60,22 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
     const std::string log = test_log_text();
     EXPECT_TRUE(log.rfind(heading, 0) == 0 && g_str_has_suffix(log.c_str(), "\nCompleted\n") &&
                 log.find("avrdude: 8048 bytes of flash verified\n") != log.npos &&
-                log.find("| " + std::string(50, '#') + " | 100%") != log.npos &&
                 std::count(log.begin(), log.end(), '\n') < 100)
         << log;
-    const std::string said = "System wide configuration file is ";
-    const auto at = log.find(said) + said.size();
-    ASSERT_GE(at, said.size()) << log;
-    const fs::path config = log.substr(at, log.find('\n', at) - at);
-    EXPECT_TRUE(tool_folder_gone(config.parent_path())) << log;
     EXPECT_TRUE(listing(work).empty());
-    // The device holds the image's data bytes; the rest of its last page
-    // stays erased.
-    std::string data =
-        hex_data_bytes(std::string(device_firmware_image, device_firmware_image_length));
+    // The device holds the image's bytes, the rest of its last page erased.
+    ASSERT_TRUE(device_firmware_write(test_dir().c_str()) == 1 &&
+                std::system("cd .. && objcopy -I ihex -O binary ravelo32u4.hex image.bin") == 0);
+    std::string data = test_read_file(test_path("image.bin"));
     const std::string flash = test_read_file(device.flash_path());
     ASSERT_TRUE(data.size() == 8048u && flash.size() >= data.size());
     data.resize(flash.size(), '\xFF');
     EXPECT_TRUE(flash == data);
 }
 
-// The tool first on PATH, by its full path; never one planted in the
-// working folder. "boot port;x" is one argument; the configuration is the
-// working folder's, copied, or else the one the tool names with the part
-// added; progress bars, redraws and bytes that are not UTF-8 come out as
-// readable lines. The tool's folder is private and gone afterwards, the
-// working folder as it was; a failure also says what usually helps with the
-// bootloader port. With no configuration at all, nothing runs and the log
-// says what is missing.
+// The tool first on PATH runs, never one planted in the working folder; the
+// configuration is the working folder's, else the system's with the part
+// added; progress bars, redraws and stray bytes come out as readable lines.
 TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
 {
     const std::string work = enter("work"), system = test_path("system.conf");
@@ -130,7 +100,7 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
         const std::string local = test_read_file(work + "/avrdude.conf");
         ASSERT_TRUE(run < 2 || g_remove("avrdude.conf") == 0);
         Emulator device;
-        set_ports(device.link(), "boot port;x");
+        test_set_ports(device.link().c_str(), "boot port;x");
         const std::set<std::string> before = listing(work);
         const std::string log = test_log_text();
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
@@ -167,12 +137,9 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
     EXPECT_FALSE(fs::exists(test_path("planted-ran")));
 }
 
-// Ending mid-update (a tool that ignores SIGTERM, with a child of its own):
-// Quit, SIGTERM, SIGHUP, SIGINT and a lost display connection (as a dead X
-// server leaves it) end the tool's whole group and remove its folder before
-// the process ends, by the signal or with status 1 for the display. SIGKILL
-// leaves the folder, but the kernel ends the tool and the next start removes
-// the folder; not one that an update holds, another user's or a link.
+// Each way of ending mid-update ends the tool's group (which ignores SIGTERM)
+// and removes its folder; after SIGKILL the next start sweeps the folder,
+// but not one that an update holds, another user's or a link.
 TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()) &&
@@ -187,7 +154,7 @@ TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
         g_remove(test_path("pids").c_str());
         const auto scenario = [way = way] {
             Emulator device;
-            set_ports(device.link(), device.bootloader_link());
+            test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
             gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
             if (!test_spin_until([] { return fs::exists(test_path("pids")); }, 15000))
                 std::_Exit(3);
@@ -211,7 +178,9 @@ TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
         pid_t tool = 0, child = 0;
         std::istringstream(test_read_file(test_path("pids"))) >> tool >> child;
         ASSERT_TRUE(tool > 0 && child > 0);
-        EXPECT_TRUE(test_spin_until([&] { return gone(tool) && (way == SIGKILL || gone(child)); }));
+        EXPECT_TRUE(test_spin_until([&] {
+            return test_process_gone(tool) && (way == SIGKILL || test_process_gone(child));
+        }));
         kill(child, SIGKILL);
         const std::string where = test_read_file(test_path("where"));
         EXPECT_EQ(tool_folder_gone(where), way != SIGKILL);
@@ -232,51 +201,36 @@ TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
         fs::remove(path);
 }
 
-// A port that cannot be opened: the log names it, the system's reason and
-// what usually helps; the status bar says what it always said. Playback and
-// reset alike; the permission case as a user without rights on the port.
+// A port that cannot be opened: the log says why and what usually helps.
 TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
 {
     const auto line = [](const std::string &port, const char *reason, const char *hint) {
         return "Cannot open port " + port + ": " + reason + " (" + hint + ")\n";
     };
-    const auto play = [&](const std::string &port, const std::string &expected) {
-        test_set_ports(port.c_str());
-        const std::string log = test_log_text();
-        test_click("button_play");
-        return test_status_is(" Playback over: Unable to access communication port to device") &&
-               test_log_after(log) == test_separator + "Playback started\n" + expected;
-    };
-    const auto start = [] {
-        test_app_start();
-        test_attach(tap_wrap(std::string(100, '\x30')));
-    };
     // First, while this process has no window for the child to share: root
     // may open any port, so the child gives up the rights it has.
-    {
-        PtyDevice closed;
-        const std::string pts = closed.slave;
-        ASSERT_EQ(fchmod(closed.held, 0), 0);
-        const auto scenario = [&] {
-            start();
-            if (geteuid() == 0 &&
-                (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-                std::_Exit(2);
-            const bool ok =
-                play(pts, line(pts, "Permission denied",
-                               "add your user to the dialout group, then log in again"));
-            std::fprintf(stderr, "%s", test_log_text().c_str());
-            std::_Exit(ok ? 0 : 1);
-        };
-        EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "Permission denied");
-    }
-    start();
-    const std::string missing = test_path("no-such-port");
-    EXPECT_TRUE(play(missing, line(missing, "No such file or directory",
-                                   "is the device plugged in? see /dev/serial/by-id/")))
-        << test_log_text();
-
-    PtyDevice held;
+    PtyDevice closed, held;
+    ASSERT_EQ(fchmod(closed.held, 0), 0);
+    const auto scenario = [&] {
+        test_app_start();
+        test_attach(tap_wrap(std::string(100, '\x30')));
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            std::_Exit(2);
+        test_set_ports(closed.slave.c_str());
+        const std::string log = test_log_text();
+        test_click("button_play");
+        const bool ok =
+            test_status_is(" Playback over: Unable to access communication port to device") &&
+            test_log_after(log) ==
+                test_separator + "Playback started\n" +
+                    line(closed.slave, "Permission denied",
+                         "add your user to the dialout group, then log in again");
+        std::fprintf(stderr, "%s", test_log_text().c_str());
+        std::_Exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(scenario(), testing::ExitedWithCode(0), "Permission denied");
+    test_app_start();
     ASSERT_EQ(flock(held.held, LOCK_EX), 0);
     test_set_ports(held.slave.c_str());
     const std::string log = test_log_text();

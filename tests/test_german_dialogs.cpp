@@ -8,6 +8,8 @@
 
 #include "tap_maker.h"
 
+#include <algorithm>
+#include <ctime>
 #include <regex>
 #include <set>
 
@@ -77,6 +79,14 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
               gtk_dialog_get_widget_for_response(GTK_DIALOG(about), GTK_RESPONSE_NONE));
     gtk_widget_destroy(about);
     collect_texts(window_connection_settings, &texts);
+    // The build date in the locale's format, not the compiler's "Dec  7 2026".
+    std::tm built{};
+    char date[64];
+    ASSERT_TRUE(strptime(__DATE__, "%b %d %Y", &built) && std::strftime(date, 64, "%x", &built));
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const std::string &text) {
+        return text.find(std::string("\n") + date) != std::string::npos ||
+               text.find(std::string(": ") + date) != std::string::npos;
+    }));
 
     const auto english = translated_english();
     ASSERT_GT(english.size(), 100u);

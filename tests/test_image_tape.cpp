@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace
 {
 
@@ -42,18 +39,17 @@ TEST(ImageTape, DecodesToEveryProgramWithIdealPulsesAndTheKernalLayout)
         for (std::size_t i = 0; i < programs.size(); ++i)
             pauses.insert(pauses.end(), {985248 / 3, 985248});
         EXPECT_EQ(decoded.pauses, pauses);
-        ASSERT_EQ(decoded.programs.size(), programs.size());
         const auto scanned =
             tape_scan(reinterpret_cast<const unsigned char *>(tape.tap.data()), tape.tap.size());
-        ASSERT_EQ(scanned.size(), programs.size());
+        ASSERT_TRUE(decoded.programs.size() == programs.size() &&
+                    scanned.size() == programs.size());
         for (std::size_t i = 0; i < programs.size(); ++i) {
             const ImageProgram &want = programs[i];
             const DecodedProgram &got = decoded.programs[i];
             SCOPED_TRACE(want.name);
             EXPECT_EQ(got.offset, tape.leaders.at(i));
             EXPECT_EQ(scanned[i].offset, got.offset);
-            EXPECT_EQ(got.header_leader, 27136u);
-            EXPECT_EQ(got.data_leader, 5376u);
+            EXPECT_TRUE(got.header_leader == 27136 && got.data_leader == 5376);
             EXPECT_EQ(got.type, want.load == 0x0801 ? 1u : 3u);
             EXPECT_EQ(got.start, want.load);
             EXPECT_EQ(got.end, (want.load + want.bytes.size()) & 0xFFFF);

@@ -12,7 +12,6 @@
 #include <glib/gstdio.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 
 namespace
@@ -28,24 +27,15 @@ const Request reset_request{"menuitem_reset_into_bootloader", " Device reset req
 const Request update_request{"menuitem_update", " Firmware update requested",
                              "Updating device firmware\n"};
 
-void set_ports(const Emulator &device)
-{
-    test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
-}
-
-// Starts the request, which turns the controls busy at once (a second
-// request then does nothing), and spins until its completion has run.
-// Whatever the outcome, the log then holds the separator, the request's
-// heading and its outcome, the controls are idle, the port is closed, and no
-// image file is left.
+// Runs the request (a second one meanwhile does nothing) to its end, after
+// which nothing is left open and no image file left behind.
 void run_request(const Request &request, const std::string &status, int timeout_ms = 30000)
 {
     const size_t descriptors = test_open_descriptors();
     const std::string log = test_log_text();
     for (const Request *item : {&request, &reset_request, &update_request})
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(item->item)));
-    EXPECT_EQ(test_status_text(), request.requested);
-    EXPECT_TRUE(test_controls_are(false));
+    EXPECT_TRUE(test_status_text() == request.requested && test_controls_are(false));
     ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, timeout_ms))
         << test_status_text();
     EXPECT_EQ(test_status_text(), status);
@@ -54,17 +44,14 @@ void run_request(const Request &request, const std::string &status, int timeout_
     EXPECT_TRUE(g_str_has_prefix(added.c_str(), (test_separator + request.heading).c_str()) &&
                 g_str_has_suffix(added.c_str(), ok ? "\nCompleted\n" : "\nFailed\n"))
         << added;
-    EXPECT_FALSE(test_port_open());
-    EXPECT_EQ(test_open_descriptors(), descriptors) << "left open";
+    EXPECT_EQ(test_open_descriptors(), descriptors) << "left open, the port or another";
     EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_EXISTS));
 }
 
 } // namespace
 
-// A refusal shows its text (and what is missing in the log) only: no image
-// file, and no arrangement of the controls (none was applied since start-up,
-// so all are sensitive). The steps mend one refusal after the other, so
-// their order shows too.
+// A refusal shows its text and starts nothing; each step mends one refusal,
+// so their order shows too.
 TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
 {
     const auto refused = [](const Request &request, const char *status, const char *log = "") {
@@ -85,8 +72,8 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     const char missing[] = " Error: Some update components are missing";
     test_set_ports(gone.c_str(), boot.c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    // No avrdude on PATH: "", "." and "sub" mean the working folder and one in
-    // it, never searched, and a file that cannot be run is no tool.
+    // "", "." and "sub" on PATH are never searched; a file not executable is
+    // no tool.
     ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\n") && g_mkdir("sub", 0755) == 0 &&
                 std::system("cp -p fake-bin/avrdude . && cp -p avrdude sub/ && "
                             "chmod -x fake-bin/avrdude") == 0);
@@ -99,22 +86,8 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     refused(update_request, " Error: Could not copy firmware");
 }
 
-// The embedded image has the device image's layout: the build's tool finds
-// it sound, without a warning. (The installed avrdude flashes it through the
-// emulated bootloader in test_flash_from_anywhere.)
-TEST(Firmware, TheEmbeddedImageHasTheDevicesLayout)
-{
-    ASSERT_EQ(device_firmware_write("."), 1);
-    EXPECT_EQ(
-        std::system(RAVELO_TOOLS_DIR "/firmware/ravelo-firmware check ravelo32u4.hex >said 2>&1"),
-        0);
-    EXPECT_EQ(test_read_file(test_path("said")),
-              "ravelo32u4.hex: 505 records, 8048 data bytes at 0x0000-0x1F6F, 22661 bytes\n");
-}
-
-// Each failure names its cause; every request starts and forgets a paused
-// run. An unplugged device fails both requests at its port, and neither that
-// nor a device that never prompts comes as far as the tool.
+// Each failure names its cause, and every request forgets a paused run;
+// neither a missing nor a mute device gets as far as the tool.
 TEST(Update, FailuresNameTheirCause)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
@@ -123,29 +96,28 @@ TEST(Update, FailuresNameTheirCause)
     const char *tool_ran = "#!/bin/sh\ntouch tool-ran\n";
     const struct {
         const Request &request;
-        bool plugged;
         std::vector<std::string> device;
         const char *fake_tool; // nullptr: the installed one
         std::string status;
     } cases[] = {
-        {update_request, false, {}, tool_ran, failed + no_port},
-        {reset_request, false, {}, tool_ran, " Device reset failed: " + no_port},
-        {update_request, true, {"--no-prompt"}, tool_ran, failed + "Unable to sync with device"},
-        {update_request, true, {"--bad-signature"}, nullptr, tool_failed},
+        {update_request, {}, tool_ran, failed + no_port}, // unplugged
+        {reset_request, {}, tool_ran, " Device reset failed: " + no_port},
+        {update_request, {"--no-prompt"}, tool_ran, failed + "Unable to sync with device"},
+        {update_request, {"--bad-signature"}, nullptr, tool_failed},
         // Executable, but its interpreter is missing: no tool at all.
-        {update_request, true, {}, "#!/nonexistent/interpreter\n", tool_failed},
+        {update_request, {}, "#!/nonexistent/interpreter\n", tool_failed},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.status);
         Emulator device(c.device);
-        test_set_ports(c.plugged ? device.link().c_str() : "ttyGONE",
+        const bool plugged = c.status.find(no_port) == std::string::npos;
+        test_set_ports(plugged ? device.link().c_str() : "ttyGONE",
                        device.bootloader_link().c_str());
         g_remove("fake-bin/avrdude");
         ASSERT_TRUE(c.fake_tool == nullptr || avrdude_fixture_fake_tool(c.fake_tool));
         player_set_resume_pending(true); // no worker runs now
         run_request(c.request, c.status, 90000);
-        EXPECT_FALSE(player_resume_pending());
-        EXPECT_FALSE(g_file_test("tool-ran", G_FILE_TEST_EXISTS));
+        EXPECT_FALSE(player_resume_pending() || g_file_test("tool-ran", G_FILE_TEST_EXISTS));
     }
 }
 
@@ -153,33 +125,21 @@ TEST(Update, FailuresNameTheirCause)
 // waiting for ever; the update ends it at the (here shortened) time limit.
 TEST(Update, ABootloaderThatVanishesMidWriteEndsAtTheTimeLimit)
 {
-    // The bootloader port comes up at once, so that a machine busy enough to
-    // hold up the emulator still has it there after the client's 2 s wait.
+    // The bootloader comes up at once: still there after a busy 2 s wait.
     Emulator device({"--bootloader-vanish-after", "2", "--boot-delay", "0"});
-    set_ports(device);
+    test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    // Long enough for avrdude to read its configuration and write two pages
-    // on a loaded machine (6 s was not), far short of the default limit.
+    // Two pages on a loaded machine (6 s was not enough).
     device_update_set_tool_limit_ms(20000);
-    // The reset steps, the 2 s wait, the limit and the grace second.
     run_request(update_request, tool_failed, 60000);
-    // The device took pages before its port vanished: the tool did run.
     EXPECT_GE(test_read_file(device.flash_path()).size(), 256u)
         << "the tool ended before the port vanished";
 }
 
-// The device gets "b\r": into its bootloader and, once that idles, back to
-// the console.
-TEST(Reset, SucceedsAndTheDeviceIsInItsBootloader)
+// After the prompt the console receives "b\r" and nothing else. (The
+// emulated device goes into its bootloader on it in every update.)
+TEST(Reset, SucceedsAndTheDeviceGetsItsCommand)
 {
-    Emulator device({"--bootloader-timeout", "500"});
-    test_set_ports(device.link().c_str());
-    run_request(reset_request, " Device reset succeeded", 15000);
-    for (const auto &[path, there] : {std::pair{device.bootloader_link(), true},
-                                      {device.bootloader_link(), false},
-                                      {device.link(), true}})
-        EXPECT_TRUE(test_spin_until([&] { return fs::exists(path) == there; }, 10000)) << path;
-    // After the prompt the console receives "b\r" and nothing else.
     PtyDevice console;
     ASSERT_TRUE(console.write("Ravelo\r\n> "));
     test_set_ports(console.slave.c_str());
@@ -187,10 +147,8 @@ TEST(Reset, SucceedsAndTheDeviceIsInItsBootloader)
     EXPECT_EQ(console.read_for(300), "b\r");
 }
 
-// Only a zero exit status succeeds. Each word reaches the program as it is:
-// nothing splits, quotes or expands it. The tool runs in the folder it is
-// given, reads /dev/null, and its output comes back line by line, stderr and
-// stdout in the order written.
+// Only status 0 succeeds; the tool reads /dev/null and each word reaches it
+// as it is. (Its folder and output lines: test_flash_from_anywhere.)
 TEST(ToolRun, PassesEachWordAsItIsAndOnlyStatusZeroSucceeds)
 {
     const std::pair<std::vector<const char *>, int> cases[] = {
@@ -198,24 +156,16 @@ TEST(ToolRun, PassesEachWordAsItIsAndOnlyStatusZeroSucceeds)
         {{"false", nullptr}, 0},
         {{"sh", "-c", "kill -9 $$", nullptr}, 0}, // ended by a signal
         {{"ravelo-no-such-program", nullptr}, 0}, // cannot be started
+        {{"sh", "-c", "[ \"$(readlink /proc/$$/fd/0)|$1\" = \"/dev/null|'a' \\$HOME\" ]", "sh",
+          "'a' $HOME", nullptr},
+         1},
     };
     for (const auto &[argv, result] : cases)
         EXPECT_EQ(device_tool_run(argv.data(), nullptr, 10000, nullptr, nullptr), result)
             << argv[argv.size() - 2];
-    const char *const argv[] = {
-        "sh",        "-c",    "readlink /proc/$$/fd/0; printf '%s|' \"$@\" >&2; echo; pwd",
-        "sh",        "-Pa b", "'c d'",
-        "\"e\"\\ f", "$HOME", nullptr};
-    std::vector<std::string> lines;
-    const auto collect = [](const char *line, void *to) {
-        static_cast<std::vector<std::string> *>(to)->push_back(line);
-    };
-    EXPECT_EQ(device_tool_run(argv, "/", 10000, collect, &lines), 1);
-    EXPECT_EQ(lines, (std::vector<std::string>{"/dev/null", "-Pa b|'c d'|\"e\"\\ f|$HOME|", "/"}));
 }
 
-// A tool that ignores the request to end, with a child that inherits the
-// ignored signal: past the limit both are killed and the tool is reaped.
+// Past the limit a tool that ignores SIGTERM and its child are killed.
 TEST(ToolRun, ATimeLimitEndsTheToolsProcessGroup)
 {
     const gint64 start = g_get_monotonic_time();
@@ -227,13 +177,6 @@ TEST(ToolRun, ATimeLimitEndsTheToolsProcessGroup)
     const pid_t child = std::atoi(test_read_file(test_path("child")).c_str());
     ASSERT_TRUE(pid > 0 && child > 0);
     EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the tool was reaped";
-    // The orphaned child may take a moment to be reaped by init: alive and
-    // not a zombie until then.
-    EXPECT_TRUE(test_spin_until(
-        [&] {
-            const std::string stat = test_read_file("/proc/" + std::to_string(child) + "/stat");
-            const auto close = stat.rfind(')');
-            return close == std::string::npos || stat.substr(close + 2, 1) == "Z";
-        },
-        5000));
+    // The orphaned child may take a moment to be reaped by init.
+    EXPECT_TRUE(test_spin_until([&] { return test_process_gone(child); }, 5000));
 }

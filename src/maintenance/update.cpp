@@ -272,8 +272,10 @@ gboolean show_progress(gpointer data)
 
 // Worker thread: a progress bar goes to the status bar. The tool draws
 // "Writing | #### | 45% 0.10s" on a terminal; into a pipe, as here, it
-// writes "Writing | " and then one '#' for every 2 %.
-void hand_over_progress(const char *line, void *)
+// writes "Writing | " and then one '#' for every 2 %. The same state seen
+// again (the bar drawn, then ended by its line end) is shown only once;
+// `last_shown` is the Progress shown last.
+void hand_over_progress(const char *line, void *last_shown)
 {
     const char *bar = g_strstr_len(line, -1, " | ");
     if (bar == nullptr)
@@ -285,17 +287,20 @@ void hand_over_progress(const char *line, void *)
         const char *said = g_strstr_len(bar, -1, " | ");
         const gint64 percent =
             said != nullptr ? g_ascii_strtoll(said + 3, nullptr, 10) : 2 * gint64(strspn(bar, "#"));
-        auto *progress = g_new(Progress, 1);
-        *progress = {phase.status_template, int(CLAMP(percent, 0, 100))};
-        gdk_threads_add_idle(show_progress, progress);
+        auto *last = static_cast<Progress *>(last_shown);
+        const Progress now{phase.status_template, int(CLAMP(percent, 0, 100))};
+        if (now.status_template == last->status_template && now.percent == last->percent)
+            return;
+        *last = now;
+        gdk_threads_add_idle(show_progress, g_memdup2(&now, sizeof now));
     }
 }
 
 // Worker thread: the log is the UI thread's, so each line is handed over.
-void hand_over_line(const char *line, void *)
+void hand_over_line(const char *line, void *last_shown)
 {
     gdk_threads_add_idle(log_tool_line, g_strconcat(line, "\n", nullptr));
-    hand_over_progress(line, nullptr);
+    hand_over_progress(line, last_shown);
 }
 
 // The tool's arguments, the template's words with the program and the port
@@ -338,7 +343,8 @@ const char *flash()
     for (const std::string &word : words)
         argv.push_back(word.c_str());
     argv.push_back(nullptr);
-    if (device_tool_run(argv.data(), tool_dir, tool_limit_ms.load(), hand_over_line, nullptr,
+    Progress last_shown{nullptr, -1};
+    if (device_tool_run(argv.data(), tool_dir, tool_limit_ms.load(), hand_over_line, &last_shown,
                         hand_over_progress))
         return nullptr;
     if (port_error != 0)

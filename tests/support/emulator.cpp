@@ -1,7 +1,5 @@
 #include "support/emulator.h"
 
-#include <glib.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,9 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdint>
-#include <sstream>
 
 namespace
 {
@@ -59,16 +54,9 @@ Emulator::Emulator(const std::vector<std::string> &args)
 
 Emulator::~Emulator()
 {
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGTERM);
-    for (long long deadline = now_ms() + 5000; waitpid(pid_, nullptr, WNOHANG) == 0; usleep(5000)) {
-        if (now_ms() > deadline) {
-            ADD_FAILURE() << "the emulator ignored SIGTERM";
-            kill(pid_, SIGKILL);
-            deadline = LLONG_MAX;
-        }
-    }
+    // One that ignores SIGTERM holds the test up until its time limit.
+    for (bool ended = pid_ <= 0 || kill(pid_, SIGTERM) != 0; !ended;)
+        ended = waitpid(pid_, nullptr, 0) >= 0 || errno != EINTR;
 }
 
 PtyDevice::PtyDevice() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
@@ -154,20 +142,8 @@ bool avrdude_fixture_fake_tool(const std::string &script)
     return chmod((dir + "/avrdude").c_str(), 0755) == 0;
 }
 
-std::string hex_data_bytes(const std::string &image)
+bool test_process_gone(pid_t pid)
 {
-    std::string data;
-    std::istringstream lines(image);
-    for (std::string line; std::getline(lines, line);) {
-        const auto byte_at = [&line](std::size_t i) {
-            return char(g_ascii_xdigit_value(line[1 + 2 * i]) << 4 |
-                        g_ascii_xdigit_value(line[2 + 2 * i]));
-        };
-        // Data records only: the type byte is 00.
-        if (line.size() < 11 || line[0] != ':' || byte_at(3) != 0)
-            continue;
-        for (std::size_t i = 0; i < std::size_t(std::uint8_t(byte_at(0))); ++i)
-            data.push_back(byte_at(4 + i));
-    }
-    return data;
+    const std::string stat = test_read_file("/proc/" + std::to_string(pid) + "/stat");
+    return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
 }

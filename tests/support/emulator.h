@@ -6,13 +6,9 @@
 
 #include <sys/types.h>
 
-#include <string>
-#include <vector>
-
 // ravelo-emulator with `args`, its ports linked as test_path("ttyEMU") and
-// "ttyEMU-boot", its flash written to "flash.bin"; ready once constructed (a
-// failure to start is a test failure), ended and reaped by the destructor or
-// the end of the thread that made it.
+// "ttyEMU-boot", its flash written to "flash.bin"; ready once constructed,
+// ended by the destructor or the end of the thread that made it.
 class Emulator
 {
   public:
@@ -28,11 +24,9 @@ class Emulator
     pid_t pid_ = -1;
 };
 
-// The device at the master of a new pseudo-terminal (raw, no code shared
-// with the client's serial link); the client opens the slave as its port,
-// and unplug() closes the master. The test holds the slave open too, raw
-// from the start, so that nothing sent before the client set up the line is
-// echoed and what the device sends waits for the client's next open.
+// The device at the master of a new pseudo-terminal; the client opens the
+// slave as its port. The test holds the slave open too, raw from the start,
+// so that nothing is echoed and what the device sends waits for the client.
 class PtyDevice
 {
   public:
@@ -46,7 +40,7 @@ class PtyDevice
     // `count` bytes, or what came within `timeout_ms`; what comes in `ms`.
     std::string read_exact(std::size_t count, int timeout_ms = 5000);
     std::string read_for(int ms) { return read_exact(std::string::npos, ms); }
-    void unplug();
+    void unplug(); // closes the master
     // Sends `request` and expects exactly `reply` (nothing, when empty).
     void exchange(const std::string &request, const std::string &reply);
     // The console's side of a playback start: the prompt, the echo of "p".
@@ -63,5 +57,5 @@ class PtyDevice
 // folder test_path("fake-bin"), put first on PATH.
 bool avrdude_fixture_write(const std::string &dir);
 bool avrdude_fixture_fake_tool(const std::string &script);
-// The data bytes of an Intel HEX text, in record order.
-std::string hex_data_bytes(const std::string &image);
+// Whether process `pid` has ended: gone, or a zombie not yet reaped.
+bool test_process_gone(pid_t pid);

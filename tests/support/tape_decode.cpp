@@ -19,62 +19,47 @@ struct Reader {
 
     char next() { return at < pulses.size() ? pulses[at++] : '\0'; }
 
-    unsigned run(char c)
+    unsigned run() // of short pulses
     {
         unsigned n = 0;
-        for (; at < pulses.size() && pulses[at] == c; ++at)
+        for (; at < pulses.size() && pulses[at] == 'S'; ++at)
             ++n;
         return n;
     }
 
-    // The bytes of one copy, up to its end marker (L, S).
-    std::string copy()
+    // The payload of one copy up to its end marker (L, S), after the
+    // countdown from `top`; the checksum is checked.
+    std::string copy(unsigned top)
     {
         std::string bytes;
+        unsigned char sum = 0;
         for (;;) {
             const char marker = next(), second = next();
             if (marker != 'L' || second != 'M') {
-                errors += marker != 'L' || second != 'S';
-                return bytes;
+                errors += marker != 'L' || second != 'S' || bytes.size() < 10 || sum != 0;
+                return bytes.size() < 10 ? std::string() : bytes.substr(9, bytes.size() - 10);
             }
             unsigned value = 0, ones = 0;
             for (int bit = 0; bit < 9; ++bit) {
                 const char a = next(), b = next();
-                const bool one = a == 'M' && b == 'S';
-                errors += !one && !(a == 'S' && b == 'M');
-                ones += one;
-                value |= unsigned(one && bit < 8) << bit;
+                errors += !(a == 'M' && b == 'S') && !(a == 'S' && b == 'M');
+                ones += a == 'M';
+                value |= unsigned(a == 'M' && bit < 8) << bit;
             }
-            errors += ones % 2 == 0;
+            errors += ones % 2 == 0 || (bytes.size() < 9 && value != top - bytes.size());
+            sum ^= bytes.size() < 9 ? 0 : value;
             bytes.push_back(static_cast<char>(value));
         }
-    }
-
-    // The payload of a copy after the countdown from `top`, checksum checked.
-    std::string payload(const std::string &copy, unsigned top)
-    {
-        if (copy.size() < 10) {
-            ++errors;
-            return {};
-        }
-        unsigned char sum = 0;
-        for (std::size_t i = 0; i < copy.size(); ++i) {
-            const auto byte = static_cast<unsigned char>(copy[i]);
-            errors += i < 9 && byte != top - i;
-            sum ^= i < 9 ? 0 : byte;
-        }
-        errors += sum != 0;
-        return copy.substr(9, copy.size() - 10);
     }
 
     // Leader, first copy, gap, repeat, trailer, pause.
     std::string block(unsigned *leader)
     {
-        *leader = run('S');
-        const std::string first = payload(copy(), 0x89);
-        errors += run('S') != 79;
-        errors += payload(copy(), 0x09) != first;
-        errors += run('S') != 78;
+        *leader = run();
+        const std::string first = copy(0x89);
+        errors += run() != 79;
+        errors += copy(0x09) != first;
+        errors += run() != 78;
         errors += next() != 'P';
         return first;
     }
