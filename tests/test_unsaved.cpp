@@ -6,25 +6,33 @@
 
 #include "support/harness.h"
 
+#include <unistd.h>
+
 namespace
 {
 enum Trigger { by_menu, by_ctrl_q, by_close_button, by_open, by_reload };
 // Before the trigger: a description edited; edited and saved with the Save
 // button; edited, with a folder in the IDX file's place; nothing.
 enum Before { edit, edit_saved, edit_unwritable, nothing };
+Trigger trigger;
+int answer;
 
-struct Row {
-    Trigger trigger;
-    Before before;
-    int answer;
-    std::string expected;
-};
+void (*const pulls[])() = {
+    [] { gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_quit"))); },
+    [] { test_send_key(window_main, GDK_q, GDK_CONTROL_MASK); },
+    [] { test_send_delete(window_main); },
+    // The same tape again; no chooser may come after Cancel.
+    [] {
+        answer == GTK_RESPONSE_CANCEL ? test_send_key(window_main, GDK_o, GDK_CONTROL_MASK)
+                                      : void(test_open_tap(test_path("tape.tap")));
+    },
+    [] { test_click("button_index_reload"); }};
 
-// What the user meets: what came up (test_answering()), whether the IDX file
-// holds the list as saved or is byte for byte as it was, whether the program
-// quit (which empties the list), and whether the edit is still in the list.
-// Quitting ends the main loop for good: each row runs in a child.
-std::string run(const Row &row)
+// What the user meets: the questions (test_answering()), whether the IDX
+// file holds the list as saved or is byte for byte as it was, whether the
+// program quit (which empties the list), and whether the edit is still in
+// the list. Quitting ends the main loop for good: each row runs in a child.
+std::string run(Before before)
 {
     // Out of order and without a tape start: the list as loaded differs.
     const std::string idx = test_path("tape.idx"), loaded = "0x200\t\tB\r\n0x100\t\tA\r\n";
@@ -33,34 +41,15 @@ std::string run(const Row &row)
     g_object_ref(index_store); // the window's end frees it; its rows are read after
     GList *cells = gtk_cell_layout_get_cells(
         GTK_CELL_LAYOUT(gtk_tree_view_get_column(index_view, idx_column_info)));
-    if (row.before != nothing)
+    if (before != nothing)
         g_signal_emit_by_name(cells->data, "edited", "1", "Edited");
     g_list_free(cells);
-    if (row.before == edit_saved)
+    if (before == edit_saved)
         test_click("button_index_save");
-    if (row.before == edit_unwritable)
+    if (before == edit_unwritable)
         fs::remove(idx), fs::create_directory(idx);
-    static const Row *pulled;
-    pulled = &row;
-    std::string seen = test_answering(row.answer, [] {
-        g_idle_add(
-            [](gpointer) -> gboolean {
-                const std::function<void()> pulls[] = {
-                    [] { gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_quit"))); },
-                    [] { test_send_key(window_main, GDK_q, GDK_CONTROL_MASK); },
-                    [] { test_send_delete(window_main); },
-                    // The same tape again; no chooser may come after Cancel.
-                    [] {
-                        pulled->answer == GTK_RESPONSE_CANCEL
-                            ? test_send_key(window_main, GDK_o, GDK_CONTROL_MASK)
-                            : void(test_open_tap(test_path("tape.tap")));
-                    },
-                    [] { test_click("button_index_reload"); }};
-                pulls[pulled->trigger]();
-                gtk_main_quit();
-                return FALSE;
-            },
-            nullptr);
+    std::string seen = test_answering(answer, [] {
+        g_idle_add([](gpointer) { return pulls[trigger](), gtk_main_quit(), FALSE; }, nullptr);
         gtk_main();
     });
     const std::string now = test_read_file(idx);
@@ -79,7 +68,7 @@ TEST(Unsaved, AskedBeforeTheListIsDropped)
                             "[gtk-save*|gtk-cancel|Close _without saving|] transient\n";
     const int cancel = GTK_RESPONSE_CANCEL, save = GTK_RESPONSE_YES, drop = GTK_RESPONSE_NO;
     // clang-format off
-    const Row rows[] = {
+    const std::tuple<Trigger, Before, int, std::string> rows[] = {
         {by_menu, edit, cancel, ask + "untouched edit"}, {by_menu, edit, save, ask + "saved quit"},
         {by_menu, edit, drop, ask + "untouched quit"}, {by_ctrl_q, edit, drop, ask + "untouched quit"},
         {by_ctrl_q, nothing, save, "untouched quit"}, {by_menu, edit_saved, save, "saved quit"},
@@ -92,14 +81,11 @@ TEST(Unsaved, AskedBeforeTheListIsDropped)
         {by_reload, edit, cancel, ask + "untouched edit"}, {by_reload, edit, save, ask + "saved edit"},
         {by_reload, edit, drop, ask + "untouched"}};
     // clang-format on
-    for (const Row &row : rows) {
-        EXPECT_EXIT(
-            {
-                test_write_file(test_path("seen"), run(row));
-                std::_Exit(0);
-            },
-            testing::ExitedWithCode(0), "");
-        EXPECT_EQ(test_read_file(test_path("seen")), row.expected)
-            << int(row.trigger) << " " << int(row.before) << " " << row.answer;
+    for (const auto &[pulled, before, answered, expected] : rows) {
+        trigger = pulled, answer = answered;
+        // A chooser that nobody answers would hang the child.
+        EXPECT_EXIT(alarm(30); test_write_file(test_path("seen"), run(before));
+                    std::_Exit(0), testing::ExitedWithCode(0), "");
+        EXPECT_EQ(test_read_file(test_path("seen")), expected) << pulled << before << answer;
     }
 }
