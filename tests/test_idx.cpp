@@ -287,7 +287,7 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
             fs::create_directory(idx);
         else if (content != nullptr)
             test_write_file(idx, content);
-        test_open_tap(tap);
+        test_answering(GTK_RESPONSE_NO, [&] { test_open_tap(tap); });
         EXPECT_EQ(rows(), expected) << (content ? content : "no IDX file");
         EXPECT_EQ(test_selected(), expected[at]);
         EXPECT_EQ(test_status_text(), " Attached: " + tap);
@@ -305,7 +305,8 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
     const std::string status = test_status_text();
 
     for (Answer answer : {Answer::cancel, Answer::close}) {
-        const ChooserSeen seen = test_open_tap(tap, answer);
+        ChooserSeen seen;
+        test_answering(GTK_RESPONSE_NO, [&] { seen = test_open_tap(tap, answer); });
         EXPECT_EQ(seen.filter, all_filter);
         EXPECT_EQ(seen.folder, test_path("other"));
         EXPECT_STREQ(tape_document_path(), bin.c_str());
@@ -346,7 +347,7 @@ TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
     // The same header again reverses; the order chosen outlives Reload.
     click_header(idx_column_info);
     test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
-    test_click("button_index_reload");
+    test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
     EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
     EXPECT_EQ(test_selected(), rows()[0]);
 }
@@ -363,7 +364,7 @@ TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
     EXPECT_EQ(test_status_text(), " IDX list saved to file");
     // Reload gives the rows back, but for what the format cannot keep.
     idx_list_append(0x300, "Unsaved");
-    test_click("button_index_reload");
+    test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
     EXPECT_EQ(test_status_text(), " IDX list reloaded");
     saved[1].second = "<Missing info>";
     saved[2].second = "Intro  ";
@@ -381,7 +382,7 @@ TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
     EXPECT_EQ(entries(test_path("tapes")), 2);
 
     fs::remove(idx);
-    test_click("button_index_reload");
+    test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
     EXPECT_EQ(test_status_text(), " IDX list reset");
     EXPECT_EQ(rows(), (Records{{20, "Tape start"}}));
     EXPECT_EQ(test_selected(), rows()[0]);

@@ -106,6 +106,7 @@ void app_startup(int *argc, char ***argv)
     window_connection_settings = config_window_create();
     config_init();
     gtk_widget_show(window_main);
+    g_signal_connect(window_main, "delete-event", G_CALLBACK(ui_on_window_main_delete), nullptr);
     g_signal_connect(window_main, "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
     idx_list_setup();
     // Until a program image is attached there is no tape to save.

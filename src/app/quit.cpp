@@ -1,6 +1,7 @@
 #include "app/quit.h"
 
 #include "device/serial.h"
+#include "index/idx_commands.h"
 #include "index/index_list.h"
 #include "maintenance/device_operation.h"
 #include "player/playback.h"
@@ -47,7 +48,14 @@ int display_lost(Display *)
 
 void ui_on_quit(GtkMenuItem *, gpointer)
 {
-    quit();
+    if (idx_may_discard_list())
+        quit();
+}
+
+gboolean ui_on_window_main_delete(GtkWidget *, GdkEvent *, gpointer)
+{
+    // Kept open unless the list may go; otherwise "destroy" quits.
+    return !idx_may_discard_list();
 }
 
 void ui_on_window_main_destroy(GtkWidget *, gpointer)

@@ -1,5 +1,6 @@
 // Quitting: File, Quit and the main window's "destroy" do the same; other
-// endings do what would otherwise outlive the process.
+// endings do what would otherwise outlive the process. File, Quit and the
+// title bar's close button first let the user save a changed index list.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -8,9 +9,14 @@
 // update's tool and remove its files, close the port, clear the index list
 // and leave the main loop. No worker is waited for: one still running finds
 // its flag cleared or its file and port closed, and ends with the process.
-// Each ignores its arguments. UI thread.
+// Each ignores its arguments. UI thread. File, Quit does this only once the
+// list may be discarded (idx_may_discard_list()).
 void ui_on_quit(GtkMenuItem *item, gpointer user_data);
 void ui_on_window_main_destroy(GtkWidget *window, gpointer user_data);
+// The main window's "delete-event" (the title bar's close button): TRUE,
+// keeping the window, unless the list may be discarded; then the window is
+// destroyed and "destroy" quits.
+gboolean ui_on_window_main_delete(GtkWidget *window, GdkEvent *event, gpointer user_data);
 
 // After gtk_init: SIGTERM, SIGHUP and SIGINT (in the main loop) and the loss
 // of the display end a running device operation's tool and remove its files

@@ -9,6 +9,7 @@
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
 #include "ui/open_dialog.h"
+#include "ui/registry.h"
 #include "ui/worker.h"
 
 #include <cstring>
@@ -62,6 +63,29 @@ const char *refusal_reason(const TapeFileResult &refused)
     if (refused.problem == TapeFileProblem::too_large)
         return _("larger than any tape (256 MiB)");
     return _("not a regular file");
+}
+
+// Save tape as, then the tape written attached as Open would attach it. While
+// a worker plays the image only Quit can follow, and the tape stays.
+bool save_tape_as()
+{
+    const GCharPtr tape{image_save_tape_as()};
+    if (tape != nullptr && !ui_worker_active())
+        idx_attach_tap_file(tape.get());
+    return tape != nullptr;
+}
+
+// Save: the IDX file, or Save tape as for an image. Returns whether the list
+// was written.
+bool save_list()
+{
+    if (tape_document_is_image())
+        return save_tape_as();
+    if (!idx_save_file(tape_document_idx_path(), idx_list_rows()))
+        return false;
+    idx_list_mark_saved();
+    status_show(_(" IDX list saved to file"));
+    return true;
 }
 
 } // namespace
@@ -118,6 +142,7 @@ gboolean idx_fill_list()
     }
     if (!has_tape_start)
         idx_list_prepend(idx_tape_start, _("Tape start"));
+    idx_list_mark_saved();
     return read;
 }
 
@@ -166,7 +191,7 @@ gboolean idx_attach_tap_file(const gchar *path)
 void idx_on_open_tap_file(GtkMenuItem *, gpointer)
 {
     gchar *chosen = nullptr;
-    if (!ui_choose_tap_file(&chosen))
+    if (!idx_may_discard_list() || !ui_choose_tap_file(&chosen))
         return;
     const GCharPtr owned(chosen);
     idx_attach_tap_file(chosen);
@@ -183,7 +208,7 @@ gboolean idx_open_tap_path(const gchar *path)
 
 void idx_on_reload_clicked(GtkButton *, gpointer)
 {
-    if (!tape_document_attached())
+    if (!tape_document_attached() || !idx_may_discard_list())
         return;
     // An image has no IDX file: its list is made from the image anew.
     if (tape_document_is_image()) {
@@ -212,22 +237,31 @@ bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows)
 
 void idx_on_save_clicked(GtkButton *, gpointer)
 {
-    if (!tape_document_attached())
-        return;
-    if (tape_document_is_image()) {
-        idx_on_save_tape_as(nullptr, nullptr);
-        return;
-    }
-    if (idx_save_file(tape_document_idx_path(), idx_list_rows()))
-        status_show(_(" IDX list saved to file"));
+    if (tape_document_attached() && (!tape_document_is_image() || !ui_worker_active()))
+        save_list();
 }
 
 void idx_on_save_tape_as(GtkMenuItem *, gpointer)
 {
-    if (!tape_document_is_image() || ui_worker_active())
-        return;
-    if (const GCharPtr tape{image_save_tape_as()})
-        idx_attach_tap_file(tape.get());
+    if (tape_document_is_image() && !ui_worker_active())
+        save_tape_as();
+}
+
+bool idx_may_discard_list()
+{
+    if (!tape_document_attached() || !idx_list_changed())
+        return true;
+    const GCharPtr name(g_filename_display_basename(tape_document_path()));
+    GtkWidget *dialog = gtk_message_dialog_new(
+        GTK_WINDOW(window_main), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, _("Save changes to the index of %s?"), name.get());
+    gtk_dialog_add_buttons(GTK_DIALOG(dialog), _("Close _without saving"), GTK_RESPONSE_NO,
+                           "gtk-cancel", GTK_RESPONSE_CANCEL, "gtk-save", GTK_RESPONSE_YES,
+                           nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_YES);
+    const gint answer = gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    return answer == GTK_RESPONSE_NO || (answer == GTK_RESPONSE_YES && save_list());
 }
 
 gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)

@@ -15,9 +15,10 @@
 // What is attached is the tape document's (tape_document.h). Add, Remove,
 // the wheel, Reload, Save and Play do nothing before the first attach.
 
-// File > Open: choose a TAP file, attach it, fill the list from its IDX file
-// (or with "Tape start" alone) and show " Attached: <path>". Cancelling
-// changes nothing.
+// File > Open: once the list may be discarded (idx_may_discard_list()),
+// choose a TAP file, attach it, fill the list from its IDX file (or with
+// "Tape start" alone) and show " Attached: <path>". Cancelling changes
+// nothing.
 void idx_on_open_tap_file(GtkMenuItem *item, gpointer user_data);
 // What Open does once a file is chosen: attach the TAP file at `path` (a full
 // path, copied), fill the list from its IDX file and show " Attached: <path>".
@@ -36,14 +37,25 @@ gboolean idx_attach_tap_file(const gchar *path);
 // attached, the chooser starts in its folder next time. Returns whether it
 // was attached.
 gboolean idx_open_tap_path(const gchar *path);
-// Refill the list from the IDX file, discarding edits: " IDX list reloaded",
-// or " IDX list reset" when the file could not be read. For a program image
-// the list is made from the image anew.
+// Once the list may be discarded (idx_may_discard_list()), refill it from
+// the IDX file: " IDX list reloaded", or " IDX list reset" when the file
+// could not be read. For a program image the list is made from the image
+// anew.
 void idx_on_reload_clicked(GtkButton *button, gpointer user_data);
 // Write the list to the IDX file in its display order; " IDX list saved to
-// file" on success, the save's failure message otherwise. For a program
-// image, which has no IDX file, Save tape as.
+// file" on success, from when on the list counts as unchanged; the save's
+// failure message otherwise. For a program image, which has no IDX file,
+// Save tape as.
 void idx_on_save_clicked(GtkButton *button, gpointer user_data);
+// Before the list is replaced or the program ends. A list that would save
+// as it was last loaded or saved (idx_list_changed()) may go at once;
+// otherwise a modal question, transient for the main window, asks "Save
+// changes to the index of NAME?" (NAME: the attached file's name), with
+// Close without saving, Cancel and Save (the default). Save saves as the
+// Save button does. Returns true for an unchanged list, Close without
+// saving, or Save once written; false for Cancel, a closed question, and a
+// save that failed or was cancelled.
+bool idx_may_discard_list();
 // File, Save tape as (an image attached, no worker running): writes the tape
 // made of the image and its IDX file where the user says
 // (image_save_tape_as()), then attaches that TAP file as Open would.
@@ -75,5 +87,6 @@ gboolean ui_choose_tap_file(gchar **path);
 
 // Clears the list and loads it from the attached tape's IDX file; adds (20, "Tape start")
 // when the file held no record at 20 or could not be read. The list ends
-// with a cursor. Returns whether the file could be read; no message.
+// with a cursor, and counts as unchanged (idx_list_mark_saved()). Returns
+// whether the file could be read; no message.
 gboolean idx_fill_list();

@@ -58,6 +58,7 @@ bool image_attach(const gchar *path, ImageKind kind, const std::string &bytes)
         records.push_back({gint32(program.offset), program.name});
     tape_document_attach_image(path, std::move(tape.tap));
     idx_list_fill(records);
+    idx_list_mark_saved();
 
     const int count = int(read.programs.size());
     const GCharPtr line(g_strdup_printf(

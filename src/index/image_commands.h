@@ -12,11 +12,12 @@
 // Reads the image `bytes` (the whole file at `path`, of `kind`), makes the
 // tape of its programs and attaches it (tape_document.h). The list then
 // holds one record per program: the offset of its leader in the made tape
-// and its name. The log gets one line with the image's kind and number of
-// programs, and one for each file skipped. An image that its reader refuses
-// is not attached, whatever was attached stays, and the status bar gives
-// the reason (the log gives it in full). Returns whether it was attached;
-// the caller shows " Attached: <path>".
+// and its name, and counts as unchanged (idx_list_mark_saved()). The log
+// gets one line with the image's kind and number of programs, and one for
+// each file skipped. An image that its reader refuses is not attached,
+// whatever was attached stays, and the status bar gives the reason (the log
+// gives it in full). Returns whether it was attached; the caller shows
+// " Attached: <path>".
 bool image_attach(const gchar *path, ImageKind kind, const std::string &bytes);
 
 // Save tape as: a save dialog proposing "NAME.tap" beside the attached image

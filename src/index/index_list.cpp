@@ -17,6 +17,10 @@ GtkTreeView *index_view = nullptr;
 namespace
 {
 
+// The IDX text of the rows last loaded or saved: any text that differs
+// from it, whatever the edit, would be lost unsaved.
+std::string saved_text;
+
 GtkTreeModel *model()
 {
     return GTK_TREE_MODEL(index_store);
@@ -256,6 +260,16 @@ std::vector<IdxRecord> idx_list_rows()
         g_free(info);
     }
     return rows;
+}
+
+void idx_list_mark_saved()
+{
+    saved_text = idx_format_records(idx_list_rows());
+}
+
+bool idx_list_changed()
+{
+    return idx_format_records(idx_list_rows()) != saved_text;
 }
 
 void idx_remove_selected(const char *placeholder)

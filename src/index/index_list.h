@@ -60,6 +60,14 @@ void idx_list_insert(const std::vector<IdxRecord> &records);
 // The rows in the list's current display order.
 std::vector<IdxRecord> idx_list_rows();
 
+// Remembers the rows as they are now, in their display order, as the ones
+// last loaded or saved.
+void idx_list_mark_saved();
+// Whether the rows, in their display order, would save differently from the
+// ones last remembered: an edit, Add, Remove, records found on the tape or a
+// new order. Before the first mark, whether there is any row.
+bool idx_list_changed();
+
 // Removes the selected row if its offset is above 20, or if its description
 // equals `placeholder` byte for byte; otherwise does nothing. The cursor then
 // goes to the row that took its place, else to the new last row; none when

@@ -299,6 +299,39 @@ ChooserSeen test_choose(const std::function<void()> &open, const std::string &pa
     return seen;
 }
 
+std::string test_answering(int response, const std::function<void()> &act)
+{
+    std::pair<int, std::string> answer{response, ""};
+    const auto answer_shown = [](gpointer data) -> gboolean {
+        auto &[response, seen] = *static_cast<std::pair<int, std::string> *>(data);
+        GList *all = gtk_window_list_toplevels();
+        for (GList *l = all; l != nullptr; l = l->next) {
+            if (!GTK_IS_MESSAGE_DIALOG(l->data) || !gtk_widget_get_mapped(GTK_WIDGET(l->data)))
+                continue;
+            GtkDialog *dialog = GTK_DIALOG(l->data);
+            gchar *text = nullptr;
+            g_object_get(dialog, "text", &text, nullptr);
+            seen += test_owned(text) + " [";
+            GList *buttons =
+                gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_action_area(dialog)));
+            for (GList *b = buttons; b != nullptr; b = b->next)
+                seen += std::string(gtk_button_get_label(GTK_BUTTON(b->data))) +
+                        (gtk_widget_has_default(GTK_WIDGET(b->data)) ? "*|" : "|");
+            g_list_free(buttons);
+            const bool transient =
+                gtk_window_get_transient_for(GTK_WINDOW(dialog)) == GTK_WINDOW(window_main);
+            seen += transient ? "] transient\n" : "]\n";
+            gtk_button_clicked(GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
+        }
+        g_list_free(all);
+        return TRUE;
+    };
+    const guint source = g_timeout_add(20, answer_shown, &answer);
+    act();
+    g_source_remove(source);
+    return answer.second;
+}
+
 void test_attach(const std::string &tap, const std::string &idx, const std::string &name)
 {
     const std::string path = test_path(name);

@@ -67,6 +67,11 @@ ChooserSeen test_open_tap(const std::string &path, Answer answer = Answer::open)
 // The same for the chooser that `open` brings up.
 ChooserSeen test_choose(const std::function<void()> &open, const std::string &path,
                         Answer answer = Answer::open);
+// Runs `act` while every question (a message dialog) that comes up is
+// answered by its button for `response`. What came up, a line each: the
+// question's text, its buttons (the default marked '*') and whether it is
+// transient for the main window.
+std::string test_answering(int response, const std::function<void()> &act);
 // Writes the TAP file `name` (and its IDX file, if any) and attaches it.
 void test_attach(const std::string &tap, const std::string &idx = "",
                  const std::string &name = "tape.tap");
