@@ -91,7 +91,6 @@ TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
 
     // Reload makes the list from the image anew; Save writes the tape and the
     // list as edited, then attaches the tape.
-    idx_list_append(30, "Extra");
     test_click("button_index_reload");
     EXPECT_EQ(test_status_text(), " IDX list reloaded");
     EXPECT_EQ(rows_text(), "20 ONE\n" + at(1) + " TWO\n" + at(2) + " THREE\n");
