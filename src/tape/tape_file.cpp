@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,4 +66,18 @@ TapeFileResult tape_file_read(const char *path, std::vector<unsigned char> *byte
     }
     bytes->resize(got);
     return {};
+}
+
+const char *tape_file_reason(const TapeFileResult &result)
+{
+    switch (result.problem) {
+    case TapeFileProblem::none:
+        return nullptr;
+    case TapeFileProblem::not_regular:
+        return result.error != 0 ? std::strerror(result.error) : "not a regular file";
+    case TapeFileProblem::too_large:
+        return "larger than any tape (256 MiB)";
+    default:
+        return std::strerror(result.error);
+    }
 }

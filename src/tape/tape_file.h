@@ -27,6 +27,11 @@ struct TapeFileResult {
 // On any problem *bytes is left empty.
 TapeFileResult tape_file_read(const char *path, std::vector<unsigned char> *bytes);
 
+// Why the file was not read, in English for the command-line tools: the
+// system's reason, "not a regular file" or "larger than any tape (256 MiB)";
+// nullptr when it was read.
+const char *tape_file_reason(const TapeFileResult &result);
+
 // Whether the file is no tape file at all: the caller should not take it.
 inline bool tape_file_refused(const TapeFileResult &result)
 {

@@ -23,22 +23,6 @@ void usage(FILE *to)
                      "  --version   show the version\n");
 }
 
-// Why the file cannot be read, as the client would refuse it; nullptr when
-// it was read.
-const char *read_refusal(const TapeFileResult &read)
-{
-    switch (read.problem) {
-    case TapeFileProblem::none:
-        return nullptr;
-    case TapeFileProblem::not_regular:
-        return read.error != 0 ? std::strerror(read.error) : "not a regular file";
-    case TapeFileProblem::too_large:
-        return "larger than any tape (256 MiB)";
-    default:
-        return std::strerror(read.error);
-    }
-}
-
 // Why the file cannot be scanned; nullptr when it can.
 const char *refusal(const TapeCheck &check)
 {
@@ -91,7 +75,7 @@ int main(int argc, char **argv)
         return 2;
     }
     std::vector<unsigned char> tape;
-    if (const char *why = read_refusal(tape_file_read(path, &tape))) {
+    if (const char *why = tape_file_reason(tape_file_read(path, &tape))) {
         std::fprintf(stderr, "ravelo-tapscan: %s: %s\n", path, why);
         return 1;
     }

@@ -54,21 +54,6 @@ int usage_error(const std::string &problem)
     return 2;
 }
 
-// Why the image file cannot be read; "" when it was.
-std::string read_refusal(const TapeFileResult &read)
-{
-    switch (read.problem) {
-    case TapeFileProblem::none:
-        return "";
-    case TapeFileProblem::not_regular:
-        return read.error != 0 ? std::strerror(read.error) : "not a regular file";
-    case TapeFileProblem::too_large:
-        return "larger than any image (256 MiB)";
-    default:
-        return std::strerror(read.error);
-    }
-}
-
 // "game.d64" -> "game.tap": the name without its last extension, plus `ext`.
 std::string with_extension(const std::string &path, const char *ext)
 {
@@ -127,7 +112,7 @@ int main(int argc, char **argv)
     if (!kind)
         return fail(image, "not a program or disk image (.prg, .p00, .t64 or .d64)");
     std::vector<unsigned char> bytes;
-    if (const std::string why = read_refusal(tape_file_read(image.c_str(), &bytes)); !why.empty())
+    if (const char *why = tape_file_reason(tape_file_read(image.c_str(), &bytes)))
         return fail(image, why);
     const ImageRead read = image_read(*kind, base, std::string(bytes.begin(), bytes.end()));
     if (!read.refusal.empty())
