@@ -36,15 +36,6 @@ void start_with(std::vector<const char *> args)
     test_spin_until([] { return false; }, 50);
 }
 
-// tapes/t.tap with an IDX file of two records; returns the tape's full path.
-std::string make_tape()
-{
-    std::filesystem::create_directory(test_path("tapes"));
-    test_write_file(test_path("tapes/t.tap"), "C64-TAPE-RAW");
-    test_write_file(test_path("tapes/t.idx"), "0x100\t\tIntro\r\n0x2000\t\tGame\r\n");
-    return test_path("tapes/t.tap");
-}
-
 std::string rows_text()
 {
     std::string text;
@@ -82,16 +73,27 @@ TEST(CommandLine, OptionsExitCodesAndWhereTheyPrint)
     }
 }
 
+// Under German, which the catalogue beside the program gives: the tape as
+// File, Open would attach it, the settings where they are in English. (The
+// harness runs under C.UTF-8, where LANGUAGE is honoured; under plain C it
+// is ignored. The menus: test_german_dialogs.)
 TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
 {
-    const std::string tape = make_tape();
+    setenv("LANGUAGE", "de", 1);
+    std::filesystem::create_directory(test_path("tapes"));
+    test_write_file(test_path("tapes/t.tap"), "C64-TAPE-RAW");
+    test_write_file(test_path("tapes/t.idx"), "0x100\t\tIntro\r\n0x2000\t\tGame\r\n");
     start_with({"--name", "ravelo-test", "tapes/t.tap"}); // relative to the working folder
+    const std::string tape = test_path("tapes/t.tap"),
+                      settings = test_path("config/ravelo-client/user.ini");
     EXPECT_STREQ(tape_document_path(), tape.c_str());
-    EXPECT_EQ(test_status_text(), " Attached: " + tape);
-    EXPECT_EQ(rows_text(), "20 Tape start\n256 Intro\n8192 Game\n");
+    EXPECT_EQ(test_status_text(), " Eingelegt: " + tape);
+    EXPECT_EQ(rows_text(), "20 Bandanfang\n256 Intro\n8192 Game\n");
     EXPECT_TRUE(tape_document_attached() && test_sensitive("button_play"));
     EXPECT_FALSE(test_sensitive("button_stop")); // the idle arrangement
     EXPECT_EQ(test_open_tap("", Answer::cancel).folder, test_path("tapes"));
+    EXPECT_STREQ(config_file_path, settings.c_str());
+    EXPECT_TRUE(std::filesystem::is_regular_file(settings));
 }
 
 // Nothing that is not a regular file is waited on, or attached: a FIFO named
@@ -114,18 +116,4 @@ TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)
         EXPECT_TRUE(refused(name, reason)) << test_status_text();
     }
     EXPECT_FALSE(tape_document_attached());
-}
-
-// The menus: test_german_dialogs. (The harness runs under C.UTF-8, where
-// LANGUAGE is honoured; under plain C it is ignored.)
-TEST(German, StatusAndListTranslatedSettingsStayWhereTheyAre)
-{
-    setenv("LANGUAGE", "de", 1);
-    const std::string tape = make_tape();
-    start_with({tape.c_str()});
-    EXPECT_EQ(test_status_text(), " Eingelegt: " + tape);
-    EXPECT_EQ(rows_text(), "20 Bandanfang\n256 Intro\n8192 Game\n");
-    const std::string settings = test_path("config/ravelo-client/user.ini");
-    EXPECT_STREQ(config_file_path, settings.c_str());
-    EXPECT_TRUE(std::filesystem::is_regular_file(settings));
 }
