@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -285,27 +286,34 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
     }
 }
 
-// A file that another program holds or that has gone. (A port that cannot
-// be opened: test_flash_from_anywhere.)
+// The tape held by another program, gone, or no regular file: refused at
+// once, nothing waited on and no descriptor left. (A port that cannot be
+// opened: test_flash_from_anywhere.)
 TEST(PlaybackDevice, FileFailuresEndWithTheirMessage)
 {
     PtyDevice device;
-    const std::string path = test_path("tape.tap"), away = path + ".away";
+    const std::string path = test_path("tape.tap");
     test_attach(tap_wrap(data_of(100)));
     test_set_ports(device.slave.c_str());
-    for (const std::string trouble : {"held", "missing"}) {
-        SCOPED_TRACE(trouble);
-        const int holder = open(path.c_str(), O_RDONLY);
-        ASSERT_TRUE(trouble != "held" || flock(holder, LOCK_SH) == 0);
-        ASSERT_TRUE(trouble != "missing" || std::rename(path.c_str(), away.c_str()) == 0);
+    const int holder = open(path.c_str(), O_RDONLY);
+    std::vector<size_t> descriptors;
+    const std::function<int()> troubles[] = {
+        [&] { return flock(holder, LOCK_SH); }, [&] { return std::remove(path.c_str()); },
+        [&] { return mkfifo(path.c_str(), 0644); },
+        [&] { return std::remove(path.c_str()) | symlink("/dev/null", path.c_str()); },
+        [&] { return std::remove(path.c_str()) | mkdir(path.c_str(), 0755); }};
+    for (const auto &make : troubles) {
+        SCOPED_TRACE(&make - troubles);
+        ASSERT_EQ(make(), 0);
         const std::string log = test_log_text();
         test_click("button_play");
-        ASSERT_TRUE(test_status_is(over + "Unable to open file"));
+        ASSERT_TRUE(test_status_is(over + "Unable to open file", 1000));
         EXPECT_EQ(test_log_after(log), started);
         expect_run_closed();
-        close(holder);
-        std::rename(away.c_str(), path.c_str());
+        descriptors.push_back(test_open_descriptors());
     }
+    EXPECT_EQ(descriptors, std::vector<size_t>(5, descriptors.front()));
+    close(holder);
 }
 
 // A device that hangs up and stays away ends the run, and so does one that

@@ -1,17 +1,14 @@
 // Where the program meets real files and ports: IDX saves that keep the file
 // (as an unprivileged user and as root, on a full disk), descriptions and
-// line ends as old files have them, tapes that are not regular files, and a
-// port close that discards unsent output before it closes.
+// line ends as old files have them, and a port close that discards unsent
+// output before it closes.
 #include "support/emulator.h"
 
 #include "device/serial_platform.h"
 #include "index/idx_commands.h"
 #include "index/idx_format.h"
 #include "index/index_list.h"
-#include "player/player_worker.h"
-#include "player/tap_file.h"
 
-#include "tap_maker.h"
 
 #include <grp.h>
 #include <termios.h>
@@ -209,31 +206,6 @@ TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
               (Records{{20, "Caf\xc3\xa9 \xc3\xbf\xc3\x80\xc2\xaf\xc3\xad\xc2\xa0\xe2\x82\xac"},
                        {0x99, "b"},
                        {21, "c"}}));
-}
-
-TEST(RobustTape, OnlyARegularFileIsPlayedAndNothingElseWaitedOn)
-{
-    PtyDevice device;
-    test_set_ports(device.slave.c_str());
-    test_attach(tap_wrap(std::string(100, '\x30')));
-    const std::string path = test_path("tape.tap");
-    const std::pair<const char *, std::function<int()>> kinds[] = {
-        {"a FIFO", [&] { return mkfifo(path.c_str(), 0644); }},
-        {"a device node", [&] { return symlink("/dev/null", path.c_str()); }},
-        {"a folder", [&] { return mkdir(path.c_str(), 0755); }}};
-    std::vector<size_t> descriptors;
-    for (const auto &[kind, make] : kinds) {
-        SCOPED_TRACE(kind);
-        fs::remove(path);
-        ASSERT_EQ(make(), 0);
-        test_click("button_play");
-        EXPECT_TRUE(test_status_is(" Playback over: Unable to open file", 1000))
-            << test_status_text();
-        EXPECT_TRUE(!player_tap_file_is_open() && !test_port_open() && test_controls_are(true));
-        descriptors.push_back(test_open_descriptors());
-    }
-    // A refused tape leaves no descriptor behind.
-    EXPECT_EQ(descriptors, std::vector<size_t>(3, descriptors.front()));
 }
 
 TEST(RobustPort, CloseDiscardsUnsentOutputBeforeClosing)
