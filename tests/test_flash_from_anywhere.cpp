@@ -85,7 +85,8 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
         return avrdude_fixture_fake_tool(
             "[ \"$1\" = -v ] && echo '  System wide configuration file is \"" + config +
             "\"' && exit 1\n"
-            "printf '%s\\n' \"$0\" \"$@\" > ~/args; pwd > ~/where; cp avrdude.conf ~/seen\n"
+            "printf '%s\\n' \"$0\" \"$@\" \"$(readlink /proc/$$/fd/0)\" > ~/args; pwd > ~/where; "
+            "cp avrdude.conf ~/seen\n"
             "printf 'Writing | '; i=0\n"
             "while [ $i -lt 3000 ]; do printf '#'; i=$((i+1)); done; echo ' | 100%'\n"
             "for p in 1 50 100; do printf '\\rReading | %s%%' $p; done; printf '\\r\\n\\n'\n"
@@ -116,7 +117,7 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
         EXPECT_EQ(test_read_file(test_path("args")),
                   test_path("fake-bin/avrdude") +
                       "\n-Cavrdude.conf\n-v\n-pravelo\n-cavr109\n-Pboot port;x\n"
-                      "-b57600\n-D\n-Uflash:w:ravelo32u4.hex:i\n");
+                      "-b57600\n-D\n-Uflash:w:ravelo32u4.hex:i\n/dev/null\n");
         const std::string seen = test_read_file(test_path("seen"));
         EXPECT_TRUE(run < 2
                         ? seen == local
