@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "config/config.h"
 #include "index/idx_commands.h"
+#include "index/idx_format.h"
 #include "index/index_list.h"
 
 #include <gtest/gtest.h>
@@ -34,14 +35,6 @@ void start_with(std::vector<const char *> args)
     char **argv = const_cast<char **>(args.data());
     app_startup(&argc, &argv);
     test_spin_until([] { return false; }, 50);
-}
-
-std::string rows_text()
-{
-    std::string text;
-    for (const IdxRecord &row : idx_list_rows())
-        text += std::to_string(row.offset) + " " + row.info + "\n";
-    return text;
 }
 
 } // namespace
@@ -88,7 +81,8 @@ TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
                       settings = test_path("config/ravelo-client/user.ini");
     EXPECT_STREQ(tape_document_path(), tape.c_str());
     EXPECT_EQ(test_status_text(), " Eingelegt: " + tape);
-    EXPECT_EQ(rows_text(), "20 Bandanfang\n256 Intro\n8192 Game\n");
+    EXPECT_EQ(idx_format_records(idx_list_rows()),
+              "0x14\t\tBandanfang\r\n0x100\t\tIntro\r\n0x2000\t\tGame\r\n");
     EXPECT_TRUE(tape_document_attached() && test_sensitive("button_play"));
     EXPECT_FALSE(test_sensitive("button_stop")); // the idle arrangement
     EXPECT_EQ(test_open_tap("", Answer::cancel).folder, test_path("tapes"));
@@ -108,7 +102,7 @@ TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)
     start_with({"fifo.tap"});
     EXPECT_TRUE(refused("fifo.tap", "not a regular file")) << test_status_text();
     EXPECT_FALSE(tape_document_attached());
-    EXPECT_EQ(rows_text(), "");
+    EXPECT_TRUE(idx_list_rows().empty());
     std::filesystem::create_directory(test_path("folder.tap"));
     for (const auto &[name, reason] : {std::pair{"folder.tap", "Is a directory"},
                                        {"missing.tap", "No such file or directory"}}) {
