@@ -26,11 +26,21 @@ bool log_at_end()
 // Reset into bootloader, where the device stays; Update firmware then runs
 // the installed avrdude without a reset, its progress in the status bar and
 // its lines in a monospace font in a log that shows its end. The log keeps
-// its text against typing, yet copies it; a user's scroll up stays.
+// its text against typing, yet copies it; a user's scroll up stays. Before
+// the device is plugged in, the update fails as ever and names both ports.
 TEST(BootloaderLog, AStuckDeviceIsFlashedAndTheLogShowsIt)
 {
+    const std::string console = test_path("ttyEMU"), boot = console + "-boot";
+    test_set_ports(console.c_str(), boot.c_str());
+    std::string before = test_log_text();
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
+    EXPECT_TRUE(test_status_is(" Firmware update failed: " + std::string(device_msg_no_port)));
+    const auto line = [](const std::string &port) {
+        return "Cannot open port " + port +
+               ": No such file or directory (is the device plugged in? see /dev/serial/by-id/)\n";
+    };
+    EXPECT_EQ(test_log_after(before), heading + line(console) + line(boot) + "Failed\n");
     Emulator device({"--bootloader-timeout", "0", "--block-time", "10"});
-    test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
     gtk_notebook_set_current_page(GTK_NOTEBOOK(test_widget("notebook_main")), 1);
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_reset_into_bootloader")));
     ASSERT_TRUE(test_status_is(" Device reset succeeded"));
@@ -41,7 +51,7 @@ TEST(BootloaderLog, AStuckDeviceIsFlashedAndTheLogShowsIt)
                          static_cast<std::vector<std::string> *>(to)->push_back(text);
                      }),
                      &shown);
-    const std::string before = test_log_text();
+    before = test_log_text();
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
     ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 90000));
     EXPECT_EQ(test_status_text(), " Firmware update succeeded");
@@ -85,19 +95,4 @@ TEST(BootloaderLog, AStuckDeviceIsFlashedAndTheLogShowsIt)
     log_append("more\n");
     test_spin_until([] { return false; }, 300);
     EXPECT_EQ(gtk_adjustment_get_value(log_scroll(true)), 0) << "a scroll up is lost";
-}
-
-// Neither port there: the update fails as ever, and the log names both.
-TEST(BootloaderLog, NeitherPortThereNamesBoth)
-{
-    const std::string console = test_path("ttyGONE"), boot = test_path("ttyGONE-boot");
-    test_set_ports(console.c_str(), boot.c_str());
-    const std::string before = test_log_text();
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
-    EXPECT_TRUE(test_status_is(" Firmware update failed: " + std::string(device_msg_no_port)));
-    const auto line = [](const std::string &port) {
-        return "Cannot open port " + port +
-               ": No such file or directory (is the device plugged in? see /dev/serial/by-id/)\n";
-    };
-    EXPECT_EQ(test_log_after(before), heading + line(console) + line(boot) + "Failed\n");
 }

@@ -21,12 +21,6 @@ struct SerialLink : testing::Test {
     PtyDevice pty;
 };
 
-// Seconds of wall-clock time, and of processor time of all threads.
-double wall_now()
-{
-    return g_get_monotonic_time() / 1e6;
-}
-
 // Proves which terminal the open port is: a byte written through it arrives
 // at `pty`'s master.
 bool port_reaches(PtyDevice &pty)
@@ -181,7 +175,8 @@ TEST_F(SerialLink, ASilentOrVanishedDeviceFailsEachExchangeWithinItsBound)
         {"reads",
          [&] {
              int reads = 0;
-             for (const double end = wall_now() + 1.5; wall_now() < end; ++reads) {
+             for (const double end = g_get_monotonic_time() / 1e6 + 1.5;
+                  g_get_monotonic_time() / 1e6 < end; ++reads) {
                  char byte;
                  if (serial_read(&byte, 1) != (gone ? -1 : 0))
                      return false;
@@ -200,9 +195,11 @@ TEST_F(SerialLink, ASilentOrVanishedDeviceFailsEachExchangeWithinItsBound)
             EXPECT_EQ(serial_wait_prompt(), 0);
         }
         for (const auto &[name, fails] : exchanges) {
-            const double wall = wall_now(), cpu = double(std::clock()) / CLOCKS_PER_SEC;
+            const double wall = g_get_monotonic_time() / 1e6,
+                         cpu = double(std::clock()) / CLOCKS_PER_SEC;
             EXPECT_TRUE(fails()) << state << ", " << name;
-            EXPECT_LT(wall_now() - wall, serial_give_up_ms / 1000.0 + 3.0) << state << ", " << name;
+            EXPECT_LT(g_get_monotonic_time() / 1e6 - wall, serial_give_up_ms / 1000.0 + 3.0)
+                << state << ", " << name;
             EXPECT_LT(double(std::clock()) / CLOCKS_PER_SEC - cpu, 0.5) << state << ", " << name;
         }
         if (gone)

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <array>
 #include <optional>
 #include <regex>
 
@@ -19,20 +18,6 @@ namespace
 const auto *bytes(const std::string &s)
 {
     return reinterpret_cast<const unsigned char *>(s.data());
-}
-
-// The name as text, from the table of the PETSCII characters.
-std::string expected_name(const std::string &petscii)
-{
-    std::string text;
-    for (const unsigned char c : petscii)
-        text += c >= 0x20 && c <= 0x5B   ? std::string(1, char(c))
-                : c == 0x5C              ? "£"
-                : c == 0x5E              ? "↑"
-                : c == 0x5F              ? "←"
-                : c >= 0xC1 && c <= 0xDA ? std::string(1, char(c - 0x80))
-                                         : "?";
-    return text.erase(text.find_last_not_of(' ') + 1);
 }
 
 TapRomFile file(const std::string &name, unsigned char type = 1, std::size_t size = 300)
@@ -54,14 +39,10 @@ struct Case {
 
 TEST(TapeScan, FindsEachProgramAtItsLeader)
 {
-    std::vector<TapRomFile> every; // all printable PETSCII bytes, 16 to a name
-    for (unsigned c = 0x20; c < 0x100; c += 16)
-        if (c < 0x80 || c >= 0xA0) {
-            std::string name;
-            for (unsigned i = c; i < c + 16; ++i)
-                name += char(i);
-            every.push_back(file(name, std::array{1, 3, 4, 5}[every.size() % 4], every.size()));
-        }
+    // Each rule of the PETSCII table at its edges, padding cut; types 4 and
+    // 5, and programs of no and one byte.
+    const std::string petscii = " !\x5B\x5C\x5D\x5E\x5F\x60\xA0\xC0\xC1\xDA\xDB\xFF ";
+    const std::vector<TapRomFile> names = {file(petscii, 4, 0), file("SEQ", 5, 1)};
     auto bad = file("BAD FIRST"), lost = file("BOTH BAD"), repeat = file("BAD REPEAT");
     bad.bad_first_copy = lost.bad_first_copy = lost.bad_repeat = repeat.bad_repeat = true;
     const std::vector<TapRomFile> copies = {bad, lost, file("PARITY"), repeat, file("NO START")};
@@ -95,7 +76,7 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
     tight.pauses = false; // each trailer runs straight into the next leader
     short_leaders.header_leader = 200, short_leaders.data_leader = 100;
     const Case cases[] = {
-        {"names", every, {}, nullptr, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, true},
+        {"names", names, {}, nullptr, {0, 1}, true},
         {"slow", three, slow, nullptr, {0, 1, 2}, true},
         {"fast", three, fast, nullptr, {0, 1, 2}, true},
         {"copies", copies, {}, damage_copies, {0, 2, 3, 4}, true},
@@ -124,7 +105,7 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
                 << c.what << " " << i << ": " << p.offset << " vs " << leader;
             EXPECT_EQ(p.cycles, tap_data_cycles(tape.tap.substr(20, p.offset - 20))) << c.what;
             EXPECT_EQ(std::tuple(p.name, p.type, p.start, p.end),
-                      std::tuple(expected_name(f.name), f.type, f.start,
+                      std::tuple(f.name == petscii ? " ![£?↑←???AZ??" : f.name, f.type, f.start,
                                  std::uint16_t(f.start + f.data.size())))
                 << c.what;
         }

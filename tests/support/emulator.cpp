@@ -11,20 +11,6 @@
 
 #include <cerrno>
 
-namespace
-{
-long long now_ms()
-{
-    return g_get_monotonic_time() / 1000;
-}
-
-// Runs in the child between fork and exec.
-void end_with_parent(gpointer)
-{
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-}
-} // namespace
-
 Emulator::Emulator(const std::vector<std::string> &args)
 {
     std::vector<std::string> line = {RAVELO_TOOLS_DIR "/emulator/ravelo-emulator", "--link", link(),
@@ -35,8 +21,10 @@ Emulator::Emulator(const std::vector<std::string> &args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     int out = -1;
-    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
-                                  end_with_parent, nullptr, &pid_, nullptr, &out, nullptr, nullptr))
+    if (!g_spawn_async_with_pipes(
+            nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+            [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, &pid_, nullptr, &out,
+            nullptr, nullptr))
         pid_ = -1;
     std::string said;
     char buffer[64];
@@ -95,8 +83,9 @@ bool PtyDevice::write(const std::string &bytes)
 
 std::string PtyDevice::read_exact(std::size_t count, int timeout_ms)
 {
-    const long long deadline = now_ms() + timeout_ms;
-    for (long long left; pending_.size() < count && (left = deadline - now_ms()) > 0;) {
+    const gint64 deadline = g_get_monotonic_time() / 1000 + timeout_ms;
+    for (gint64 left;
+         pending_.size() < count && (left = deadline - g_get_monotonic_time() / 1000) > 0;) {
         pollfd fd{master_, POLLIN, 0};
         char buffer[4096];
         const ssize_t n = poll(&fd, 1, int(left)) > 0 ? read(master_, buffer, sizeof buffer) : 0;
