@@ -61,7 +61,8 @@ int main(int argc, char **argv)
     }
     const std::string bytes(disk, size);
     g_free(disk);
-    std::system(("rm -rf " + std::string(dir)).c_str());
+    if (std::system(("rm -rf " + std::string(dir)).c_str()) != 0)
+        std::printf("could not remove %s\n", dir);
     g_free(dir);
 
     const long before = peak_kib();
