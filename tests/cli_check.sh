@@ -7,7 +7,8 @@ t=$(mktemp -d)
 trap 'rm -rf "$t"' EXIT
 home=$1 version=$2 failed=0
 shift 2
-# Exit status and standard error of the program run with $1.
+# The exit status and standard error (the problem after "PROG: " masked) of
+# the program run with $1; its standard output is left in $t/out.
 run() { env -u DISPLAY "$path" "$1" >"$t/out" 2>"$t/err"; echo $?; sed '1s/: .*/: .../' "$t/err"; }
 expect() { [ "$2" = "$3" ] || { printf '%s %s:\n%s\nwanted:\n%s\n' "$p" "$1" "$2" "$3" >&2; failed=1; }; }
 for path; do
