@@ -141,7 +141,6 @@ TEST(ImageInWindow, WhatCannotBePlayedIsRefusedWithItsReason)
         {"--bogus one.prg", 2,
          "ravelo-totap: unknown option '--bogus'\nTry 'ravelo-totap --help' for more "
          "information.\n"},
-        {"--version", 0, ""},
     };
     for (const auto &r : runs) {
         EXPECT_EQ(run(totap + r.args), r.status) << r.args;

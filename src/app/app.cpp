@@ -8,11 +8,11 @@
 #include "index/index_list.h"
 #include "maintenance/update.h"
 #include "ui/feedback.h"
+#include "base/command_line.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
 #include "ui/registry.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace
@@ -52,11 +52,9 @@ void bind_catalogues()
     bind_textdomain_codeset(RAVELO_TEXT_DOMAIN, "UTF-8");
 }
 
-[[noreturn]] void usage_error(GOptionContext *context, const char *problem)
+[[noreturn]] void usage_error(const char *problem)
 {
-    const GCharPtr usage(g_option_context_get_help(context, TRUE, nullptr));
-    std::fprintf(stderr, "%s: %s\n\n%s", g_get_prgname(), problem, usage.get());
-    std::exit(2);
+    std::exit(cli_usage_error(g_get_prgname(), problem));
 }
 
 // The toolkit's options (its group removes them), --help, --version and at
@@ -73,17 +71,19 @@ gchar *parse_command_line(int *argc, char ***argv)
     g_option_context_set_translation_domain(context, RAVELO_TEXT_DOMAIN);
     g_option_context_set_summary(
         context, N_("Plays tape images on a Ravelo device and edits their IDX files."));
+    const GCharPtr report_bugs(g_strdup_printf(_("Report bugs at: %s"), RAVELO_HOMEPAGE));
+    g_option_context_set_description(context, report_bugs.get());
     g_option_context_add_main_entries(context, entries, RAVELO_TEXT_DOMAIN);
     // The display is opened later, by gtk_init: --help and --version work
     // without one.
     g_option_context_add_group(context, gtk_get_option_group(FALSE));
     GError *error = nullptr;
     if (!g_option_context_parse(context, argc, argv, &error))
-        usage_error(context, error->message);
+        usage_error(error->message);
     if (tapes != nullptr && g_strv_length(tapes) > 1)
-        usage_error(context, _("Only one tape can be named"));
+        usage_error(_("Only one tape can be named"));
     if (version) {
-        std::printf("ravelo-client %s\n", RAVELO_VERSION);
+        cli_print_version("ravelo-client");
         std::exit(0);
     }
     g_option_context_free(context);

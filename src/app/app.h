@@ -13,8 +13,9 @@
 // leaves the client empty with the reason on the status bar).
 //
 // Command line: `ravelo-client [TAPE.tap]` plus the toolkit's own options,
-// which are removed from argc/argv. --help and --version print to standard
-// output and exit with 0; an unknown option or a second tape prints the
-// usage to standard error and exits with 2. Without a display the process
-// exits as gtk_init does.
+// which are removed from argc/argv. --help (which ends with where to report
+// bugs) and --version (cli_print_version()) print to standard output and
+// exit with 0; an unknown option or a second tape is told on standard error
+// as cli_usage_error() tells it, with exit status 2. Without a display the
+// process exits as gtk_init does.
 void app_startup(int *argc, char ***argv);

@@ -1,5 +1,7 @@
 #include "emu_options.h"
 
+#include "base/command_line.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -12,7 +14,9 @@ EmuOptions emu_options;
 namespace
 {
 
-const char usage_text[] =
+const char program_name[] = "ravelo-emulator";
+
+const char help_text[] =
     "Usage: ravelo-emulator --link PATH [options]\n"
     "Emulates the Ravelo device on a pseudo-terminal whose slave is linked at PATH.\n"
     "\n"
@@ -31,6 +35,7 @@ const char usage_text[] =
     "                               (default 1000)\n"
     "  --verbose                    tell what happens on stderr\n"
     "  --help                       show this text\n"
+    "  --version                    show the version\n"
     "\n"
     "Misbehaviour on request:\n"
     "  --no-prompt                  never send the prompt\n"
@@ -79,9 +84,9 @@ bool parse_double(const char *text, double low, double high, double *value)
     return true;
 }
 
-int usage_error(const char *what, const char *option)
+int usage_error(const std::string &problem)
 {
-    std::fprintf(stderr, "ravelo-emulator: %s %s\n(see --help)\n", what, option);
+    cli_usage_error(program_name, problem);
     return -1;
 }
 
@@ -97,7 +102,12 @@ int emu_parse_options(int argc, char **argv)
         auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
         // Flags.
         if (is("--help")) {
-            std::fputs(usage_text, stdout);
+            std::fputs(help_text, stdout);
+            cli_print_help_footer();
+            return 0;
+        }
+        if (is("--version")) {
+            cli_print_version(program_name);
             return 0;
         }
         bool *flag = is("--fast")            ? &o.fast
@@ -115,7 +125,7 @@ int emu_parse_options(int argc, char **argv)
         }
         // Options with a value.
         if (i + 1 >= argc)
-            return usage_error("unknown option or missing value:", arg);
+            return usage_error("unknown option or missing value '" + std::string(arg) + "'");
         const char *value = argv[++i];
         long buffer = 0;
         bool ok = true;
@@ -149,16 +159,16 @@ int emu_parse_options(int argc, char **argv)
         else if (is("--replug-delay"))
             ok = parse_int(value, 0, most_ms, &o.replug_delay_ms);
         else
-            return usage_error("unknown option", arg);
+            return usage_error("unknown option '" + std::string(arg) + "'");
         if (!ok)
-            return usage_error("value out of range for", arg);
+            return usage_error("value out of range for '" + std::string(arg) + "'");
     }
     if (o.link.empty())
-        return usage_error("missing option", "--link PATH");
+        return usage_error("missing option '--link PATH'");
     if (o.bootloader_link.empty())
         o.bootloader_link = o.link + "-boot";
     if (o.bootloader_link == o.link)
-        return usage_error("the bootloader link must differ from", "--link");
+        return usage_error("the bootloader link must differ from '--link'");
     return 1;
 }
 

@@ -33,8 +33,9 @@ struct EmuOptions {
 
 extern EmuOptions emu_options;
 
-// Parses argv into emu_options. Returns 1 to go on, 0 when --help was
-// printed (exit 0), -1 on a usage error (printed to stderr, exit 2).
+// Parses argv into emu_options. Returns 1 to go on, 0 when --help or
+// --version was printed (exit 0), -1 on a wrong command line (told on stderr
+// as cli_usage_error() tells it, exit 2).
 int emu_parse_options(int argc, char **argv);
 
 // Prints a line to stderr when --verbose is on.

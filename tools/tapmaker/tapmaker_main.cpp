@@ -1,6 +1,7 @@
 // ravelo-tapmaker: writes a made-up TAP file (and its IDX file) for trying
 // the client without real tape images.
 #include "tap_maker.h"
+#include "base/command_line.h"
 #include "tape/tape_rom.h"
 
 #include <cerrno>
@@ -14,36 +15,39 @@
 namespace
 {
 
-void usage(FILE *to)
+const char program_name[] = "ravelo-tapmaker";
+
+void print_help()
 {
-    std::fprintf(to,
-                 "Usage: ravelo-tapmaker --seconds N --out FILE.tap [--idx] [--seed S]\n"
-                 "       ravelo-tapmaker --program NAME[:BYTES]... --out FILE.tap [options]\n"
-                 "Writes a TAP file of about N seconds of tape with realistic pulses, or one\n"
-                 "with the named programs as the computer's ROM loader saves them.\n"
-                 "  --seconds N   length of the tape in seconds (may have a fraction)\n"
-                 "  --program P   a program named P (letters in capitals) of BYTES bytes\n"
-                 "                (default 1000); give it once per program, in tape order\n"
-                 "  --drift P     programs' pulses P per cent longer (negative: shorter)\n"
-                 "  --jitter J    programs' pulses off by up to J units either way (default 1)\n"
-                 "  --out FILE    the TAP file to write\n"
-                 "  --idx         also write FILE.idx beside it with a few index records\n"
-                 "  --seed S      another seed gives another tape (default 1)\n"
-                 "  --help        show this text\n");
+    std::printf("Usage: ravelo-tapmaker --seconds N --out FILE.tap [--idx] [--seed S]\n"
+                "       ravelo-tapmaker --program NAME[:BYTES]... --out FILE.tap [options]\n"
+                "Writes a TAP file of about N seconds of tape with realistic pulses, or one\n"
+                "with the named programs as the computer's ROM loader saves them.\n"
+                "  --seconds N   length of the tape in seconds (may have a fraction)\n"
+                "  --program P   a program named P (letters in capitals) of BYTES bytes\n"
+                "                (default 1000); give it once per program, in tape order\n"
+                "  --drift P     programs' pulses P per cent longer (negative: shorter)\n"
+                "  --jitter J    programs' pulses off by up to J units either way (default 1)\n"
+                "  --out FILE    the TAP file to write\n"
+                "  --idx         also write FILE.idx beside it with a few index records\n"
+                "  --seed S      another seed gives another tape (default 1)\n"
+                "  --help        show this text\n"
+                "  --version     show the version\n");
+    cli_print_help_footer();
 }
 
 bool write_file(const std::string &path, const std::string &content)
 {
     FILE *file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
-        std::fprintf(stderr, "ravelo-tapmaker: cannot write %s: %s\n", path.c_str(),
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", program_name, path.c_str(),
                      std::strerror(errno));
         return false;
     }
     const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
-        std::fprintf(stderr, "ravelo-tapmaker: error writing %s\n", path.c_str());
+        std::fprintf(stderr, "%s: error writing %s\n", program_name, path.c_str());
         return false;
     }
     return true;
@@ -95,56 +99,45 @@ int main(int argc, char **argv)
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
         if (arg == "--help") {
-            usage(stdout);
+            print_help();
+            return 0;
+        } else if (arg == "--version") {
+            cli_print_version(program_name);
             return 0;
         } else if (arg == "--idx") {
             with_idx = true;
         } else if (arg == "--seconds" && has_value) {
-            if (!parse_number(argv[++i], &seconds) || seconds < 0 || seconds > 3600) {
-                std::fprintf(stderr, "ravelo-tapmaker: --seconds wants 0 to 3600\n");
-                return 2;
-            }
+            if (!parse_number(argv[++i], &seconds) || seconds < 0 || seconds > 3600)
+                return cli_usage_error(program_name, "--seconds wants 0 to 3600");
         } else if (arg == "--seed" && has_value) {
             if (!parse_number(argv[++i], &seed) || seed < 0 || seed > 4294967295.0 ||
-                seed != static_cast<double>(static_cast<unsigned long>(seed))) {
-                std::fprintf(stderr, "ravelo-tapmaker: --seed wants a whole number\n");
-                return 2;
-            }
+                seed != static_cast<double>(static_cast<unsigned long>(seed)))
+                return cli_usage_error(program_name, "--seed wants a whole number");
         } else if (arg == "--program" && has_value) {
             programs.push_back(argv[++i]);
         } else if (arg == "--drift" && has_value) {
-            if (!parse_number(argv[++i], &rom.drift_percent) || std::fabs(rom.drift_percent) > 20) {
-                std::fprintf(stderr, "ravelo-tapmaker: --drift wants -20 to 20\n");
-                return 2;
-            }
+            if (!parse_number(argv[++i], &rom.drift_percent) || std::fabs(rom.drift_percent) > 20)
+                return cli_usage_error(program_name, "--drift wants -20 to 20");
         } else if (arg == "--jitter" && has_value) {
             double jitter = 0;
             if (!parse_number(argv[++i], &jitter) || jitter < 0 || jitter > 8 ||
-                jitter != double(unsigned(jitter))) {
-                std::fprintf(stderr, "ravelo-tapmaker: --jitter wants 0 to 8\n");
-                return 2;
-            }
+                jitter != double(unsigned(jitter)))
+                return cli_usage_error(program_name, "--jitter wants 0 to 8");
             rom.jitter = unsigned(jitter);
         } else if (arg == "--out" && has_value) {
             out = argv[++i];
         } else {
-            std::fprintf(stderr, "ravelo-tapmaker: unknown or incomplete option %s\n", argv[i]);
-            usage(stderr);
-            return 2;
+            return cli_usage_error(program_name, "unknown or incomplete option '" + arg + "'");
         }
     }
-    if ((seconds < 0) == programs.empty() || out.empty()) {
-        usage(stderr);
-        return 2;
-    }
+    if ((seconds < 0) == programs.empty() || out.empty())
+        return cli_usage_error(program_name, "give --out and either --seconds or --program");
     rom.seed = static_cast<unsigned>(seed);
     std::vector<TapRomFile> files(programs.size());
     for (std::size_t i = 0; i < programs.size(); ++i) {
-        if (!parse_program(programs[i], rom.seed, &files[i])) {
-            std::fprintf(stderr, "ravelo-tapmaker: --program wants NAME (16 bytes at most) or "
-                                 "NAME:BYTES (1 to 61440)\n");
-            return 2;
-        }
+        if (!parse_program(programs[i], rom.seed, &files[i]))
+            return cli_usage_error(program_name, "--program wants NAME (16 bytes at most) or "
+                                                 "NAME:BYTES (1 to 61440)");
     }
     const std::string tap =
         programs.empty() ? tap_make(seconds, rom.seed) : tap_make_rom(files, rom).tap;

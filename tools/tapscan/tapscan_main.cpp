@@ -1,5 +1,6 @@
 // ravelo-tapscan: lists the programs the computer's ROM loader would find
 // on a tape, or prints the IDX records that the client would save for them.
+#include "base/command_line.h"
 #include "index/idx_format.h"
 #include "tape/tape_file.h"
 #include "tape/tape_info.h"
@@ -14,13 +15,17 @@
 namespace
 {
 
-void usage(FILE *to)
+const char program_name[] = "ravelo-tapscan";
+
+void print_help()
 {
-    std::fprintf(to, "Usage: ravelo-tapscan [--idx] TAPE.tap\n"
-                     "Lists the programs on a tape: offset, tape time, type, addresses, name.\n"
-                     "  --idx       print instead an IDX file with a record for each program\n"
-                     "  --help      show this text\n"
-                     "  --version   show the version\n");
+    std::printf("Usage: %s [--idx] TAPE.tap\n"
+                "Lists the programs on a tape: offset, tape time, type, addresses, name.\n"
+                "  --idx       print instead an IDX file with a record for each program\n"
+                "  --help      show this text\n"
+                "  --version   show the version\n",
+                program_name);
+    cli_print_help_footer();
 }
 
 // Why the file cannot be scanned; nullptr when it can.
@@ -55,40 +60,38 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help") {
-            usage(stdout);
+            print_help();
             return 0;
         } else if (arg == "--version") {
-            std::printf("ravelo-tapscan " RAVELO_VERSION "\n");
+            cli_print_version(program_name);
             return 0;
         } else if (arg == "--idx") {
             idx = true;
-        } else if (arg.rfind("-", 0) != 0 && path == nullptr) {
+        } else if (arg.rfind("-", 0) == 0) {
+            return cli_usage_error(program_name, "unknown option '" + arg + "'");
+        } else if (path == nullptr) {
             path = argv[i];
         } else {
-            std::fprintf(stderr, "ravelo-tapscan: unknown option or extra argument %s\n", argv[i]);
-            usage(stderr);
-            return 2;
+            return cli_usage_error(program_name, "only one tape can be named");
         }
     }
-    if (path == nullptr) {
-        usage(stderr);
-        return 2;
-    }
+    if (path == nullptr)
+        return cli_usage_error(program_name, "no tape named");
     std::vector<unsigned char> tape;
     if (const char *why = tape_file_reason(tape_file_read(path, &tape))) {
-        std::fprintf(stderr, "ravelo-tapscan: %s: %s\n", path, why);
+        std::fprintf(stderr, "%s: %s: %s\n", program_name, path, why);
         return 1;
     }
     const TapeCheck check = tape_check(tape.data(), tape.size());
     if (const char *why = refusal(check)) {
-        std::fprintf(stderr, "ravelo-tapscan: %s: %s\n", path, why);
+        std::fprintf(stderr, "%s: %s: %s\n", program_name, path, why);
         return 1;
     }
     if (check.problem == TapeProblem::wrong_length)
         std::fprintf(stderr,
-                     "ravelo-tapscan: %s: the header gives %lu data bytes, the file holds %lu; "
+                     "%s: %s: the header gives %lu data bytes, the file holds %lu; "
                      "scanning them all\n",
-                     path, static_cast<unsigned long>(check.length_field),
+                     program_name, path, static_cast<unsigned long>(check.length_field),
                      static_cast<unsigned long>(check.data_length));
     const std::vector<TapeProgram> programs = tape_scan(tape.data(), tape.size());
     if (idx)

@@ -1,6 +1,7 @@
 // ravelo-totap: writes the tape that the client would play for a program or
 // disk image (PRG, P00, T64, D64), and its IDX file with a record for each
 // program, so that any TAP player can load them.
+#include "base/command_line.h"
 #include "image/image_read.h"
 #include "image/image_tape.h"
 #include "index/idx_format.h"
@@ -22,36 +23,29 @@ namespace
 
 const char program_name[] = "ravelo-totap";
 
-void usage(FILE *to)
+void print_help()
 {
-    std::fprintf(to,
-                 "Usage: %s [OPTION]... IMAGE\n"
-                 "Makes a TAP file of the programs in IMAGE (a .prg, .p00, .t64 or .d64 file),\n"
-                 "as the computer's ROM loader saves them, and an IDX file beside it with a\n"
-                 "record for each program; then lists the programs.\n"
-                 "\n"
-                 "  -o, --output=OUT.tap  write OUT.tap and OUT.idx (default: the image's name\n"
-                 "                        with .tap, in the current folder)\n"
-                 "  -f, --force           overwrite files that exist\n"
-                 "      --help            show this text and exit\n"
-                 "      --version         show the version and exit\n"
-                 "\n"
-                 "Exit status: 0 when written, 1 when the image cannot be used or a file\n"
-                 "cannot be written, 2 for a wrong command line.\n",
-                 program_name);
+    std::printf("Usage: %s [OPTION]... IMAGE\n"
+                "Makes a TAP file of the programs in IMAGE (a .prg, .p00, .t64 or .d64 file),\n"
+                "as the computer's ROM loader saves them, and an IDX file beside it with a\n"
+                "record for each program; then lists the programs.\n"
+                "\n"
+                "  -o, --output=OUT.tap  write OUT.tap and OUT.idx (default: the image's name\n"
+                "                        with .tap, in the current folder)\n"
+                "  -f, --force           overwrite files that exist\n"
+                "      --help            show this text and exit\n"
+                "      --version         show the version and exit\n"
+                "\n"
+                "Exit status: 0 when written, 1 when the image cannot be used or a file\n"
+                "cannot be written, 2 for a wrong command line.\n",
+                program_name);
+    cli_print_help_footer();
 }
 
 int fail(const std::string &path, const std::string &why)
 {
     std::fprintf(stderr, "%s: %s: %s\n", program_name, path.c_str(), why.c_str());
     return 1;
-}
-
-int usage_error(const std::string &problem)
-{
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program_name,
-                 problem.c_str(), program_name);
-    return 2;
 }
 
 // "game.d64" -> "game.tap": the name without its last extension, plus `ext`.
@@ -83,29 +77,29 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help") {
-            usage(stdout);
+            print_help();
             return 0;
         } else if (arg == "--version") {
-            std::printf("%s %s\n", program_name, RAVELO_VERSION);
+            cli_print_version(program_name);
             return 0;
         } else if (arg == "-f" || arg == "--force") {
             force = true;
         } else if (arg == "-o" || arg == "--output") {
             if (++i == argc)
-                return usage_error("option '" + arg + "' needs a file name");
+                return cli_usage_error(program_name, "option '" + arg + "' needs a file name");
             out = argv[i];
         } else if (arg.rfind("--output=", 0) == 0) {
             out = arg.substr(9);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return usage_error("unknown option '" + arg + "'");
+            return cli_usage_error(program_name, "unknown option '" + arg + "'");
         } else if (image.empty()) {
             image = arg;
         } else {
-            return usage_error("only one image can be named");
+            return cli_usage_error(program_name, "only one image can be named");
         }
     }
     if (image.empty())
-        return usage_error("no image named");
+        return cli_usage_error(program_name, "no image named");
 
     const std::string base = GCharPtr(g_path_get_basename(image.c_str())).get();
     const auto kind = image_kind_of(base);

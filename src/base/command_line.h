@@ -1,0 +1,30 @@
+// What every Ravelo program says on its command line, said the same way by
+// all of them (the GNU conventions):
+//   --help      the usage line first, then the program's own text, and
+//               cli_print_help_footer() last; to standard output, exit 0;
+//   --version   cli_print_version(); to standard output, exit 0;
+//   a wrong command line (unknown option, missing or bad value, extra or
+//               missing argument): cli_usage_error(), exit 2.
+// Plain C++ and stdio, so that the device emulator, which uses none of the
+// client's code, shares it too.
+#pragma once
+
+#include <string>
+
+// Prints to standard output the program's name and version, the copyright
+// and the licence:
+//   PROGRAM 2.5
+//   Copyright (C) 2026 The Ravelo client authors
+//   MIT licence: free to use, change and redistribute; there is NO WARRANTY.
+void cli_print_version(const char *program);
+
+// Prints to standard output an empty line and "Report bugs at: " with the
+// home page: the end of every program's --help but the client's, whose
+// option parser prints its own translated line.
+void cli_print_help_footer();
+
+// Prints to standard error the two lines
+//   PROGRAM: PROBLEM
+//   Try 'PROGRAM --help' for more information.
+// and returns 2, the exit status for a wrong command line.
+int cli_usage_error(const char *program, const std::string &problem);
