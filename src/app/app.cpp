@@ -52,9 +52,12 @@ void bind_catalogues()
     bind_textdomain_codeset(RAVELO_TEXT_DOMAIN, "UTF-8");
 }
 
+// The two lines of cli_usage_error(), the hint in the user's language.
 [[noreturn]] void usage_error(const char *problem)
 {
-    std::exit(cli_usage_error(g_get_prgname(), problem));
+    std::fprintf(stderr, "%s: %s\n", g_get_prgname(), problem);
+    std::fprintf(stderr, _("Try '%s --help' for more information.\n"), g_get_prgname());
+    std::exit(2);
 }
 
 // The toolkit's options (its group removes them), --help, --version and at

@@ -178,6 +178,33 @@ GtkWidget *about_picture()
     g_object_unref(mask);
     return image;
 }
+// The licence in a window of its own over About, which it goes with.
+void show_licence(GtkButton *, gpointer about)
+{
+    GtkWidget *window = gtk_dialog_new_with_buttons(
+        _("License"), GTK_WINDOW(about),
+        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), "gtk-close",
+        GTK_RESPONSE_CLOSE, nullptr);
+    gtk_window_set_default_size(GTK_WINDOW(window), 560, 420);
+    GtkWidget *scrolled = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
+    gtk_container_set_border_width(GTK_CONTAINER(scrolled), 6);
+    GtkWidget *text = gtk_text_view_new();
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(text), FALSE);
+    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(text), FALSE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(text), GTK_WRAP_WORD);
+    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(text), 6);
+    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(text), 6);
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(text)), ui_licence_text, -1);
+    gtk_container_add(GTK_CONTAINER(scrolled), text);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(window))), scrolled, TRUE,
+                       TRUE, 0);
+    g_signal_connect_swapped(window, "response", G_CALLBACK(gtk_widget_destroy), window);
+    gtk_widget_show_all(window);
+}
+
 } // namespace
 
 void ui_on_about(GtkMenuItem *, gpointer)
@@ -218,12 +245,20 @@ void ui_on_about(GtkMenuItem *, gpointer)
     gtk_label_set_text(GTK_LABEL(centred_label(box)), description.get());
 
     gtk_label_set_markup(GTK_LABEL(centred_label(box)),
-                         _("<span size=\"small\">Provided as is, without warranty of any "
-                           "kind.</span>"));
+                         _("<span size=\"small\">Copyright © 2026 The Ravelo client authors. "
+                           "Provided as is, without warranty of any kind.</span>"));
 
-    GtkWidget *link = gtk_link_button_new(_("https://ravelo.example.org/"));
+    GtkWidget *link = gtk_link_button_new(_(RAVELO_HOMEPAGE));
     pack(box, link);
     gtk_widget_show(link);
+
+    // As the toolkit's own about dialogs do: the licence behind a button at
+    // the far end of the buttons, not a response.
+    GtkWidget *licence = gtk_button_new_with_mnemonic(_("_License"));
+    GtkWidget *buttons = gtk_dialog_get_action_area(GTK_DIALOG(dialog));
+    gtk_box_pack_start(GTK_BOX(buttons), licence, FALSE, TRUE, 0);
+    gtk_button_box_set_child_secondary(GTK_BUTTON_BOX(buttons), licence, TRUE);
+    g_signal_connect(licence, "clicked", G_CALLBACK(show_licence), dialog);
 
     g_signal_connect_swapped(dialog, "response", G_CALLBACK(gtk_widget_destroy), dialog);
     gtk_widget_show_all(dialog);
