@@ -12,6 +12,7 @@ PACKAGES=(
   cbmconvert
   gettext
   desktop-file-utils shared-mime-info libglib2.0-bin
+  file lintian appstream man-db
 )
 
 install_deps() {

@@ -1,26 +1,51 @@
 #!/bin/sh
-# Installs the build into a staging folder, as the Debian package does, and
-# checks what a desktop needs of it: the programs and nothing of the tests, a
-# clean desktop entry, MIME types that know tapes and program images by name
-# and by content,
-# the icons at their sizes, and the German catalogue that the installed
-# client finds for itself.
-#   install_check.sh BUILD_DIR
+# Installs each package's part of the build into a staging folder, as the
+# Debian packages do, and checks what a distribution needs of it: exactly the
+# files of each package, a clean desktop entry, MIME types that know tapes and
+# program images by name and by content, the icons at their sizes, the German
+# catalogue that the installed client finds for itself, man pages without
+# warnings, valid AppStream metadata, and every program's command line. With
+# --package, also the packages themselves, which lintian must pass.
+#   install_check.sh BUILD_DIR HOMEPAGE VERSION [--package]
 set -eu
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 fail() { echo "install_check: $*" >&2; exit 1; }
 
-DESTDIR=$stage cmake --install "$1" --prefix /usr >/dev/null
-usr=$stage/usr
-for f in bin/ravelo-client bin/ravelo-tapscan bin/ravelo-totap bin/ravelo-emulator bin/ravelo-tapmaker \
-  share/applications/ravelo-client.desktop share/mime/packages/ravelo-client.xml \
-  share/locale/de/LC_MESSAGES/ravelo-client.mo; do
-  [ -f "$usr/$f" ] || fail "not installed: $f"
+for package in ravelo-client ravelo-client-tools; do
+  DESTDIR=$stage/$package cmake --install "$1" --prefix /usr --component $package >/dev/null
 done
-extra=$(find "$stage" -name 'test_*' -o -name 'bench_*' -o -name 'lib*' -o -name 'ravelo-firmware' -o -name 'ravelo-icon')
-[ -z "$extra" ] || fail "installed by mistake: $extra"
-
+files=$(cd "$stage" && find . ! -type d | sort)
+expected=$(sort <<'END'
+./ravelo-client/usr/bin/ravelo-client
+./ravelo-client/usr/bin/ravelo-tapscan
+./ravelo-client/usr/bin/ravelo-totap
+./ravelo-client/usr/share/applications/ravelo-client.desktop
+./ravelo-client/usr/share/doc/ravelo-client/changelog.gz
+./ravelo-client/usr/share/doc/ravelo-client/copyright
+./ravelo-client/usr/share/icons/hicolor/128x128/apps/ravelo-client.png
+./ravelo-client/usr/share/icons/hicolor/16x16/apps/ravelo-client.png
+./ravelo-client/usr/share/icons/hicolor/32x32/apps/ravelo-client.png
+./ravelo-client/usr/share/icons/hicolor/48x48/apps/ravelo-client.png
+./ravelo-client/usr/share/locale/de/LC_MESSAGES/ravelo-client.mo
+./ravelo-client/usr/share/man/man1/ravelo-client.1.gz
+./ravelo-client/usr/share/man/man1/ravelo-tapscan.1.gz
+./ravelo-client/usr/share/man/man1/ravelo-totap.1.gz
+./ravelo-client/usr/share/metainfo/org.ravelo.client.metainfo.xml
+./ravelo-client/usr/share/mime/packages/ravelo-client.xml
+./ravelo-client-tools/usr/bin/ravelo-emulator
+./ravelo-client-tools/usr/bin/ravelo-tapmaker
+./ravelo-client-tools/usr/share/doc/ravelo-client-tools/changelog.gz
+./ravelo-client-tools/usr/share/doc/ravelo-client-tools/copyright
+./ravelo-client-tools/usr/share/man/man1/ravelo-emulator.1.gz
+./ravelo-client-tools/usr/share/man/man1/ravelo-tapmaker.1.gz
+END
+)
+if [ "$files" != "$expected" ]; then
+  echo "$expected" >"$stage/expected"
+  fail "the packages hold other files: $(echo "$files" | diff "$stage/expected" -)"
+fi
+usr=$stage/ravelo-client/usr
 report=$(desktop-file-validate "$usr/share/applications/ravelo-client.desktop" 2>&1) || fail "$report"
 [ -z "$report" ] || fail "$report"
 
@@ -43,3 +68,21 @@ done
 
 LC_ALL=C.UTF-8 LANGUAGE=de "$usr/bin/ravelo-client" --help | grep -q 'BAND.tap' ||
   fail "the installed client does not find its German catalogue"
+
+# Each checker runs when it is installed, and must say nothing.
+has() { command -v "$1" >/dev/null; }
+for program in "$stage"/*/usr/bin/*; do
+  page=${program%/bin/*}/share/man/man1/${program##*/}.1.gz
+  ! has man || out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  [ -z "${out-}" ] || fail "$page: $out"
+done
+"$(dirname "$0")/cli_check.sh" "$2" "$3" "$stage"/*/usr/bin/*
+! has appstreamcli || out=$(appstreamcli validate --no-net --pedantic --format=yaml \
+  "$usr"/share/metainfo/*.xml 2>&1) || fail "metainfo: $out"
+
+[ "${4-}" = --package ] || exit 0
+cpack -G DEB -B "$stage/packages" --config "$1/CPackConfig.cmake" >/dev/null
+for deb in "$stage"/packages/*.deb "$stage"/packages/*.ddeb; do
+  ! has lintian || out=$(lintian --pedantic "$deb" 2>&1 | grep -v 'root privileges' || :)
+  [ -z "${out-}" ] || fail "$out"
+done
