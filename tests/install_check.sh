@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Installs each package's part of the build into a staging folder, as the
 # Debian packages do, and checks what a distribution needs of it: exactly the
 # files of each package, a clean desktop entry, MIME types that know tapes and
@@ -16,31 +16,14 @@ for package in ravelo-client ravelo-client-tools; do
   DESTDIR=$stage/$package cmake --install "$1" --prefix /usr --component $package >/dev/null
 done
 files=$(cd "$stage" && find . ! -type d | sort)
-expected=$(sort <<'END'
-./ravelo-client/usr/bin/ravelo-client
-./ravelo-client/usr/bin/ravelo-tapscan
-./ravelo-client/usr/bin/ravelo-totap
-./ravelo-client/usr/share/applications/ravelo-client.desktop
-./ravelo-client/usr/share/doc/ravelo-client/changelog.gz
-./ravelo-client/usr/share/doc/ravelo-client/copyright
-./ravelo-client/usr/share/icons/hicolor/128x128/apps/ravelo-client.png
-./ravelo-client/usr/share/icons/hicolor/16x16/apps/ravelo-client.png
-./ravelo-client/usr/share/icons/hicolor/32x32/apps/ravelo-client.png
-./ravelo-client/usr/share/icons/hicolor/48x48/apps/ravelo-client.png
-./ravelo-client/usr/share/locale/de/LC_MESSAGES/ravelo-client.mo
-./ravelo-client/usr/share/man/man1/ravelo-client.1.gz
-./ravelo-client/usr/share/man/man1/ravelo-tapscan.1.gz
-./ravelo-client/usr/share/man/man1/ravelo-totap.1.gz
-./ravelo-client/usr/share/metainfo/org.ravelo.client.metainfo.xml
-./ravelo-client/usr/share/mime/packages/ravelo-client.xml
-./ravelo-client-tools/usr/bin/ravelo-emulator
-./ravelo-client-tools/usr/bin/ravelo-tapmaker
-./ravelo-client-tools/usr/share/doc/ravelo-client-tools/changelog.gz
-./ravelo-client-tools/usr/share/doc/ravelo-client-tools/copyright
-./ravelo-client-tools/usr/share/man/man1/ravelo-emulator.1.gz
-./ravelo-client-tools/usr/share/man/man1/ravelo-tapmaker.1.gz
-END
-)
+c=./ravelo-client/usr t=./ravelo-client-tools/usr
+expected=$(printf '%s\n' $c/bin/ravelo-{client,tapscan,totap} \
+  $c/share/man/man1/ravelo-{client,tapscan,totap}.1.gz $c/share/doc/ravelo-client/{changelog.gz,copyright} \
+  $c/share/icons/hicolor/{16x16,32x32,48x48,128x128}/apps/ravelo-client.png \
+  $c/share/{applications/ravelo-client.desktop,locale/de/LC_MESSAGES/ravelo-client.mo} \
+  $c/share/{metainfo/org.ravelo.client.metainfo.xml,mime/packages/ravelo-client.xml} \
+  $t/bin/ravelo-{emulator,tapmaker} $t/share/man/man1/ravelo-{emulator,tapmaker}.1.gz \
+  $t/share/doc/ravelo-client-tools/{changelog.gz,copyright} | sort)
 if [ "$files" != "$expected" ]; then
   echo "$expected" >"$stage/expected"
   fail "the packages hold other files: $(echo "$files" | diff "$stage/expected" -)"

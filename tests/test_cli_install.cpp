@@ -46,7 +46,6 @@ TEST(CommandLine, OptionsExitCodesAndWhereTheyPrint)
         int status;
         const char *out, *err; // expected within stdout / stderr ("" = empty)
     } cases[] = {
-        {"--help", 0, "[TAPE.tap]", ""},
         {"--help-gtk", 0, "--g-fatal-warnings", ""},
         {"--g-fatal-warnings --version", 0, "ravelo-client ", ""},
         {"--display :99 --class=x --version", 0, "ravelo-client ", ""},
