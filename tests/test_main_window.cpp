@@ -60,14 +60,14 @@ TEST(About, ShowsModallyAndGoesAwayOnItsAnswer)
 
     // License (the first button) shows LICENSE with its paragraphs' lines joined,
     // over About, and leaves About as it was.
-    GList *buttons = gtk_container_get_children(
-        GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(dialog))));
+    GList *buttons =
+        gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(dialog))));
     gtk_button_clicked(GTK_BUTTON(buttons->data));
     g_list_free(buttons);
     GtkWidget *licence = gtk_grab_get_current();
     EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(licence)), GTK_WINDOW(dialog));
-    GList *parts = gtk_container_get_children(
-        GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(licence))));
+    GList *parts =
+        gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(licence))));
     GtkTextBuffer *text =
         gtk_text_view_get_buffer(GTK_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(parts->data))));
     g_list_free(parts);
