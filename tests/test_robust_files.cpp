@@ -1,7 +1,6 @@
 // Where the program meets real files and ports: IDX saves that keep the file
-// (as an unprivileged user and as root, on a full disk), descriptions and
-// line ends as old files have them, and a port close that discards unsent
-// output before it closes.
+// (as an unprivileged user and as root, on a full disk), and a port close
+// that discards unsent output before it closes.
 #include "support/emulator.h"
 
 #include "device/serial_platform.h"
@@ -15,8 +14,6 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-using Records = std::vector<std::pair<gint32, std::string>>;
-
 namespace
 {
 const std::string cannot_save =
@@ -26,14 +23,6 @@ const std::string old_text = "0x14\t\tTape start\r\n0x200\t\tOld entry\r\n";
 const std::string new_line = "0x300\t\tNew entry\r\n";
 const std::vector<IdxRecord> new_rows{{20, "Tape start"}, {0x300, "New entry"}};
 const std::string new_text = "0x14\t\tTape start\r\n" + new_line;
-
-Records parse(std::string text)
-{
-    Records records;
-    idx_parse_text(text.data(),
-                   [&](gint32 offset, const char *info) { records.emplace_back(offset, info); });
-    return records;
-}
 
 struct stat stat_of(const std::string &path)
 {
@@ -193,16 +182,6 @@ TEST(RobustSave, AFullDiskKeepsThePreviousFileAndSaysSo)
     EXPECT_TRUE(idx_save_file(idx.c_str(), new_rows));
     EXPECT_EQ(test_read_file(folder + "/twin.idx"), new_text);
     umount2(folder.c_str(), MNT_DETACH);
-}
-
-// Beyond what test_idx reads: a valid sequence and stray bytes on one line,
-// overlong and surrogate sequences byte by byte, a lone CR and LF CR.
-TEST(RobustRead, StrayBytesAndOldLineEndsLoseNothing)
-{
-    EXPECT_EQ(parse("0x14 Caf\xc3\xa9 \xff\xc0\xaf\xed\xa0\x80\r0x99 b\n\r0x15 c"),
-              (Records{{20, "Caf\xc3\xa9 \xc3\xbf\xc3\x80\xc2\xaf\xc3\xad\xc2\xa0\xe2\x82\xac"},
-                       {0x99, "b"},
-                       {21, "c"}}));
 }
 
 TEST(RobustPort, CloseDiscardsUnsentOutputBeforeClosing)
