@@ -3,6 +3,7 @@
 // request and every answer byte for byte.
 #include "support/emulator.h"
 
+#include "device/serial.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
 #include "player/playback.h"
@@ -48,7 +49,7 @@ std::string buffer_label()
 void expect_run_closed()
 {
     EXPECT_FALSE(player_tap_file_is_open());
-    EXPECT_FALSE(test_port_open());
+    EXPECT_FALSE(serial_is_open());
     EXPECT_TRUE(test_controls_are(true));
 }
 
@@ -253,7 +254,7 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
     const std::string status = test_status_text();
     for (const char *button : {"button_pause", "button_stop", "button_previous", "button_next"})
         test_click(button);
-    EXPECT_FALSE(test_spin_until(test_port_open, 300)) << "no run was started";
+    EXPECT_FALSE(test_spin_until(serial_is_open, 300)) << "no run was started";
     EXPECT_EQ(test_selected().first, 100);
     EXPECT_EQ(test_status_text(), status);
     test_set_ports("");
@@ -359,7 +360,7 @@ TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
                 test_set_ports(device.slave.c_str());
                 test_attach(tap_wrap(data_of(100)));
                 test_click("button_play");
-                test_spin_until([] { return player_tap_file_is_open() && test_port_open(); });
+                test_spin_until([] { return player_tap_file_is_open() && serial_is_open(); });
                 // The window's end frees the list's store; its rows are read after.
                 g_object_ref(index_store);
                 g_idle_add(
@@ -370,7 +371,7 @@ TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
                     },
                     nullptr);
                 gtk_main();
-                std::_Exit(player_tap_file_is_open() || test_port_open() || !player_alive() ||
+                std::_Exit(player_tap_file_is_open() || serial_is_open() || !player_alive() ||
                            gtk_tree_model_iter_n_children(GTK_TREE_MODEL(index_store), nullptr));
             },
             testing::ExitedWithCode(0), "")

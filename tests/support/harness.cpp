@@ -2,7 +2,6 @@
 
 #include "app/app.h"
 #include "config/config.h"
-#include "device/serial.h"
 #include "index/idx_commands.h"
 #include "ui/registry.h"
 
@@ -147,11 +146,6 @@ bool test_controls_are(bool idle)
     for (const char *name : {"button_pause", "button_stop", "button_previous", "button_next"})
         as_said = as_said && test_sensitive(name) != idle;
     return as_said;
-}
-
-bool test_port_open()
-{
-    return serial_is_open();
 }
 
 void test_set_ports(const char *device, const char *bootloader)
