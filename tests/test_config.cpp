@@ -101,7 +101,6 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
     // Closing discards the edits; they do not come back.
     for (const char *shown : {"/dev/ttyACM0", "/dev/ttyACM0"}) {
         ASSERT_TRUE(show());
-        EXPECT_TRUE(gtk_widget_is_focus(GTK_WIDGET(device)));
         EXPECT_STREQ(gtk_entry_get_text(device), shown);
         EXPECT_STREQ(gtk_entry_get_text(bootloader), "/dev/ttyACM1");
         EXPECT_EQ(gtk_grab_get_current(), window_connection_settings);
@@ -135,10 +134,5 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
         EXPECT_STREQ(device_port, written ? typed : "/dev/ttyACM0");
         EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
         EXPECT_EQ(test_read_file(file), written ? five_lines(written, "/dev/ttyACM1") : by_hand);
-        if (!written) {
-            EXPECT_STREQ(
-                gtk_label_get_text(GTK_LABEL(error)),
-                "A port name cannot contain a line break, a tab or another control character");
-        }
     }
 }
