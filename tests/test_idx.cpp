@@ -73,17 +73,6 @@ bool wheel(GdkScrollDirection direction)
 
 const std::string first_filter = "Tapes and programs", all_filter = "  All files (*.*) ";
 
-// A TAP file attached, its list emptied.
-struct IndexList : testing::Test {
-    void SetUp() override
-    {
-        test_app_start();
-        test_write_file(test_path("t.tap"), "C64-TAPE-RAW");
-        ASSERT_TRUE(idx_attach_tap_file(test_path("t.tap").c_str()));
-        idx_list_clear();
-    }
-};
-
 struct IdxCommands : testing::Test {
     void SetUp() override
     {
@@ -183,8 +172,14 @@ TEST(IdxFormat, NumbersLinesAndRecordsByRule)
     }
 }
 
-TEST_F(IndexList, AddAndRemoveKeepTheRowsAtTwentyOrBelow)
+// Remove keeps the rows at 20 and below (but a new one), Add puts one at
+// 20; an edited offset follows the number syntax, a description is taken as
+// typed.
+TEST(IndexList, RowsAtTwentyOrBelowStayAndEditsFollowTheNumberSyntax)
 {
+    test_app_start();
+    test_write_file(test_path("t.tap"), "C64-TAPE-RAW");
+    ASSERT_TRUE(idx_attach_tap_file(test_path("t.tap").c_str()));
     load("0x14 Tape start\n5 Early\n-1 Negative\n0x100 Above\n0x101 <New entry>\n0x200 Last\n");
     const Records loaded = rows();
     for (int row = 0; row < 3; ++row) {
@@ -205,12 +200,9 @@ TEST_F(IndexList, AddAndRemoveKeepTheRowsAtTwentyOrBelow)
     EXPECT_EQ(test_selected().second, "Above");
     // Without a row, Play finds no offset.
     idx_list_clear();
-    guint32 offset = 0;
-    EXPECT_FALSE(idx_get_selected_offset(&offset));
-}
+    guint32 no_offset = 0;
+    EXPECT_FALSE(idx_get_selected_offset(&no_offset));
 
-TEST_F(IndexList, EditsFollowTheNumberSyntaxOrAreTakenAsTyped)
-{
     load("0x14 Tape start\n0x200 Other\n0x300 Moving\n");
     edit(2, idx_column_offset, "0x100");
     EXPECT_EQ(rows(), (Records{{20, "Tape start"}, {256, "Moving"}, {0x200, "Other"}}));
@@ -220,7 +212,6 @@ TEST_F(IndexList, EditsFollowTheNumberSyntaxOrAreTakenAsTyped)
         {"5", 20},      {"-1", 20},  {"abc", 20},        {"", 20},
         {"100abc", 20}, {"021", 20}, {"2147483648", 20}, {"  300 ", 300}};
     for (const auto &[text, offset] : cases) {
-        idx_list_clear();
         load("0x200 Moving\n");
         edit(0, idx_column_offset, text);
         EXPECT_EQ(rows(), (Records{{offset, "Moving"}})) << "'" << text << "'";
@@ -233,7 +224,7 @@ TEST_F(IndexList, EditsFollowTheNumberSyntaxOrAreTakenAsTyped)
     EXPECT_EQ(rows().size(), 1u);
 }
 
-TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
+TEST_F(IdxCommands, OpenFillsTheListFromTheIdxFileAndCancelKeepsEverything)
 {
     // The IDX file: same folder, the name cut at its last dot, ".idx".
     const std::pair<const char *, const char *> paths[] = {
@@ -267,27 +258,22 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
     // Every Open reads the IDX file anew, dropping unsaved edits.
     const std::tuple<const char *, Records, int> cases[] = {
         {nullptr, {{20, "Tape start"}}, 0}, // no IDX file
-        {"/", {{20, "Tape start"}}, 0},     // a folder in its place
         {"", {{20, "Tape start"}}, 0},
         {"0x400\t\tD\r\n0x200\t\tB\r\n0x14\t\tA\r\n", {{20, "A"}, {0x200, "B"}, {0x400, "D"}}, 0},
         {"0x200 B\n0x100 A\n", {{20, "Tape start"}, {0x100, "A"}, {0x200, "B"}}, 0},
         {"0x100 A\n5 Early\n", {{5, "Early"}, {20, "Tape start"}, {0x100, "A"}}, 1}};
     for (const auto &[content, expected, at] : cases) {
         edit(0, idx_column_info, "Unsaved");
-        fs::remove_all(idx);
-        if (content != nullptr && std::string(content) == "/")
-            fs::create_directory(idx);
-        else if (content != nullptr)
+        fs::remove(idx);
+        if (content != nullptr)
             test_write_file(idx, content);
         test_answering(GTK_RESPONSE_NO, [&] { test_open_tap(tap); });
         EXPECT_EQ(rows(), expected) << (content ? content : "no IDX file");
         EXPECT_EQ(test_selected(), expected[at]);
         EXPECT_EQ(test_status_text(), " Attached: " + tap);
     }
-}
 
-TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
-{
+    // Cancel keeps everything; only a file opened is remembered.
     fs::create_directory(test_path("other"));
     const std::string bin = test_path("other/game.bin"), bin_idx = test_path("other/game.idx");
     test_write_file(bin, "");
@@ -309,41 +295,7 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
     EXPECT_EQ(test_read_file(bin_idx), "0x14\t\tEdited\r\n");
 }
 
-TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
-{
-    test_write_file(idx, "0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
-    test_open_tap(tap);
-    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, idx_column_info));
-    EXPECT_EQ(
-        rows(),
-        (Records{{0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}}));
-
-    // Previous and Next stop at the ends; the wheel is consumed even there,
-    // sideways it is the view's.
-    const auto up = [] { return gboolean(wheel(GDK_SCROLL_UP)); };
-    const auto down = [] { return gboolean(wheel(GDK_SCROLL_DOWN)); };
-    // clang-format off
-    const std::tuple<std::function<gboolean()>, gboolean, const char *> moves[] = {
-        {idx_select_previous, FALSE, "apple"}, {up, TRUE, "apple"}, {idx_select_next, TRUE, "banana"},
-        {down, TRUE, "cherry"}, {down, TRUE, "tape start"}, {idx_select_next, FALSE, "tape start"},
-        {down, TRUE, "tape start"}, {idx_select_previous, TRUE, "cherry"},
-        {[] { return gboolean(wheel(GDK_SCROLL_LEFT)); }, FALSE, "cherry"}};
-    // clang-format on
-    test_select_row(0);
-    for (const auto &[move, result, now] : moves)
-        EXPECT_TRUE(move() == result && test_selected().second == now) << now;
-    test_click("button_index_save");
-    EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
-                                   "0x14\t\ttape start\r\n");
-    // The same header again reverses; the order chosen outlives Reload.
-    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, idx_column_info));
-    test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
-    test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
-    EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
-    EXPECT_EQ(test_selected(), rows()[0]);
-}
-
-TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
+TEST_F(IdxCommands, SaveReloadAndHeaderSorting)
 {
     test_open_tap(tap);
     test_click("button_index_add");
@@ -371,10 +323,42 @@ TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
               " Could not save the list of index records. Check write and sharing permissions!");
     EXPECT_EQ(rows(), saved);
     EXPECT_EQ(std::distance(fs::directory_iterator(test_path("tapes")), {}), 2);
-
-    fs::remove(idx);
+    // Read, it counts as no IDX file.
     test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
     EXPECT_EQ(test_status_text(), " IDX list reset");
     EXPECT_EQ(rows(), (Records{{20, "Tape start"}}));
+    EXPECT_EQ(test_selected(), rows()[0]);
+
+    // Sorted by a header, Previous, Next, the wheel and Save follow it.
+    fs::remove(idx);
+    test_write_file(idx, "0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
+    test_click("button_index_reload");
+    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, idx_column_info));
+    EXPECT_EQ(
+        rows(),
+        (Records{{0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}}));
+
+    // Previous and Next stop at the ends; the wheel is consumed even there,
+    // sideways it is the view's.
+    const auto up = [] { return gboolean(wheel(GDK_SCROLL_UP)); };
+    const auto down = [] { return gboolean(wheel(GDK_SCROLL_DOWN)); };
+    // clang-format off
+    const std::tuple<std::function<gboolean()>, gboolean, const char *> moves[] = {
+        {idx_select_previous, FALSE, "apple"}, {up, TRUE, "apple"}, {idx_select_next, TRUE, "banana"},
+        {down, TRUE, "cherry"}, {down, TRUE, "tape start"}, {idx_select_next, FALSE, "tape start"},
+        {down, TRUE, "tape start"}, {idx_select_previous, TRUE, "cherry"},
+        {[] { return gboolean(wheel(GDK_SCROLL_LEFT)); }, FALSE, "cherry"}};
+    // clang-format on
+    test_select_row(0);
+    for (const auto &[move, result, now] : moves)
+        EXPECT_TRUE(move() == result && test_selected().second == now) << now;
+    test_click("button_index_save");
+    EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
+                                   "0x14\t\ttape start\r\n");
+    // The same header again reverses; the order chosen outlives Reload.
+    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, idx_column_info));
+    test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
+    test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
+    EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
     EXPECT_EQ(test_selected(), rows()[0]);
 }
