@@ -18,25 +18,29 @@ std::string five_lines(const std::string &device, const std::string &bootloader)
 
 const std::string defaults = five_lines("/dev/ttyACM0", "/dev/ttyACM1");
 
-struct ConfigFile : testing::Test {
-    const std::string folder = test_path("config/ravelo-client"), file = folder + "/user.ini";
-};
-
 } // namespace
 
-TEST_F(ConfigFile, FirstStartWritesExactlyTheFiveLinesInAPrivateFolder)
+// A fresh account: not even the user's configuration folder exists. Where
+// our folder cannot be, the current directory holds the file.
+TEST(ConfigFile, FirstStartWritesExactlyTheFiveLinesInAPrivateFolderElseHere)
 {
-    // A fresh account: not even the user's configuration folder exists.
-    const std::string base = test_path("fresh/.config");
+    const std::string base = test_path("fresh/.config"), folder = base + "/ravelo-client";
     setenv("XDG_CONFIG_HOME", base.c_str(), 1);
     config_init();
-    EXPECT_STREQ(config_file_path, (base + "/ravelo-client/user.ini").c_str());
+    EXPECT_STREQ(config_file_path, (folder + "/user.ini").c_str());
     EXPECT_EQ(test_read_file(config_file_path), defaults);
-    EXPECT_EQ(fs::status(base + "/ravelo-client").permissions(), fs::perms(0700));
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0700));
+    fs::remove_all(folder);
+    test_write_file(folder, "not a folder");
+    config_init();
+    EXPECT_STREQ(config_file_path, test_path("user.ini").c_str());
+    EXPECT_EQ(test_read_file(test_path("user.ini")), defaults);
+    EXPECT_EQ(test_read_file(folder), "not a folder");
 }
 
-TEST_F(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
+TEST(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
 {
+    const std::string file = test_path("config/ravelo-client/user.ini");
     config_init();
     // clang-format off
     const std::tuple<std::string, const char *, const char *> cases[] = {
@@ -71,15 +75,6 @@ TEST_F(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
         EXPECT_STREQ(device_port, name);
         EXPECT_STREQ(bootloader_port, name);
     }
-}
-
-TEST_F(ConfigFile, WithoutItsFolderTheCurrentDirectoryHoldsTheFile)
-{
-    test_write_file(folder, "not a folder");
-    config_init();
-    EXPECT_STREQ(config_file_path, test_path("user.ini").c_str());
-    EXPECT_EQ(test_read_file(test_path("user.ini")), defaults);
-    EXPECT_EQ(test_read_file(folder), "not a folder");
 }
 
 TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
