@@ -241,7 +241,7 @@ TEST(PlaybackDevice, PauseResumesExactlySilentlyAndWithTheExactTapeTime)
     }
 }
 
-TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
+TEST(PlaybackDevice, TransportButtonsActOnlyOnARunStopAndAFileFailureEndIt)
 {
     PtyDevice device;
     const std::string tap = tap_wrap(data_of(300));
@@ -279,17 +279,10 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
         EXPECT_EQ(test_log_after(log), "Stopped\n");
         expect_run_closed();
     }
-}
-
-// The tape held by another program, gone, or no regular file: refused at
-// once, nothing waited on and no descriptor left. (A port that cannot be
-// opened: test_flash_from_anywhere.)
-TEST(PlaybackDevice, FileFailuresEndWithTheirMessage)
-{
-    PtyDevice device;
+    // The tape held by another program, gone, or no regular file: refused at
+    // once, nothing waited on and no descriptor left. (A port that cannot be
+    // opened: test_flash_from_anywhere.)
     const std::string path = test_path("tape.tap");
-    test_attach(tap_wrap(data_of(100)));
-    test_set_ports(device.slave.c_str());
     const int holder = open(path.c_str(), O_RDONLY);
     std::vector<size_t> descriptors;
     const std::function<int()> troubles[] = {
