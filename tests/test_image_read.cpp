@@ -1,5 +1,5 @@
-// The program and disk image readers against images that cbmconvert makes
-// from PRG files, and against damaged images made here.
+// The program and disk image readers against damaged images made here and
+// images that cbmconvert makes from PRG files.
 #include "support/harness.h"
 
 #include "image/image_read.h"
@@ -61,39 +61,7 @@ std::string t64_entry(int type, int start, int offset, std::string name)
 
 } // namespace
 
-TEST(ImageRead, ReadsWhatCbmconvertWrites)
-{
-    // cbmconvert gives lower-case file names as PETSCII capitals.
-    const std::tuple<std::string, std::string, std::uint16_t, std::size_t> made[] = {
-        {"hello", "HELLO", 0x0801, 5},
-        {"a long program name", "A LONG PROGRAM N", 0x0401, 12000},
-        {"top", "TOP", 0xFF00, 256}};
-    std::string files;
-    std::vector<std::string> reads;
-    for (const auto &[file, name, load, size] : made) {
-        std::string prg = le(load, 2);
-        for (std::size_t i = 0; i < size; ++i)
-            prg += char(i * 7 + size);
-        test_write_file(file + ".prg", prg);
-        files += " '../" + file + ".prg'";
-        reads.push_back(summary(image_read(ImageKind::prg, file + ".prg", prg), true));
-        EXPECT_EQ(reads.back(), summary({{{name, load, prg.substr(2)}}, "", {}}, true));
-    }
-    ASSERT_EQ(std::system(("mkdir p00 && cd p00 && cbmconvert -v0 -D4 ../disk.d64" + files +
-                           " && cbmconvert -v0 -P '../a long program name.prg'")
-                              .c_str()),
-              0);
-    // The image as cbmconvert wrote it, with error bytes, with 40 tracks.
-    const std::string disk = test_read_file("disk.d64");
-    for (const std::size_t more : {0, 683, 5 * 17 * 256, 5 * 17 * 256 + 768})
-        EXPECT_EQ(summary(image_read(ImageKind::d64, "", disk + std::string(more, '\0')), true),
-                  reads[0] + reads[1] + reads[2])
-            << more;
-    const std::string p00 = test_read_file(fs::directory_iterator("p00")->path());
-    EXPECT_EQ(summary(image_read(ImageKind::p00, "", p00), true), reads[1]);
-}
-
-TEST(ImageRead, DamagedImages)
+TEST(ImageRead, SaysWhatIsDamagedAndReadsWhatCbmconvertWrites)
 {
     std::string disk(174848, '\0');
     put(disk, 18, 1,
@@ -147,4 +115,33 @@ TEST(ImageRead, DamagedImages)
         EXPECT_EQ(summary(image_read(kind, file_name, bytes)), read) << file_name;
     }
     EXPECT_FALSE(image_kind_of("tape.tap"));
+
+    // cbmconvert gives lower-case file names as PETSCII capitals.
+    const std::tuple<std::string, std::string, std::uint16_t, std::size_t> made[] = {
+        {"hello", "HELLO", 0x0801, 5},
+        {"a long program name", "A LONG PROGRAM N", 0x0401, 12000},
+        {"top", "TOP", 0xFF00, 256}};
+    std::string files;
+    std::vector<std::string> reads;
+    for (const auto &[file, name, load, size] : made) {
+        std::string prg = le(load, 2);
+        for (std::size_t i = 0; i < size; ++i)
+            prg += char(i * 7 + size);
+        test_write_file(file + ".prg", prg);
+        files += " '../" + file + ".prg'";
+        reads.push_back(summary(image_read(ImageKind::prg, file + ".prg", prg), true));
+        EXPECT_EQ(reads.back(), summary({{{name, load, prg.substr(2)}}, "", {}}, true));
+    }
+    ASSERT_EQ(std::system(("mkdir p00 && cd p00 && cbmconvert -v0 -D4 ../disk.d64" + files +
+                           " && cbmconvert -v0 -P '../a long program name.prg'")
+                              .c_str()),
+              0);
+    // The image as cbmconvert wrote it, with error bytes, with 40 tracks.
+    const std::string written = test_read_file("disk.d64");
+    for (const std::size_t more : {0, 683, 5 * 17 * 256, 5 * 17 * 256 + 768})
+        EXPECT_EQ(summary(image_read(ImageKind::d64, "", written + std::string(more, '\0')), true),
+                  reads[0] + reads[1] + reads[2])
+            << more;
+    const std::string p00 = test_read_file(fs::directory_iterator("p00")->path());
+    EXPECT_EQ(summary(image_read(ImageKind::p00, "", p00), true), reads[1]);
 }

@@ -81,8 +81,9 @@ Steps from_start(const Steps &steps, const std::string &tap = "", std::size_t fr
 
 // Any chunking gives the sum of the definition, wrapping at 32 bits: chunks
 // of one byte split every count after its zero, low and middle byte, and the
-// bytes seen before the split keep their weight.
-TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinition)
+// bytes seen before the split keep their weight. A tape of 4 GiB or more
+// cannot be read.
+TEST(Player, AnyChunkingGivesThePulseSumOfTheDefinitionAndSizesStopBelow4GiB)
 {
     std::mt19937 random(7);
     std::vector<guint8> data(20000);
@@ -112,10 +113,7 @@ TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinition)
     }
     // The label's minutes are uncapped.
     EXPECT_EQ(test_owned(player_format_buffer_time(4294967295u)), "71582788:15 ");
-}
 
-TEST(PlayerTapFile, SizeOf4GiBOrMoreCannotBeRead)
-{
     test_write_file("big.tap", "");
     for (const std::uintmax_t length : {0xFFFFFFFFULL, 0x100000000ULL}) {
         fs::resize_file("big.tap", length); // sparse: no disk space used

@@ -45,11 +45,10 @@ TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
 
     for (const std::string &name :
          {"/" + relative, std::string("no-such-port-here"), std::string(), test_path("plain.txt"),
-          std::string("plain.txt"), std::string("/dev/null"), test_dir()}) {
+          std::string("plain.txt"), std::string("/dev/null"), test_dir()})
         EXPECT_TRUE(serial_open(name.c_str()) == 0 && serial_descriptor() == -1 &&
                     test_open_descriptors() == descriptors)
             << name;
-    }
     EXPECT_EQ(serial_open(nullptr), 0);
     // Now "pts/N" here names another terminal: the name as given wins.
     std::filesystem::create_directories("pts");
