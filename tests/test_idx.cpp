@@ -172,58 +172,6 @@ TEST(IdxFormat, NumbersLinesAndRecordsByRule)
     }
 }
 
-// Remove keeps the rows at 20 and below (but a new one), Add puts one at
-// 20; an edited offset follows the number syntax, a description is taken as
-// typed.
-TEST(IndexList, RowsAtTwentyOrBelowStayAndEditsFollowTheNumberSyntax)
-{
-    test_app_start();
-    test_write_file(test_path("t.tap"), "C64-TAPE-RAW");
-    ASSERT_TRUE(idx_attach_tap_file(test_path("t.tap").c_str()));
-    load("0x14 Tape start\n5 Early\n-1 Negative\n0x100 Above\n0x101 <New entry>\n0x200 Last\n");
-    const Records loaded = rows();
-    for (int row = 0; row < 3; ++row) {
-        test_select_row(row);
-        test_click("button_index_remove");
-        EXPECT_EQ(rows(), loaded) << "row " << row;
-    }
-    test_click("button_index_add");
-    EXPECT_EQ(test_selected(), rows()[3]);
-    EXPECT_EQ(test_selected(), (Records::value_type{20, "<New entry>"}));
-    test_click("button_index_remove");
-    EXPECT_EQ(rows(), loaded);
-    EXPECT_EQ(test_selected().second, "Above");
-    test_select_row(4);
-    test_click("button_index_remove");
-    EXPECT_EQ(test_selected().second, "Last");
-    test_click("button_index_remove");
-    EXPECT_EQ(test_selected().second, "Above");
-    // Without a row, Play finds no offset.
-    idx_list_clear();
-    guint32 no_offset = 0;
-    EXPECT_FALSE(idx_get_selected_offset(&no_offset));
-
-    load("0x14 Tape start\n0x200 Other\n0x300 Moving\n");
-    edit(2, idx_column_offset, "0x100");
-    EXPECT_EQ(rows(), (Records{{20, "Tape start"}, {256, "Moving"}, {0x200, "Other"}}));
-
-    // No number, or one below 20 (also after the wrap-around), gives 20.
-    const std::pair<const char *, gint32> cases[] = {
-        {"5", 20},      {"-1", 20},  {"abc", 20},        {"", 20},
-        {"100abc", 20}, {"021", 20}, {"2147483648", 20}, {"  300 ", 300}};
-    for (const auto &[text, offset] : cases) {
-        load("0x200 Moving\n");
-        edit(0, idx_column_offset, text);
-        EXPECT_EQ(rows(), (Records{{offset, "Moving"}})) << "'" << text << "'";
-    }
-    for (const char *text : {"  as typed  ", ""}) {
-        edit(0, idx_column_info, text);
-        EXPECT_EQ(rows()[0].second, text);
-    }
-    edit(9, idx_column_info, "a path that names no row");
-    EXPECT_EQ(rows().size(), 1u);
-}
-
 TEST_F(IdxCommands, OpenFillsTheListFromTheIdxFileAndCancelKeepsEverything)
 {
     // The IDX file: same folder, the name cut at its last dot, ".idx".
@@ -295,9 +243,57 @@ TEST_F(IdxCommands, OpenFillsTheListFromTheIdxFileAndCancelKeepsEverything)
     EXPECT_EQ(test_read_file(bin_idx), "0x14\t\tEdited\r\n");
 }
 
-TEST_F(IdxCommands, SaveReloadAndHeaderSorting)
+TEST_F(IdxCommands, RowsEditsSaveReloadAndHeaderSortingByTheirRules)
 {
     test_open_tap(tap);
+    // Remove keeps the rows at 20 and below (but a new one), Add puts one at
+    // 20; an edited offset follows the number syntax, a description is taken
+    // as typed.
+    load("0x14 Tape start\n5 Early\n-1 Negative\n0x100 Above\n0x101 <New entry>\n0x200 Last\n");
+    const Records loaded = rows();
+    for (int row = 0; row < 3; ++row) {
+        test_select_row(row);
+        test_click("button_index_remove");
+        EXPECT_EQ(rows(), loaded) << "row " << row;
+    }
+    test_click("button_index_add");
+    EXPECT_EQ(test_selected(), rows()[3]);
+    EXPECT_EQ(test_selected(), (Records::value_type{20, "<New entry>"}));
+    test_click("button_index_remove");
+    EXPECT_EQ(rows(), loaded);
+    EXPECT_EQ(test_selected().second, "Above");
+    test_select_row(4);
+    test_click("button_index_remove");
+    EXPECT_EQ(test_selected().second, "Last");
+    test_click("button_index_remove");
+    EXPECT_EQ(test_selected().second, "Above");
+    // Without a row, Play finds no offset.
+    idx_list_clear();
+    guint32 no_offset = 0;
+    EXPECT_FALSE(idx_get_selected_offset(&no_offset));
+
+    load("0x14 Tape start\n0x200 Other\n0x300 Moving\n");
+    edit(2, idx_column_offset, "0x100");
+    EXPECT_EQ(rows(), (Records{{20, "Tape start"}, {256, "Moving"}, {0x200, "Other"}}));
+
+    // No number, or one below 20 (also after the wrap-around), gives 20.
+    const std::pair<const char *, gint32> cases[] = {
+        {"5", 20},      {"-1", 20},  {"abc", 20},        {"", 20},
+        {"100abc", 20}, {"021", 20}, {"2147483648", 20}, {"  300 ", 300}};
+    for (const auto &[text, offset] : cases) {
+        load("0x200 Moving\n");
+        edit(0, idx_column_offset, text);
+        EXPECT_EQ(rows(), (Records{{offset, "Moving"}})) << "'" << text << "'";
+    }
+    for (const char *text : {"  as typed  ", ""}) {
+        edit(0, idx_column_info, text);
+        EXPECT_EQ(rows()[0].second, text);
+    }
+    edit(9, idx_column_info, "a path that names no row");
+    EXPECT_EQ(rows().size(), 1u);
+
+    // Save and Reload with their messages, from the list Reload resets.
+    test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
     test_click("button_index_add");
     edit(1, idx_column_info, "");
     idx_list_append(0x100000, "Far away");
