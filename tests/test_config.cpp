@@ -126,7 +126,6 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
         EXPECT_EQ(gtk_widget_get_visible(window_connection_settings), written == nullptr);
         EXPECT_EQ(gtk_widget_get_visible(error), written == nullptr);
         EXPECT_STREQ(device_port, written ? typed : "/dev/ttyACM0");
-        EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
         EXPECT_EQ(test_read_file(file), written ? five_lines(written, "/dev/ttyACM1") : by_hand);
     }
 }
