@@ -255,10 +255,9 @@ ChooserSeen test_choose(const std::function<void()> &open, const std::string &pa
                 seen.folder = test_owned(gtk_file_chooser_get_current_folder(chooser));
                 return !seen.folder.empty();
             });
-            if (answer == Answer::cancel)
-                gtk_button_clicked(GTK_BUTTON(g_object_get_data(G_OBJECT(chooser), "button1")));
-            else
-                test_send_delete(GTK_WIDGET(chooser));
+            answer == Answer::cancel
+                ? gtk_button_clicked(GTK_BUTTON(g_object_get_data(G_OBJECT(chooser), "button1")))
+                : test_send_delete(GTK_WIDGET(chooser));
             return;
         }
         // A save chooser takes a file that is not there yet only as a name.
