@@ -4,7 +4,6 @@
 #include "support/emulator.h"
 
 #include "device/serial.h"
-#include "index/idx_commands.h"
 #include "index/index_list.h"
 #include "player/playback.h"
 #include "player/player_worker.h"

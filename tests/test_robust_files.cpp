@@ -5,7 +5,6 @@
 
 #include "device/serial_platform.h"
 #include "index/idx_commands.h"
-#include "index/idx_format.h"
 #include "index/index_list.h"
 
 #include <grp.h>
