@@ -30,8 +30,8 @@ void (*const pulls[])() = {
 
 // What the user meets: the questions (test_answering()), whether the IDX
 // file holds the list as saved or is byte for byte as it was, whether the
-// program quit (which empties the list), and whether the added row is still
-// in the list ("edit"). Quitting ends the main loop for good: each row runs in a child.
+// program quit (which empties the list), and whether the added row stays
+// ("edit"). Quitting ends the main loop for good: each row runs in a child.
 std::string run(Before before)
 {
     // Out of order and without a tape start: the list as loaded differs.
