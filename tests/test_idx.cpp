@@ -35,11 +35,6 @@ std::pair<Records, bool> parse(std::string text)
     return {records, tape_start};
 }
 
-long entries(const std::string &folder)
-{
-    return long(std::distance(fs::directory_iterator(folder), {}));
-}
-
 // The rows as the list shows them.
 Records rows()
 {
@@ -54,14 +49,9 @@ bool load(std::string text)
     return idx_list_load(text.data());
 }
 
-// Clicking a column header, finishing a cell's edit (what its renderer
-// reports), turning the wheel over the list: true when the list consumed
-// the notch, so that the scrolled window around it does not scroll.
-void click_header(int column)
-{
-    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, column));
-}
-
+// Finishing a cell's edit (what its renderer reports), turning the wheel
+// over the list: true when the list consumed the notch, so that the
+// scrolled window around it does not scroll.
 void edit(int row, int column, const char *text)
 {
     GList *cells =
@@ -82,27 +72,6 @@ bool wheel(GdkScrollDirection direction)
 }
 
 const std::string first_filter = "Tapes and programs", all_filter = "  All files (*.*) ";
-
-// A TAP file attached, its list emptied.
-struct IndexList : testing::Test {
-    void SetUp() override
-    {
-        test_app_start();
-        test_write_file(test_path("t.tap"), "C64-TAPE-RAW");
-        ASSERT_TRUE(idx_attach_tap_file(test_path("t.tap").c_str()));
-        idx_list_clear();
-    }
-};
-
-struct IdxCommands : testing::Test {
-    void SetUp() override
-    {
-        test_app_start();
-        fs::create_directory(test_path("tapes"));
-        test_write_file(tap, "C64-TAPE-RAW");
-    }
-    const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
-};
 
 } // namespace
 
@@ -141,9 +110,8 @@ TEST(IdxFormat, NumbersLinesAndRecordsByRule)
         {"0x14\t\tTape start\r\n", {{20, "Tape start"}}, true},
         {"  0x100   Intro  ", {{256, "Intro  "}}, false},
         {"0x200", {{512, ""}}, false},
-        // A line whose number does not parse is skipped silently.
-        {"\t0x20 tab\n# comment\n+100 plus\n- 100 minus\n0X64 capital\n20Game\n08 octal\n"
-         "0x1G hex\n0x: colon\nHeading\n0x30 kept\n", {{0x30, "kept"}}, false},
+        // A line whose number does not parse (the rules above) is skipped silently.
+        {"\t0x20 tab\n# comment\n+100 plus\n20Game\nHeading\n0x30 kept\n", {{0x30, "kept"}}, false},
         {"", {}, false}, {"\n\n  \r\n\t\n", {}, false}, {"\r\r\r\r", {}, false},
         // After the number spaces and TABs are skipped; the rest of the line is
         // the description, trailing blanks and other control bytes included.
@@ -157,11 +125,15 @@ TEST(IdxFormat, NumbersLinesAndRecordsByRule)
         // Nothing after a NUL is read, even in the middle of a line.
         {"0x14 a\n0x15 b\0" "0x16 c\n"s, {{20, "a"}, {21, "b"}}, true},
         {"0x20 befo\0re\n0x21 after\n"s, {{32, "befo"}}, false},
-        // Descriptions that are not UTF-8 are read as Windows-1252 (the bytes
-        // it leaves undefined as C1 controls); UTF-8 stays as it is.
+        // Bytes that are not UTF-8 are read as Windows-1252 (the bytes it
+        // leaves undefined as C1 controls), one by one: overlong and surrogate
+        // sequences too; UTF-8 stays as it is, also beside them. A lone CR and
+        // LF CR end lines.
         {"0x20 Caf\xe9\n0x21 Caf\xc3\xa9\n0x22 \x80\x96\x93\x94\n0x23 \x81\x8d\n0x24 ab\xc3",
          {{32, "Caf\xc3\xa9"}, {33, "Caf\xc3\xa9"}, {34, "\xe2\x82\xac\xe2\x80\x93\xe2\x80\x9c\xe2\x80\x9d"},
-          {35, "\xc2\x81\xc2\x8d"}, {36, "ab\xc3\x83"}}, false}};
+          {35, "\xc2\x81\xc2\x8d"}, {36, "ab\xc3\x83"}}, false},
+        {"0x14 \xc3\xa9 \xff\xc0\xaf\xed\xa0\x80\r0x99 b\n\r0x15 c",
+         {{20, "\xc3\xa9 \xc3\xbf\xc3\x80\xc2\xaf\xc3\xad\xc2\xa0\xe2\x82\xac"}, {0x99, "b"}, {21, "c"}}, true}};
     // clang-format on
     for (const auto &[text, records, has_tape_start] : lines)
         EXPECT_EQ(parse(text), std::make_pair(records, has_tape_start)) << "'" << text << "'";
@@ -189,58 +161,12 @@ TEST(IdxFormat, NumbersLinesAndRecordsByRule)
     }
 }
 
-TEST_F(IndexList, AddAndRemoveKeepTheRowsAtTwentyOrBelow)
+TEST(IdxCommands, OpenFillsTheListFromTheIdxFileAndCancelKeepsEverything)
 {
-    load("0x14 Tape start\n5 Early\n-1 Negative\n0x100 Above\n0x101 <New entry>\n0x200 Last\n");
-    const Records loaded = rows();
-    for (int row = 0; row < 3; ++row) {
-        test_select_row(row);
-        test_click("button_index_remove");
-        EXPECT_EQ(rows(), loaded) << "row " << row;
-    }
-    test_click("button_index_add");
-    EXPECT_EQ(test_selected(), rows()[3]);
-    EXPECT_EQ(test_selected(), (Records::value_type{20, "<New entry>"}));
-    test_click("button_index_remove");
-    EXPECT_EQ(rows(), loaded);
-    EXPECT_EQ(test_selected().second, "Above");
-    test_select_row(4);
-    test_click("button_index_remove");
-    EXPECT_EQ(test_selected().second, "Last");
-    test_click("button_index_remove");
-    EXPECT_EQ(test_selected().second, "Above");
-    // Without a row, Play finds no offset.
-    idx_list_clear();
-    guint32 offset = 0;
-    EXPECT_FALSE(idx_get_selected_offset(&offset));
-}
-
-TEST_F(IndexList, EditsFollowTheNumberSyntaxOrAreTakenAsTyped)
-{
-    load("0x14 Tape start\n0x200 Other\n0x300 Moving\n");
-    edit(2, idx_column_offset, "0x100");
-    EXPECT_EQ(rows(), (Records{{20, "Tape start"}, {256, "Moving"}, {0x200, "Other"}}));
-
-    // No number, or one below 20 (also after the wrap-around), gives 20.
-    const std::pair<const char *, gint32> cases[] = {
-        {"5", 20},      {"-1", 20},  {"abc", 20},        {"", 20},
-        {"100abc", 20}, {"021", 20}, {"2147483648", 20}, {"  300 ", 300}};
-    for (const auto &[text, offset] : cases) {
-        idx_list_clear();
-        load("0x200 Moving\n");
-        edit(0, idx_column_offset, text);
-        EXPECT_EQ(rows(), (Records{{offset, "Moving"}})) << "'" << text << "'";
-    }
-    for (const char *text : {"  as typed  ", ""}) {
-        edit(0, idx_column_info, text);
-        EXPECT_EQ(rows()[0].second, text);
-    }
-    edit(9, idx_column_info, "a path that names no row");
-    EXPECT_EQ(rows().size(), 1u);
-}
-
-TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
-{
+    test_app_start();
+    const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
+    fs::create_directory(test_path("tapes"));
+    test_write_file(tap, "C64-TAPE-RAW");
     // The IDX file: same folder, the name cut at its last dot, ".idx".
     const std::pair<const char *, const char *> paths[] = {
         {"/tapes/game.tap", "/tapes/game.idx"}, {"/tapes/game.side2.TAP", "/tapes/game.side2.idx"},
@@ -267,35 +193,28 @@ TEST_F(IdxCommands, OpenAttachesTheFileAndFillsTheListFromItsIdx)
                                 "Programs and disk images:" + programs,
                                 all_filter + ": a.TAP b.tap" + programs + " g.txt"}));
     EXPECT_EQ(seen.filter, first_filter);
-    EXPECT_STREQ(tape_document_path(), tap.c_str());
-    EXPECT_STREQ(tape_document_idx_path(), idx.c_str());
     EXPECT_TRUE(test_controls_are(true));
     EXPECT_FALSE(fs::exists(idx));
 
     // Every Open reads the IDX file anew, dropping unsaved edits.
     const std::tuple<const char *, Records, int> cases[] = {
         {nullptr, {{20, "Tape start"}}, 0}, // no IDX file
-        {"/", {{20, "Tape start"}}, 0},     // a folder in its place
         {"", {{20, "Tape start"}}, 0},
         {"0x400\t\tD\r\n0x200\t\tB\r\n0x14\t\tA\r\n", {{20, "A"}, {0x200, "B"}, {0x400, "D"}}, 0},
         {"0x200 B\n0x100 A\n", {{20, "Tape start"}, {0x100, "A"}, {0x200, "B"}}, 0},
         {"0x100 A\n5 Early\n", {{5, "Early"}, {20, "Tape start"}, {0x100, "A"}}, 1}};
     for (const auto &[content, expected, at] : cases) {
         edit(0, idx_column_info, "Unsaved");
-        fs::remove_all(idx);
-        if (content != nullptr && std::string(content) == "/")
-            fs::create_directory(idx);
-        else if (content != nullptr)
+        fs::remove(idx);
+        if (content != nullptr)
             test_write_file(idx, content);
         test_answering(GTK_RESPONSE_NO, [&] { test_open_tap(tap); });
         EXPECT_EQ(rows(), expected) << (content ? content : "no IDX file");
         EXPECT_EQ(test_selected(), expected[at]);
         EXPECT_EQ(test_status_text(), " Attached: " + tap);
     }
-}
 
-TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
-{
+    // Cancel keeps everything; only a file opened is remembered.
     fs::create_directory(test_path("other"));
     const std::string bin = test_path("other/game.bin"), bin_idx = test_path("other/game.idx");
     test_write_file(bin, "");
@@ -310,7 +229,6 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
         EXPECT_EQ(seen.filter, all_filter);
         EXPECT_EQ(seen.folder, test_path("other"));
         EXPECT_STREQ(tape_document_path(), bin.c_str());
-        EXPECT_STREQ(tape_document_idx_path(), bin_idx.c_str());
         EXPECT_EQ(rows(), (Records{{20, "Edited"}}));
         EXPECT_EQ(test_status_text(), status);
     }
@@ -318,43 +236,59 @@ TEST_F(IdxCommands, CancelKeepsEverythingAndOnlyOpenIsRemembered)
     EXPECT_EQ(test_read_file(bin_idx), "0x14\t\tEdited\r\n");
 }
 
-TEST_F(IdxCommands, HeaderSortingDrivesPreviousNextWheelAndSave)
+TEST(IdxCommands, RowsEditsSaveReloadAndHeaderSortingByTheirRules)
 {
-    test_write_file(idx, "0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
+    const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
+    fs::create_directory(test_path("tapes"));
+    test_write_file(tap, "C64-TAPE-RAW");
     test_open_tap(tap);
-    click_header(idx_column_info);
-    EXPECT_EQ(
-        rows(),
-        (Records{{0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}}));
+    // Remove keeps the rows at 20 and below (but a new one), Add puts one at
+    // 20; an edited offset follows the number syntax, a description is taken
+    // as typed.
+    load("0x14 Tape start\n5 Early\n-1 Negative\n0x100 Above\n0x101 <New entry>\n0x200 Last\n");
+    const Records loaded = rows();
+    for (int row = 0; row < 3; ++row) {
+        test_select_row(row);
+        test_click("button_index_remove");
+        EXPECT_EQ(rows(), loaded) << "row " << row;
+    }
+    test_click("button_index_add");
+    EXPECT_EQ(rows()[3], (Records::value_type{20, "<New entry>"}));
+    test_click("button_index_remove"); // the cursor was on it
+    EXPECT_EQ(rows(), loaded);
+    EXPECT_EQ(test_selected().second, "Above");
+    test_select_row(4);
+    test_click("button_index_remove");
+    EXPECT_EQ(test_selected().second, "Last");
+    test_click("button_index_remove");
+    EXPECT_EQ(test_selected().second, "Above");
+    // Without a row, Play finds no offset.
+    idx_list_clear();
+    guint32 no_offset = 0;
+    EXPECT_FALSE(idx_get_selected_offset(&no_offset));
 
-    // Previous and Next stop at the ends; the wheel is consumed even there,
-    // sideways it is the view's.
-    const auto up = [] { return gboolean(wheel(GDK_SCROLL_UP)); };
-    const auto down = [] { return gboolean(wheel(GDK_SCROLL_DOWN)); };
-    // clang-format off
-    const std::tuple<std::function<gboolean()>, gboolean, const char *> moves[] = {
-        {idx_select_previous, FALSE, "apple"}, {up, TRUE, "apple"}, {idx_select_next, TRUE, "banana"},
-        {down, TRUE, "cherry"}, {down, TRUE, "tape start"}, {idx_select_next, FALSE, "tape start"},
-        {down, TRUE, "tape start"}, {idx_select_previous, TRUE, "cherry"},
-        {[] { return gboolean(wheel(GDK_SCROLL_LEFT)); }, FALSE, "cherry"}};
-    // clang-format on
-    test_select_row(0);
-    for (const auto &[move, result, now] : moves)
-        EXPECT_TRUE(move() == result && test_selected().second == now) << now;
-    test_click("button_index_save");
-    EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
-                                   "0x14\t\ttape start\r\n");
-    // The same header again reverses; the order chosen outlives Reload.
-    click_header(idx_column_info);
-    test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
+    load("0x14 Tape start\n0x200 Other\n0x300 Moving\n");
+    edit(2, idx_column_offset, "0x100");
+    EXPECT_EQ(rows(), (Records{{20, "Tape start"}, {256, "Moving"}, {0x200, "Other"}}));
+
+    // No number, or one below 20 (also after the wrap-around), gives 20.
+    const std::pair<const char *, gint32> cases[] = {
+        {"5", 20},      {"-1", 20},  {"abc", 20},        {"", 20},
+        {"100abc", 20}, {"021", 20}, {"2147483648", 20}, {"  300 ", 300}};
+    for (const auto &[text, offset] : cases) {
+        load("0x200 Moving\n");
+        edit(0, idx_column_offset, text);
+        EXPECT_EQ(rows(), (Records{{offset, "Moving"}})) << "'" << text << "'";
+    }
+    for (const char *text : {"  as typed  ", ""}) {
+        edit(0, idx_column_info, text);
+        EXPECT_EQ(rows()[0].second, text);
+    }
+    edit(9, idx_column_info, "a path that names no row");
+    EXPECT_EQ(rows().size(), 1u);
+
+    // Save and Reload with their messages, from the list Reload resets.
     test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
-    EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
-    EXPECT_EQ(test_selected(), rows()[0]);
-}
-
-TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
-{
-    test_open_tap(tap);
     test_click("button_index_add");
     edit(1, idx_column_info, "");
     idx_list_append(0x100000, "Far away");
@@ -379,11 +313,43 @@ TEST_F(IdxCommands, SaveAndReloadWithTheirMessages)
     EXPECT_EQ(test_status_text(),
               " Could not save the list of index records. Check write and sharing permissions!");
     EXPECT_EQ(rows(), saved);
-    EXPECT_EQ(entries(test_path("tapes")), 2);
-
-    fs::remove(idx);
+    EXPECT_EQ(std::distance(fs::directory_iterator(test_path("tapes")), {}), 2);
+    // Read, it counts as no IDX file.
     test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
     EXPECT_EQ(test_status_text(), " IDX list reset");
     EXPECT_EQ(rows(), (Records{{20, "Tape start"}}));
+    EXPECT_EQ(test_selected(), rows()[0]);
+
+    // Sorted by a header, Previous, Next, the wheel and Save follow it.
+    fs::remove(idx);
+    test_write_file(idx, "0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
+    test_click("button_index_reload");
+    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, idx_column_info));
+    EXPECT_EQ(
+        rows(),
+        (Records{{0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}}));
+
+    // Previous and Next stop at the ends; the wheel is consumed even there,
+    // sideways it is the view's.
+    const auto up = [] { return gboolean(wheel(GDK_SCROLL_UP)); };
+    const auto down = [] { return gboolean(wheel(GDK_SCROLL_DOWN)); };
+    // clang-format off
+    const std::tuple<std::function<gboolean()>, gboolean, const char *> moves[] = {
+        {idx_select_previous, FALSE, "apple"}, {up, TRUE, "apple"}, {idx_select_next, TRUE, "banana"},
+        {down, TRUE, "cherry"}, {down, TRUE, "tape start"}, {idx_select_next, FALSE, "tape start"},
+        {down, TRUE, "tape start"}, {idx_select_previous, TRUE, "cherry"},
+        {[] { return gboolean(wheel(GDK_SCROLL_LEFT)); }, FALSE, "cherry"}};
+    // clang-format on
+    test_select_row(0);
+    for (const auto &[move, result, now] : moves)
+        EXPECT_TRUE(move() == result && test_selected().second == now) << now;
+    test_click("button_index_save");
+    EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
+                                   "0x14\t\ttape start\r\n");
+    // The same header again reverses; the order chosen outlives Reload.
+    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, idx_column_info));
+    test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
+    test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
+    EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));
     EXPECT_EQ(test_selected(), rows()[0]);
 }

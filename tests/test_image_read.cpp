@@ -1,5 +1,5 @@
-// The program and disk image readers against images that cbmconvert makes
-// from PRG files, and against damaged images made here.
+// The program and disk image readers against damaged images made here and
+// images that cbmconvert makes from PRG files.
 #include "support/harness.h"
 
 #include "image/image_read.h"
@@ -61,43 +61,7 @@ std::string t64_entry(int type, int start, int offset, std::string name)
 
 } // namespace
 
-TEST(ImageRead, ReadsWhatCbmconvertWrites)
-{
-    // cbmconvert gives lower-case file names as PETSCII capitals.
-    const struct {
-        std::string file, name;
-        unsigned load;
-        std::size_t size;
-    } made[] = {{"hello", "HELLO", 0x0801, 5},
-                {"a long program name", "A LONG PROGRAM N", 0x0401, 12000},
-                {"top", "TOP", 0xFF00, 256}};
-    std::string files;
-    std::vector<std::string> reads;
-    for (const auto &m : made) {
-        std::string prg = le(m.load, 2);
-        for (std::size_t i = 0; i < m.size; ++i)
-            prg += char(i * 7 + m.size);
-        test_write_file(m.file + ".prg", prg);
-        files += " '../" + m.file + ".prg'";
-        reads.push_back(summary(image_read(ImageKind::prg, m.file + ".prg", prg), true));
-        EXPECT_EQ(reads.back(),
-                  summary({{{m.name, std::uint16_t(m.load), prg.substr(2)}}, "", {}}, true));
-    }
-    ASSERT_EQ(std::system(("mkdir p00 && cd p00 && cbmconvert -v0 -D4 ../disk.d64" + files +
-                           " && cbmconvert -v0 -P '../a long program name.prg'")
-                              .c_str()),
-              0);
-    // The image as cbmconvert wrote it, with error bytes, with 40 tracks.
-    const std::string disk = test_read_file("disk.d64");
-    for (const std::size_t more : {0, 683, 5 * 17 * 256, 5 * 17 * 256 + 768})
-        EXPECT_EQ(summary(image_read(ImageKind::d64, "", disk + std::string(more, '\0')), true),
-                  reads[0] + reads[1] + reads[2])
-            << more;
-    const std::string p00 = test_read_file(fs::directory_iterator("p00")->path());
-    EXPECT_EQ(summary(image_read(ImageKind::p00, "", p00), true), reads[1]);
-}
-
-TEST(ImageRead, DamagedImages)
+TEST(ImageRead, SaysWhatIsDamagedAndReadsWhatCbmconvertWrites)
 {
     std::string disk(174848, '\0');
     put(disk, 18, 1,
@@ -113,12 +77,8 @@ TEST(ImageRead, DamagedImages)
     put(disk, 2, 2, le(0x0500, 2) + le(0xFFFF, 2) + "ab");
 
     const std::string p00_head = std::string("C64File\0ZERO PAD", 16) + std::string(10, '\0');
-    const struct {
-        ImageKind kind;
-        const char *file_name;
-        std::string bytes;
-        const char *read; // as summary() puts it
-    } cases[] = {
+    // The kind its name gives, its name, its bytes, what summary() says of it.
+    const std::tuple<ImageKind, const char *, std::string, const char *> cases[] = {
         {ImageKind::d64, "damaged.D64", disk,
          "GOOD $0801 2\nLOCKED $0801 2\n"
          "skipped \"LOOP\": its sector chain loops\n"
@@ -150,9 +110,38 @@ TEST(ImageRead, DamagedImages)
         {ImageKind::prg, "high.prg", le(0xFFFE, 2) + "abc",
          "the program would run past address $FFFF\n"},
     };
-    for (const auto &c : cases) {
-        EXPECT_EQ(image_kind_of(c.file_name), c.kind) << c.file_name;
-        EXPECT_EQ(summary(image_read(c.kind, c.file_name, c.bytes)), c.read) << c.file_name;
+    for (const auto &[kind, file_name, bytes, read] : cases) {
+        EXPECT_EQ(image_kind_of(file_name), kind) << file_name;
+        EXPECT_EQ(summary(image_read(kind, file_name, bytes)), read) << file_name;
     }
     EXPECT_FALSE(image_kind_of("tape.tap"));
+
+    // cbmconvert gives lower-case file names as PETSCII capitals.
+    const std::tuple<std::string, std::string, std::uint16_t, std::size_t> made[] = {
+        {"hello", "HELLO", 0x0801, 5},
+        {"a long program name", "A LONG PROGRAM N", 0x0401, 12000},
+        {"top", "TOP", 0xFF00, 256}};
+    std::string files;
+    std::vector<std::string> reads;
+    for (const auto &[file, name, load, size] : made) {
+        std::string prg = le(load, 2);
+        for (std::size_t i = 0; i < size; ++i)
+            prg += char(i * 7 + size);
+        test_write_file(file + ".prg", prg);
+        files += " '../" + file + ".prg'";
+        reads.push_back(summary(image_read(ImageKind::prg, file + ".prg", prg), true));
+        EXPECT_EQ(reads.back(), summary({{{name, load, prg.substr(2)}}, "", {}}, true));
+    }
+    ASSERT_EQ(std::system(("mkdir p00 && cd p00 && cbmconvert -v0 -D4 ../disk.d64" + files +
+                           " && cbmconvert -v0 -P '../a long program name.prg'")
+                              .c_str()),
+              0);
+    // The image as cbmconvert wrote it, with error bytes, with 40 tracks.
+    const std::string written = test_read_file("disk.d64");
+    for (const std::size_t more : {0, 683, 5 * 17 * 256, 5 * 17 * 256 + 768})
+        EXPECT_EQ(summary(image_read(ImageKind::d64, "", written + std::string(more, '\0')), true),
+                  reads[0] + reads[1] + reads[2])
+            << more;
+    const std::string p00 = test_read_file(fs::directory_iterator("p00")->path());
+    EXPECT_EQ(summary(image_read(ImageKind::p00, "", p00), true), reads[1]);
 }

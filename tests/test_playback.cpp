@@ -3,7 +3,7 @@
 // request and every answer byte for byte.
 #include "support/emulator.h"
 
-#include "index/idx_commands.h"
+#include "device/serial.h"
 #include "index/index_list.h"
 #include "player/playback.h"
 #include "player/player_worker.h"
@@ -48,7 +48,7 @@ std::string buffer_label()
 void expect_run_closed()
 {
     EXPECT_FALSE(player_tap_file_is_open());
-    EXPECT_FALSE(test_port_open());
+    EXPECT_FALSE(serial_is_open());
     EXPECT_TRUE(test_controls_are(true));
 }
 
@@ -80,8 +80,9 @@ Steps from_start(const Steps &steps, const std::string &tap = "", std::size_t fr
 
 // Any chunking gives the sum of the definition, wrapping at 32 bits: chunks
 // of one byte split every count after its zero, low and middle byte, and the
-// bytes seen before the split keep their weight.
-TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinition)
+// bytes seen before the split keep their weight. A tape of 4 GiB or more
+// cannot be read.
+TEST(Player, AnyChunkingGivesThePulseSumOfTheDefinitionAndSizesStopBelow4GiB)
 {
     std::mt19937 random(7);
     std::vector<guint8> data(20000);
@@ -111,28 +112,25 @@ TEST(PlayerPulses, AnyChunkingGivesTheSumOfTheDefinition)
     }
     // The label's minutes are uncapped.
     EXPECT_EQ(test_owned(player_format_buffer_time(4294967295u)), "71582788:15 ");
-}
 
-TEST(PlayerTapFile, SizeOf4GiBOrMoreCannotBeRead)
-{
-    const int out = open("big.tap", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (const off_t length : {0xFFFFFFFFLL, 0x100000000LL}) {
-        ASSERT_EQ(ftruncate(out, length), 0); // sparse: no disk space used
+    test_write_file("big.tap", "");
+    for (const std::uintmax_t length : {0xFFFFFFFFULL, 0x100000000ULL}) {
+        fs::resize_file("big.tap", length); // sparse: no disk space used
         const int fd = player_tap_open("big.tap");
         guint32 size = 0;
         EXPECT_EQ(player_tap_size(fd, &size), length < 0x100000000LL ? 1 : 0);
         EXPECT_EQ(size, length < 0x100000000LL ? 0xFFFFFFFFu : 0u);
         player_tap_close(fd);
     }
-    close(out);
 }
 
-TEST(PlaybackDevice, AnswersEachRequestExactly)
+TEST(PlaybackDevice, AnswersEachRequestExactlyAndEndsOnJunkNotOnSilence)
 {
     const std::string tap100 = tap_wrap(data_of(100)), tap5000 = tap_wrap(data_of(5000));
     const std::string head100 = tap100.substr(0, 20), head1000 = header_from(tap5000, 1000);
     const std::string invalid = over + "Invalid index supplied for file",
-                      read_error = over + "Error reading from file";
+                      read_error = over + "Error reading from file",
+                      no_start = over + "Unable to start playback on device";
     const std::tuple<const char *, std::string, long, Steps, std::string> cases[] = {
         {"the header unchanged, 100 bytes as 64 + 36, then nothing", tap100, 20,
          from_start({{"h", head100}}, tap100, 20), success},
@@ -159,11 +157,7 @@ TEST(PlaybackDevice, AnswersEachRequestExactly)
          from_start({{"h", head1000}, {"d", "h"}}), read_error},
         {"the device fails", tap100, 20, from_start({{"h", head100}, {"f", ""}}),
          over + "Failure condition received"},
-        {"a wrong echo",
-         tap100,
-         20,
-         {{"Ravelo\r\n> ", "p\r"}, {"P\r\n", ""}},
-         over + "Unable to start playback on device"},
+        {"a wrong echo", tap100, 20, {{"Ravelo\r\n> ", "p\r"}, {"P\r\n", ""}}, no_start},
         {"no prompt", tap100, 20, {{"Ravelo\r\n", ""}}, over + "Unable to sync with device"},
     };
     PtyDevice device;
@@ -184,6 +178,18 @@ TEST(PlaybackDevice, AnswersEachRequestExactly)
         EXPECT_EQ(test_log_after(log), started) << "a run that ends by itself logs nothing more";
         expect_run_closed();
     }
+    // Junk for 5 s ends a run; silence alone never does.
+    test_click("button_play");
+    ASSERT_TRUE(device.start_playback());
+    EXPECT_FALSE(test_spin_until([] { return test_status_text() != " Playback started"; }, 6000))
+        << "silence";
+    EXPECT_TRUE(test_spin_until(
+        [&] {
+            device.write("x?");
+            return test_status_text() == over + "Unable to sync with device";
+        },
+        15000));
+    expect_run_closed();
 }
 
 // Three chunks of 0.3, 0.3 and 0.5 s of tape: a counted pulse and 60 short
@@ -244,7 +250,7 @@ TEST(PlaybackDevice, PauseResumesExactlySilentlyAndWithTheExactTapeTime)
     }
 }
 
-TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
+TEST(PlaybackDevice, TransportButtonsActOnlyOnARunStopAndAFileFailureEndIt)
 {
     PtyDevice device;
     const std::string tap = tap_wrap(data_of(300));
@@ -253,7 +259,6 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
     const std::string status = test_status_text();
     for (const char *button : {"button_pause", "button_stop", "button_previous", "button_next"})
         test_click(button);
-    EXPECT_FALSE(test_spin_until(test_port_open, 300)) << "no run was started";
     EXPECT_EQ(test_selected().first, 100);
     EXPECT_EQ(test_status_text(), status);
     test_set_ports("");
@@ -263,12 +268,11 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
     EXPECT_EQ(test_log_text(), log);
     EXPECT_TRUE(test_controls_are(true));
 
-    // In turn, each from where the one before left the selection.
+    // In turn, each from where the one before left the selection. (Where
+    // Previous and Next stop: test_idx.)
     test_set_ports(device.slave.c_str());
     const std::pair<const char *, long> cases[] = {
-        {"button_stop", 100},     {"button_next", 200},    {"button_next", 200},
-        {"button_previous", 100}, {"button_previous", 20}, {"button_previous", 20},
-    };
+        {"button_stop", 100}, {"button_next", 200}, {"button_previous", 100}};
     for (const auto &[button, offset_after] : cases) {
         SCOPED_TRACE(std::string(button) + " from " + std::to_string(test_selected().first));
         std::string log = test_log_text();
@@ -284,17 +288,10 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunAndStopAlwaysEndsIt)
         EXPECT_EQ(test_log_after(log), "Stopped\n");
         expect_run_closed();
     }
-}
-
-// The tape held by another program, gone, or no regular file: refused at
-// once, nothing waited on and no descriptor left. (A port that cannot be
-// opened: test_flash_from_anywhere.)
-TEST(PlaybackDevice, FileFailuresEndWithTheirMessage)
-{
-    PtyDevice device;
+    // The tape held by another program, gone, or no regular file: refused at
+    // once, nothing waited on and no descriptor left. (A port that cannot be
+    // opened: test_flash_from_anywhere.)
     const std::string path = test_path("tape.tap");
-    test_attach(tap_wrap(data_of(100)));
-    test_set_ports(device.slave.c_str());
     const int holder = open(path.c_str(), O_RDONLY);
     std::vector<size_t> descriptors;
     const std::function<int()> troubles[] = {
@@ -316,64 +313,42 @@ TEST(PlaybackDevice, FileFailuresEndWithTheirMessage)
     close(holder);
 }
 
-// A device that hangs up and stays away ends the run, and so does one that
-// sends nothing but junk for 5 s; silence alone never does. Afterwards no
-// worker is left.
-TEST(PlaybackDevice, AVanishedOrBabblingDeviceEndsTheRunASilentOneDoesNot)
+// A device that hangs up and stays away ends the run; afterwards no worker
+// is left.
+TEST(PlaybackDevice, AVanishedDeviceEndsTheRun)
 {
     test_attach(tap_wrap(data_of(100000)));
-    {
-        Emulator device({"--fast", "--hangup-after", "20000", "--replug-delay", "600000"});
-        test_set_ports(device.link().c_str());
-        test_click("button_play");
-        ASSERT_TRUE(test_status_is(over + "The device is gone (unplugged?)"));
-        expect_run_closed();
-        EXPECT_TRUE(test_spin_until([&] { return !player_alive(); }));
-    }
-    PtyDevice device;
-    test_set_ports(device.slave.c_str());
+    Emulator device({"--fast", "--hangup-after", "20000", "--replug-delay", "600000"});
+    test_set_ports(device.link().c_str());
     test_click("button_play");
-    ASSERT_TRUE(device.start_playback());
-    EXPECT_FALSE(test_spin_until([] { return test_status_text() != " Playback started"; }, 6000))
-        << "silence";
-    EXPECT_TRUE(test_spin_until(
-        [&] {
-            device.write("x?");
-            return test_status_text() == over + "Unable to sync with device";
-        },
-        15000));
+    ASSERT_TRUE(test_status_is(over + "The device is gone (unplugged?)"));
     expect_run_closed();
+    EXPECT_TRUE(test_spin_until([&] { return !player_alive(); }));
 }
 
-// Ctrl+Q and closing the window, in a child process since quitting ends the
-// main loop for good. The device stays silent: the worker waits for its
-// prompt for seconds, and nothing waits for it.
+// Ctrl+Q (the close button quits alike: test_unsaved) in a child, since
+// quitting ends the main loop for good. The device stays silent: the worker
+// waits for its prompt for seconds, and nothing waits for it.
 TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
 {
-    static bool by_key;
-    for (const bool key : {true, false}) {
-        by_key = key;
-        EXPECT_EXIT(
-            {
-                PtyDevice device;
-                test_set_ports(device.slave.c_str());
-                test_attach(tap_wrap(data_of(100)));
-                test_click("button_play");
-                test_spin_until([] { return player_tap_file_is_open() && test_port_open(); });
-                // The window's end frees the list's store; its rows are read after.
-                g_object_ref(index_store);
-                g_idle_add(
-                    [](gpointer) -> gboolean {
-                        by_key ? test_send_key(window_main, GDK_q, GDK_CONTROL_MASK)
-                               : gtk_widget_destroy(window_main);
-                        return FALSE;
-                    },
-                    nullptr);
-                gtk_main();
-                std::_Exit(player_tap_file_is_open() || test_port_open() || !player_alive() ||
-                           gtk_tree_model_iter_n_children(GTK_TREE_MODEL(index_store), nullptr));
-            },
-            testing::ExitedWithCode(0), "")
-            << key;
-    }
+    EXPECT_EXIT(
+        {
+            PtyDevice device;
+            test_set_ports(device.slave.c_str());
+            test_attach(tap_wrap(data_of(100)));
+            test_click("button_play");
+            test_spin_until([] { return player_tap_file_is_open() && serial_is_open(); });
+            // The window's end frees the list's store; its rows are read after.
+            g_object_ref(index_store);
+            g_idle_add(
+                [](gpointer) -> gboolean {
+                    test_send_key(window_main, GDK_q, GDK_CONTROL_MASK);
+                    return FALSE;
+                },
+                nullptr);
+            gtk_main();
+            std::_Exit(player_tap_file_is_open() || serial_is_open() || !player_alive() ||
+                       gtk_tree_model_iter_n_children(GTK_TREE_MODEL(index_store), nullptr));
+        },
+        testing::ExitedWithCode(0), "");
 }

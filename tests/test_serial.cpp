@@ -45,11 +45,10 @@ TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
 
     for (const std::string &name :
          {"/" + relative, std::string("no-such-port-here"), std::string(), test_path("plain.txt"),
-          std::string("plain.txt"), std::string("/dev/null"), test_dir()}) {
+          std::string("plain.txt"), std::string("/dev/null"), test_dir()})
         EXPECT_TRUE(serial_open(name.c_str()) == 0 && serial_descriptor() == -1 &&
                     test_open_descriptors() == descriptors)
             << name;
-    }
     EXPECT_EQ(serial_open(nullptr), 0);
     // Now "pts/N" here names another terminal: the name as given wins.
     std::filesystem::create_directories("pts");
@@ -76,42 +75,7 @@ TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
     serial_close();
 }
 
-TEST_F(SerialLink, KeepsOthersOutWhileOpenAndClosesOnlyWhatIsOpen)
-{
-    // Its lock is exclusive: a program that only reads gets no shared one.
-    const int reader = open(pty.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    EXPECT_NE(flock(reader, LOCK_SH | LOCK_NB), 0);
-    close(reader);
-    // One port at a time: a second is refused, and the first stays.
-    PtyDevice second;
-    EXPECT_EQ(serial_open(second.slave.c_str()), 0);
-    EXPECT_TRUE(port_reaches(pty));
-    // The exclusive mark outlives the descriptor on a terminal whose master
-    // stays open: closing must clear it, or the next opener is refused.
-    const int handle = serial_descriptor();
-    serial_close();
-    EXPECT_EQ(fcntl(handle, F_GETFD), -1);
-    EXPECT_EQ(serial_open(pty.slave.c_str()), 1);
-    serial_close();
-    // Something else now lives under the number the port had:
-    // closing with no port open leaves it alone.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(dup2(fds[0], handle), handle);
-    serial_close();
-    EXPECT_NE(fcntl(handle, F_GETFD), -1);
-    for (const int fd : {handle, fds[0], fds[1]})
-        close(fd);
-    // Another program's mark keeps even root out, and stays.
-    const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    int marked = 0;
-    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
-    EXPECT_EQ(serial_open(pty.slave.c_str()), 0);
-    EXPECT_TRUE(ioctl(other, TIOCGEXCL, &marked) == 0 && marked != 0);
-    close(other);
-}
-
-TEST_F(SerialLink, PromptAndEchoAreRecognisedExactly)
+TEST_F(SerialLink, PromptAndEchoAreExactOthersAreKeptOutAndCloseClosesOnlyWhatIsOpen)
 {
     const std::string longest(254, 'c'), too_long(255, 'c');
     // An empty command stands for the wait for the prompt; the device sends
@@ -157,6 +121,37 @@ TEST_F(SerialLink, PromptAndEchoAreRecognisedExactly)
         unread.resize(std::max<ssize_t>(0, serial_read(unread.data(), unread.size())));
         EXPECT_EQ(unread, left);
     }
+    // Its lock is exclusive: a program that only reads gets no shared one.
+    const int reader = open(pty.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_NE(flock(reader, LOCK_SH | LOCK_NB), 0);
+    close(reader);
+    // One port at a time: a second is refused, and the first stays.
+    PtyDevice second;
+    EXPECT_EQ(serial_open(second.slave.c_str()), 0);
+    EXPECT_TRUE(port_reaches(pty));
+    // The exclusive mark outlives the descriptor on a terminal whose master
+    // stays open: closing must clear it, or the next opener is refused.
+    const int handle = serial_descriptor();
+    serial_close();
+    EXPECT_EQ(fcntl(handle, F_GETFD), -1);
+    EXPECT_EQ(serial_open(pty.slave.c_str()), 1);
+    serial_close();
+    // Something else now lives under the number the port had:
+    // closing with no port open leaves it alone.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(dup2(fds[0], handle), handle);
+    serial_close();
+    EXPECT_NE(fcntl(handle, F_GETFD), -1);
+    for (const int fd : {handle, fds[0], fds[1]})
+        close(fd);
+    // Another program's mark keeps even root out, and stays.
+    const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int marked = 0;
+    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+    EXPECT_EQ(serial_open(pty.slave.c_str()), 0);
+    EXPECT_TRUE(ioctl(other, TIOCGEXCL, &marked) == 0 && marked != 0);
+    close(other);
 }
 
 // Silent, unplugged during the wait for the prompt, and closed under a

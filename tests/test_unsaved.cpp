@@ -11,8 +11,8 @@
 namespace
 {
 enum Trigger { by_menu, by_ctrl_q, by_close_button, by_open, by_reload };
-// Before the trigger: a description edited; edited and saved with the Save
-// button; edited, with a folder in the IDX file's place; nothing.
+// Before the trigger: a row added; added and saved with the Save button;
+// added, with a folder in the IDX file's place; nothing.
 enum Before { edit, edit_saved, edit_unwritable, nothing };
 Trigger trigger;
 int answer;
@@ -30,8 +30,8 @@ void (*const pulls[])() = {
 
 // What the user meets: the questions (test_answering()), whether the IDX
 // file holds the list as saved or is byte for byte as it was, whether the
-// program quit (which empties the list), and whether the edit is still in
-// the list. Quitting ends the main loop for good: each row runs in a child.
+// program quit (which empties the list), and whether the added row stays
+// ("edit"). Quitting ends the main loop for good: each row runs in a child.
 std::string run(Before before)
 {
     // Out of order and without a tape start: the list as loaded differs.
@@ -39,11 +39,8 @@ std::string run(Before before)
     fs::remove_all(idx);
     test_attach("C64-TAPE-RAW", loaded);
     g_object_ref(index_store); // the window's end frees it; its rows are read after
-    GList *cells = gtk_cell_layout_get_cells(
-        GTK_CELL_LAYOUT(gtk_tree_view_get_column(index_view, idx_column_info)));
     if (before != nothing)
-        g_signal_emit_by_name(cells->data, "edited", "1", "Edited");
-    g_list_free(cells);
+        test_click("button_index_add");
     if (before == edit_saved)
         test_click("button_index_save");
     if (before == edit_unwritable)
@@ -54,11 +51,12 @@ std::string run(Before before)
     });
     const std::string now = test_read_file(idx);
     const auto rows = idx_list_rows();
-    seen += now == "0x14\t\tTape start\r\n0x100\t\tEdited\r\n0x200\t\tB\r\n" ? "saved"
-            : now == loaded                                                  ? "untouched"
-                                                                             : "";
+    seen += now == "0x14\t\tTape start\r\n0x14\t\t<New entry>\r\n0x100\t\tA\r\n0x200\t\tB\r\n"
+                ? "saved"
+            : now == loaded ? "untouched"
+                            : "";
     seen += rows.empty() ? " quit" : "";
-    return seen + (rows.size() > 1 && rows[1].info == "Edited" ? " edit" : "");
+    return seen + (rows.size() > 1 && rows[1].info == "<New entry>" ? " edit" : "");
 }
 } // namespace
 

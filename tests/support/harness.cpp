@@ -2,7 +2,6 @@
 
 #include "app/app.h"
 #include "config/config.h"
-#include "device/serial.h"
 #include "index/idx_commands.h"
 #include "ui/registry.h"
 
@@ -149,11 +148,6 @@ bool test_controls_are(bool idle)
     return as_said;
 }
 
-bool test_port_open()
-{
-    return serial_is_open();
-}
-
 void test_set_ports(const char *device, const char *bootloader)
 {
     test_app_start();
@@ -261,10 +255,9 @@ ChooserSeen test_choose(const std::function<void()> &open, const std::string &pa
                 seen.folder = test_owned(gtk_file_chooser_get_current_folder(chooser));
                 return !seen.folder.empty();
             });
-            if (answer == Answer::cancel)
-                gtk_button_clicked(GTK_BUTTON(g_object_get_data(G_OBJECT(chooser), "button1")));
-            else
-                test_send_delete(GTK_WIDGET(chooser));
+            answer == Answer::cancel
+                ? gtk_button_clicked(GTK_BUTTON(g_object_get_data(G_OBJECT(chooser), "button1")))
+                : test_send_delete(GTK_WIDGET(chooser));
             return;
         }
         // A save chooser takes a file that is not there yet only as a name.

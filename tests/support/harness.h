@@ -41,7 +41,6 @@ inline const std::string test_separator = "================================\n";
 GtkWidget *test_widget(const char *name);
 bool test_sensitive(const char *name);
 bool test_controls_are(bool idle);
-bool test_port_open();
 // Replaces the configured ports as the settings window would; null keeps one.
 void test_set_ports(const char *device, const char *bootloader = nullptr);
 
