@@ -1,6 +1,7 @@
 #include "base/command_line.h"
 
 #include <cstdio>
+#include <cstring>
 
 void cli_print_version(const char *program)
 {
@@ -10,9 +11,15 @@ void cli_print_version(const char *program)
                 program, RAVELO_VERSION);
 }
 
-void cli_print_help_footer()
+bool cli_answered(const char *arg, const char *program, const char *help)
 {
-    std::printf("\nReport bugs at: %s\n", RAVELO_HOMEPAGE);
+    if (std::strcmp(arg, "--help") == 0)
+        std::printf("%s\nReport bugs at: %s\n", help, RAVELO_HOMEPAGE);
+    else if (std::strcmp(arg, "--version") == 0)
+        cli_print_version(program);
+    else
+        return false;
+    return true;
 }
 
 int cli_usage_error(const char *program, const std::string &problem)

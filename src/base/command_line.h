@@ -1,8 +1,9 @@
 // What every Ravelo program says on its command line, said the same way by
 // all of them (the GNU conventions):
 //   --help      the usage line first, then the program's own text, and
-//               cli_print_help_footer() last; to standard output, exit 0;
-//   --version   cli_print_version(); to standard output, exit 0;
+//               where to report bugs last; to standard output, exit 0;
+//   --version   cli_print_version(); to standard output, exit 0
+//               (both answered by cli_answered());
 //   a wrong command line (unknown option, missing or bad value, extra or
 //               missing argument): cli_usage_error(), exit 2.
 // Plain C++ and stdio, so that the device emulator, which uses none of the
@@ -18,10 +19,12 @@
 //   MIT licence: free to use, change and redistribute; there is NO WARRANTY.
 void cli_print_version(const char *program);
 
-// Prints to standard output an empty line and "Report bugs at: " with the
-// home page: the end of every program's --help but the client's, whose
-// option parser prints its own translated line.
-void cli_print_help_footer();
+// When `arg` is --help, prints `help` (which starts with the usage line), an
+// empty line and "Report bugs at: " with the home page; when it is
+// --version, prints cli_print_version(). Both to standard output. True when
+// it answered: the program then exits 0. (The client's option parser prints
+// its own, translated, help.)
+bool cli_answered(const char *arg, const char *program, const char *help);
 
 // Prints to standard error the two lines
 //   PROGRAM: PROBLEM

@@ -101,15 +101,8 @@ int emu_parse_options(int argc, char **argv)
         const char *arg = argv[i];
         auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
         // Flags.
-        if (is("--help")) {
-            std::fputs(help_text, stdout);
-            cli_print_help_footer();
+        if (cli_answered(arg, program_name, help_text))
             return 0;
-        }
-        if (is("--version")) {
-            cli_print_version(program_name);
-            return 0;
-        }
         bool *flag = is("--fast")            ? &o.fast
                      : is("--verbose")       ? &o.verbose
                      : is("--no-prompt")     ? &o.no_prompt

@@ -17,24 +17,21 @@ namespace
 
 const char program_name[] = "ravelo-tapmaker";
 
-void print_help()
-{
-    std::printf("Usage: ravelo-tapmaker --seconds N --out FILE.tap [--idx] [--seed S]\n"
-                "       ravelo-tapmaker --program NAME[:BYTES]... --out FILE.tap [options]\n"
-                "Writes a TAP file of about N seconds of tape with realistic pulses, or one\n"
-                "with the named programs as the computer's ROM loader saves them.\n"
-                "  --seconds N   length of the tape in seconds (may have a fraction)\n"
-                "  --program P   a program named P (letters in capitals) of BYTES bytes\n"
-                "                (default 1000); give it once per program, in tape order\n"
-                "  --drift P     programs' pulses P per cent longer (negative: shorter)\n"
-                "  --jitter J    programs' pulses off by up to J units either way (default 1)\n"
-                "  --out FILE    the TAP file to write\n"
-                "  --idx         also write FILE.idx beside it with a few index records\n"
-                "  --seed S      another seed gives another tape (default 1)\n"
-                "  --help        show this text\n"
-                "  --version     show the version\n");
-    cli_print_help_footer();
-}
+const char help_text[] =
+    "Usage: ravelo-tapmaker --seconds N --out FILE.tap [--idx] [--seed S]\n"
+    "       ravelo-tapmaker --program NAME[:BYTES]... --out FILE.tap [options]\n"
+    "Writes a TAP file of about N seconds of tape with realistic pulses, or one\n"
+    "with the named programs as the computer's ROM loader saves them.\n"
+    "  --seconds N   length of the tape in seconds (may have a fraction)\n"
+    "  --program P   a program named P (letters in capitals) of BYTES bytes\n"
+    "                (default 1000); give it once per program, in tape order\n"
+    "  --drift P     programs' pulses P per cent longer (negative: shorter)\n"
+    "  --jitter J    programs' pulses off by up to J units either way (default 1)\n"
+    "  --out FILE    the TAP file to write\n"
+    "  --idx         also write FILE.idx beside it with a few index records\n"
+    "  --seed S      another seed gives another tape (default 1)\n"
+    "  --help        show this text\n"
+    "  --version     show the version\n";
 
 bool write_file(const std::string &path, const std::string &content)
 {
@@ -98,11 +95,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
-        if (arg == "--help") {
-            print_help();
-            return 0;
-        } else if (arg == "--version") {
-            cli_print_version(program_name);
+        if (cli_answered(argv[i], program_name, help_text)) {
             return 0;
         } else if (arg == "--idx") {
             with_idx = true;

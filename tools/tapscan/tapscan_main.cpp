@@ -17,16 +17,11 @@ namespace
 
 const char program_name[] = "ravelo-tapscan";
 
-void print_help()
-{
-    std::printf("Usage: %s [--idx] TAPE.tap\n"
-                "Lists the programs on a tape: offset, tape time, type, addresses, name.\n"
-                "  --idx       print instead an IDX file with a record for each program\n"
-                "  --help      show this text\n"
-                "  --version   show the version\n",
-                program_name);
-    cli_print_help_footer();
-}
+const char help_text[] = "Usage: ravelo-tapscan [--idx] TAPE.tap\n"
+                         "Lists the programs on a tape: offset, tape time, type, addresses, name.\n"
+                         "  --idx       print instead an IDX file with a record for each program\n"
+                         "  --help      show this text\n"
+                         "  --version   show the version\n";
 
 // Why the file cannot be scanned; nullptr when it can.
 const char *refusal(const TapeCheck &check)
@@ -59,11 +54,7 @@ int main(int argc, char **argv)
     const char *path = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help") {
-            print_help();
-            return 0;
-        } else if (arg == "--version") {
-            cli_print_version(program_name);
+        if (cli_answered(argv[i], program_name, help_text)) {
             return 0;
         } else if (arg == "--idx") {
             idx = true;

@@ -23,24 +23,20 @@ namespace
 
 const char program_name[] = "ravelo-totap";
 
-void print_help()
-{
-    std::printf("Usage: %s [OPTION]... IMAGE\n"
-                "Makes a TAP file of the programs in IMAGE (a .prg, .p00, .t64 or .d64 file),\n"
-                "as the computer's ROM loader saves them, and an IDX file beside it with a\n"
-                "record for each program; then lists the programs.\n"
-                "\n"
-                "  -o, --output=OUT.tap  write OUT.tap and OUT.idx (default: the image's name\n"
-                "                        with .tap, in the current folder)\n"
-                "  -f, --force           overwrite files that exist\n"
-                "      --help            show this text and exit\n"
-                "      --version         show the version and exit\n"
-                "\n"
-                "Exit status: 0 when written, 1 when the image cannot be used or a file\n"
-                "cannot be written, 2 for a wrong command line.\n",
-                program_name);
-    cli_print_help_footer();
-}
+const char help_text[] =
+    "Usage: ravelo-totap [OPTION]... IMAGE\n"
+    "Makes a TAP file of the programs in IMAGE (a .prg, .p00, .t64 or .d64 file),\n"
+    "as the computer's ROM loader saves them, and an IDX file beside it with a\n"
+    "record for each program; then lists the programs.\n"
+    "\n"
+    "  -o, --output=OUT.tap  write OUT.tap and OUT.idx (default: the image's name\n"
+    "                        with .tap, in the current folder)\n"
+    "  -f, --force           overwrite files that exist\n"
+    "      --help            show this text and exit\n"
+    "      --version         show the version and exit\n"
+    "\n"
+    "Exit status: 0 when written, 1 when the image cannot be used or a file\n"
+    "cannot be written, 2 for a wrong command line.\n";
 
 int fail(const std::string &path, const std::string &why)
 {
@@ -76,11 +72,7 @@ int main(int argc, char **argv)
     bool force = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help") {
-            print_help();
-            return 0;
-        } else if (arg == "--version") {
-            cli_print_version(program_name);
+        if (cli_answered(argv[i], program_name, help_text)) {
             return 0;
         } else if (arg == "-f" || arg == "--force") {
             force = true;
