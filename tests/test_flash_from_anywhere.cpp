@@ -142,9 +142,10 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
 // but not one that an update holds, another user's or a link.
 TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
 {
+    // The pids appear whole (by rename), or the wait below could read half a file.
     ASSERT_TRUE(avrdude_fixture_write(test_dir()) &&
-                avrdude_fixture_fake_tool(
-                    "pwd > ~/where; trap '' TERM; sleep 60 & echo $$ $! > ~/pids; wait"));
+                avrdude_fixture_fake_tool("pwd > ~/where; trap '' TERM; sleep 60 &\n"
+                                          "echo $$ $! > ~/pids.new && mv ~/pids.new ~/pids; wait"));
     const int quit = 0, display = -1,
               ways[][2] = {{quit, 0},        {SIGTERM, SIGTERM},          {SIGHUP, SIGHUP},
                            {SIGINT, SIGINT}, {display, W_EXITCODE(1, 0)}, {SIGKILL, SIGKILL}};
