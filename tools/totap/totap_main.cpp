@@ -2,6 +2,7 @@
 // disk image (PRG, P00, T64, D64), and its IDX file with a record for each
 // program, so that any TAP player can load them.
 #include "base/command_line.h"
+#include "base/glib_ptr.h"
 #include "image/image_read.h"
 #include "image/image_tape.h"
 #include "index/idx_format.h"
@@ -9,7 +10,6 @@
 #include "tape/tape_info.h"
 #include "tape/tape_listing.h"
 #include "tape/tape_scan.h"
-#include "base/glib_ptr.h"
 
 #include <glib.h>
 
