@@ -1,0 +1,69 @@
+#include "base/file_read.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Closes the descriptor when the read is over, whichever way it ends.
+struct FileCloser {
+    int fd;
+    ~FileCloser() { close(fd); }
+};
+
+FileReadResult fail(FileReadProblem problem, int error, std::vector<unsigned char> *bytes)
+{
+    bytes->clear();
+    bytes->shrink_to_fit();
+    return {problem, error};
+}
+
+} // namespace
+
+FileReadResult file_read_bounded(const char *path, std::uint64_t limit,
+                                 std::vector<unsigned char> *bytes)
+{
+    bytes->clear();
+    int fd;
+    do
+        fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return fail(FileReadProblem::cannot_open, errno, bytes);
+    const FileCloser closer{fd};
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+        return fail(FileReadProblem::cannot_open, errno, bytes);
+    if (S_ISDIR(info.st_mode))
+        return fail(FileReadProblem::not_regular, EISDIR, bytes);
+    if (!S_ISREG(info.st_mode))
+        return fail(FileReadProblem::not_regular, 0, bytes);
+    if (std::uint64_t(info.st_size) > limit)
+        return fail(FileReadProblem::too_large, 0, bytes);
+
+    // A file that grows while it is read is still cut at the limit: one byte
+    // past it tells that it has become too large.
+    bytes->resize(std::size_t(info.st_size) + 1);
+    std::size_t got = 0;
+    for (;;) {
+        if (got == bytes->size()) {
+            if (got > limit)
+                return fail(FileReadProblem::too_large, 0, bytes);
+            bytes->resize(std::size_t(std::min<std::uint64_t>(got * 2, limit + 1)));
+        }
+        const ssize_t count = read(fd, bytes->data() + got, bytes->size() - got);
+        if (count > 0)
+            got += std::size_t(count);
+        else if (count == 0)
+            break;
+        else if (errno != EINTR)
+            return fail(FileReadProblem::read_failed, errno, bytes);
+    }
+    bytes->resize(got);
+    return {};
+}
