@@ -1,26 +1,28 @@
-// ravelo-firmware: the build's helper for the firmware image the client
-// carries.
+// ravelo-firmware: the placeholder firmware image for tests and the demo,
+// and the build's helper for the image a build is given.
 //
 //   ravelo-firmware generate OUT.hex    write the placeholder image
 //   ravelo-firmware check IMAGE.hex     check an image and describe it
 //   ravelo-firmware embed IMAGE.hex OUT.cpp
 //                                       check an image and write the C++
 //                                       source that embeds it
+//   ravelo-firmware embed --none OUT.cpp
+//                                       the source of a build given no image
 //
-// The device's real program is not part of this project. The placeholder
-// has the real image's layout (505 records: 502 of 16 data bytes, two of 8,
-// the end record; 0x0000-0x1F6F; CR LF; 22,661 bytes) and is harmless: the
-// reset vector disables interrupts and jumps to itself, and the rest of the
-// memory holds readable text ("Ravelo stub 0010", ...) naming each row's
-// address, so a misplaced page shows in a flash dump at a glance.
+// The device's real program is not part of this project, and the
+// placeholder never goes into a product. It has the layout of the device's
+// image (505 records: 502 of 16 data bytes, two of 8, the end record;
+// 0x0000-0x1F6F; CR LF; 22,661 bytes) and is harmless: the reset vector
+// disables interrupts and jumps to itself, and the rest of the memory holds
+// readable text ("Ravelo stub 0010", ...) naming each row's address, so a
+// misplaced page shows in a flash dump at a glance.
 //
-// A checked image must be well-formed Intel HEX: ':' records of hex digits,
-// consistent byte counts, valid checksums, CR LF after every line, one end
-// record as the last line, no NUL. Anything that would make the flashing
-// tool misread it is an error (exit status 1). An image that is sound but
-// not laid out like the device's image is accepted with warnings.
+// An image is checked by the rules the client applies to a file the user
+// chooses (firmware/hex_image.h); one that breaks them is an error (exit
+// status 1).
+#include "firmware/hex_image.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -31,185 +33,6 @@ namespace
 
 // The layout of the device's image.
 constexpr unsigned image_bytes = 8048; // program memory covered, 0x0000-0x1F6F
-constexpr unsigned image_records = 505;
-constexpr unsigned image_text_length = 22661;
-
-struct Check {
-    std::vector<std::string> errors;
-    std::vector<std::string> warnings;
-    unsigned records = 0;
-    unsigned data_bytes = 0;
-    unsigned long lowest = 0;
-    unsigned long highest = 0; // one past the last data byte
-};
-
-std::string format(const char *fmt, unsigned long a, unsigned long b = 0)
-{
-    char text[160];
-    std::snprintf(text, sizeof text, fmt, a, b);
-    return text;
-}
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// Checks `text` as an Intel HEX image; `form_ok` tells whether it is laid
-// out exactly as the device's image.
-Check check_image(const std::string &text, bool &form_ok)
-{
-    Check c;
-    form_ok = true;
-    auto error = [&c](unsigned line, const std::string &what) {
-        c.errors.push_back("line " + std::to_string(line) + ": " + what);
-    };
-    if (text.empty()) {
-        c.errors.push_back("the image is empty");
-        form_ok = false;
-        return c;
-    }
-    const std::string::size_type nul = text.find('\0');
-    if (nul != std::string::npos) {
-        c.errors.push_back(format("NUL byte at offset %lu", nul));
-        form_ok = false;
-        return c;
-    }
-
-    bool lowercase = false;
-    bool other_types = false;
-    bool seen_end = false;
-    unsigned long base = 0; // from extended address records
-    unsigned long next = 0; // where a consecutive data record would start
-    bool consecutive = true;
-    unsigned data_records = 0;
-    bool sizes_ok = true;
-    unsigned line = 0;
-    std::string::size_type pos = 0;
-    while (pos < text.size()) {
-        ++line;
-        const std::string::size_type lf = text.find('\n', pos);
-        if (lf == std::string::npos || lf == pos || text[lf - 1] != '\r') {
-            error(line, "does not end with CR LF");
-            break;
-        }
-        const std::string record = text.substr(pos, lf - 1 - pos);
-        pos = lf + 1;
-        if (seen_end) {
-            error(line, "follows the end record");
-            break;
-        }
-        if (record.empty() || record[0] != ':') {
-            error(line, "does not begin with ':'");
-            continue;
-        }
-        std::vector<unsigned> bytes;
-        bool digits_ok = (record.size() - 1) % 2 == 0;
-        for (std::string::size_type i = 1; digits_ok && i + 1 < record.size(); i += 2) {
-            const int hi = hex_value(record[i]);
-            const int lo = hex_value(record[i + 1]);
-            if (hi < 0 || lo < 0)
-                digits_ok = false;
-            else
-                bytes.push_back(unsigned(hi * 16 + lo));
-        }
-        if (!digits_ok) {
-            error(line, "is not an even number of hexadecimal digits after ':'");
-            continue;
-        }
-        for (char ch : record)
-            if (ch >= 'a' && ch <= 'f')
-                lowercase = true;
-        if (bytes.size() < 5) {
-            error(line, "is too short for a record");
-            continue;
-        }
-        ++c.records;
-        const unsigned count = bytes[0];
-        if (count + 5 != bytes.size()) {
-            error(line, format("byte count says %lu data bytes, the record has %lu", count,
-                               bytes.size() - 5));
-            continue;
-        }
-        unsigned sum = 0;
-        for (unsigned b : bytes)
-            sum += b;
-        if (sum % 256 != 0) {
-            unsigned without = 0;
-            for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
-                without += bytes[i];
-            error(line, format("checksum is %02lX, should be %02lX", bytes.back(),
-                               (256 - without % 256) % 256));
-            continue;
-        }
-        const unsigned long address = bytes[1] * 256UL + bytes[2];
-        const unsigned type = bytes[3];
-        switch (type) {
-        case 0x00: {
-            const unsigned long start = base + address;
-            if (c.data_bytes == 0 || start < c.lowest)
-                c.lowest = start;
-            if (start + count > c.highest)
-                c.highest = start + count;
-            if (start != next)
-                consecutive = false;
-            next = start + count;
-            const unsigned expected = data_records < 502 ? 16 : 8;
-            if (count != expected)
-                sizes_ok = false;
-            ++data_records;
-            c.data_bytes += count;
-            break;
-        }
-        case 0x01:
-            if (count != 0 || address != 0)
-                error(line, "end record must read :00000001FF");
-            seen_end = true;
-            break;
-        case 0x02:
-        case 0x04:
-            if (count != 2) {
-                error(line, "extended address record must carry 2 bytes");
-                continue;
-            }
-            base = (bytes[4] * 256UL + bytes[5]) << (type == 0x02 ? 4 : 16);
-            other_types = true;
-            break;
-        case 0x03:
-        case 0x05:
-            if (count != 4) {
-                error(line, "start address record must carry 4 bytes");
-                continue;
-            }
-            other_types = true;
-            break;
-        default:
-            error(line, format("unknown record type %02lX", type));
-            break;
-        }
-    }
-    if (c.errors.empty() && !seen_end)
-        c.errors.push_back("no end record (:00000001FF) as the last line");
-
-    if (lowercase)
-        c.warnings.push_back("hexadecimal digits in lower case (the device's image uses capitals)");
-    if (other_types)
-        c.warnings.push_back("address or start records (the device's image has none)");
-    if (c.records != image_records || data_records != image_records - 1 || !sizes_ok)
-        c.warnings.push_back("not 502 data records of 16 bytes, 2 of 8 and the end record");
-    if (!consecutive || c.lowest != 0 || c.data_bytes != image_bytes)
-        c.warnings.push_back("data does not run consecutively from 0x0000 to 0x1F6F");
-    if (text.size() != image_text_length)
-        c.warnings.push_back("length is not 22661 bytes");
-    form_ok = c.errors.empty() && c.warnings.empty();
-    return c;
-}
 
 // The placeholder's memory contents: a reset vector that parks the CPU,
 // then rows of text naming their own address.
@@ -301,19 +124,14 @@ bool write_file(const char *path, const std::string &content)
 // Checks and reports; true when the image may be used.
 bool check_and_report(const char *path, const std::string &text)
 {
-    bool form_ok = false;
-    const Check c = check_image(text, form_ok);
-    for (const std::string &e : c.errors)
-        std::fprintf(stderr, "%s: error: %s\n", path, e.c_str());
-    if (!c.errors.empty()) {
-        std::fprintf(stderr, "%s: not a usable Intel HEX image\n", path);
+    const HexImage image = hex_image_check(text);
+    if (image.broken != HexRule::none) {
+        std::fprintf(stderr, "%s:%zu: error: %s\n", path, image.line, hex_rule_text(image.broken));
+        std::fprintf(stderr, "%s: not a firmware image\n", path);
         return false;
     }
-    for (const std::string &w : c.warnings)
-        std::fprintf(stderr, "%s: warning: %s\n", path, w.c_str());
-    std::printf("%s: %u records, %u data bytes at 0x%04lX-0x%04lX, %zu bytes%s\n", path, c.records,
-                c.data_bytes, c.lowest, c.highest == 0 ? 0 : c.highest - 1, text.size(),
-                form_ok ? "" : " (not the device image's layout)");
+    std::printf("%s: %zu data bytes at 0x%04X-0x%04X, %zu bytes\n", path, image.data_bytes,
+                unsigned(image.lowest), unsigned(image.highest), text.size());
     return true;
 }
 
@@ -323,16 +141,19 @@ std::string embed_source(const char *path, const std::string &text)
     const std::string::size_type slash = name.find_last_of('/');
     if (slash != std::string::npos)
         name.erase(0, slash + 1);
-    std::string out = "// Made by ravelo-firmware from " + name + " when the client was built.\n";
+    std::string out = "// Made by ravelo-firmware when the client was built";
+    out += text.empty() ? ", which was given no image.\n" : " from " + name + ".\n";
     out += "#include \"maintenance/firmware.h\"\n\n";
-    out += "const char device_firmware_image[" + std::to_string(text.size()) + "] = {";
+    if (text.empty())
+        return out + "std::string_view device_firmware_embedded()\n{\n    return {};\n}\n";
+    out += "namespace\n{\nconst char image[" + std::to_string(text.size()) + "] = {";
     for (std::size_t i = 0; i < text.size(); ++i) {
         out += i % 20 == 0 ? "\n    " : " ";
         out += std::to_string(static_cast<unsigned char>(text[i]));
         out += ',';
     }
-    out += "\n};\n";
-    out += "const gsize device_firmware_image_length = sizeof device_firmware_image;\n";
+    out += "\n};\n} // namespace\n\n";
+    out += "std::string_view device_firmware_embedded()\n{\n    return {image, sizeof image};\n}\n";
     return out;
 }
 
@@ -340,7 +161,8 @@ int usage(FILE *to)
 {
     std::fputs("usage: ravelo-firmware generate OUT.hex\n"
                "       ravelo-firmware check IMAGE.hex\n"
-               "       ravelo-firmware embed IMAGE.hex OUT.cpp\n",
+               "       ravelo-firmware embed IMAGE.hex OUT.cpp\n"
+               "       ravelo-firmware embed --none OUT.cpp\n",
                to);
     return to == stdout ? 0 : 2;
 }
@@ -362,6 +184,8 @@ int main(int argc, char **argv)
     }
     if (command == "embed" && argc == 4) {
         std::string text;
+        if (std::string(argv[2]) == "--none")
+            return write_file(argv[3], embed_source(argv[2], text)) ? 0 : 1;
         if (!read_file(argv[2], text) || !check_and_report(argv[2], text))
             return 1;
         return write_file(argv[3], embed_source(argv[2], text)) ? 0 : 1;
