@@ -63,7 +63,7 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
         << log;
     EXPECT_TRUE(listing(work).empty());
     // The device holds the image's bytes, the rest of its last page erased.
-    ASSERT_TRUE(device_firmware_write(test_dir().c_str()) == 1 &&
+    ASSERT_TRUE(device_firmware_write(test_dir().c_str(), device_firmware_embedded()) == 1 &&
                 std::system("cd .. && objcopy -I ihex -O binary ravelo32u4.hex image.bin") == 0);
     std::string data = test_read_file(test_path("image.bin"));
     const std::string flash = test_read_file(device.flash_path());

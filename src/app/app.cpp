@@ -112,6 +112,7 @@ void app_startup(int *argc, char ***argv)
     g_signal_connect(window_main, "delete-event", G_CALLBACK(ui_on_window_main_delete), nullptr);
     g_signal_connect(window_main, "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
     idx_list_setup();
+    device_update_setup();
     // Until a program image is attached there is no tape to save.
     set_control_allowed("menuitem_save_tape_as", false);
     gtk_widget_set_sensitive(lookup_widget(window_main, "menuitem_save_tape_as"), FALSE);

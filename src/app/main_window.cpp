@@ -142,6 +142,7 @@ void build_menus(Builder &b, GtkWidget *vbox)
     GtkWidget *firmware = menu_title(b, menubar, "firmware", N_("Firm_ware"), "gtk-media-record");
     menu_entry(b, firmware, "reset_into_bootloader", N_("_Reset into bootloader"), "gtk-execute");
     menu_entry(b, firmware, "update", N_("_Update firmware"), "gtk-refresh");
+    menu_entry(b, firmware, "update_from_file", N_("Update firmware from _file…"), "gtk-open");
 
     GtkWidget *help = menu_title(b, menubar, "help", N_("_Help"), "gtk-help");
     menu_entry(b, help, "about", N_("_About"), "gtk-about");
@@ -255,6 +256,7 @@ void connect_signals(const Registry &registry)
         {"menuitem_connection", "activate", G_CALLBACK(config_window_show)},
         {"menuitem_reset_into_bootloader", "activate", G_CALLBACK(device_reset_activate)},
         {"menuitem_update", "activate", G_CALLBACK(device_update_activate)},
+        {"menuitem_update_from_file", "activate", G_CALLBACK(device_update_from_file_activate)},
         {"menuitem_about", "activate", G_CALLBACK(ui_on_about)},
         {"treeview_indexes", "scroll_event", G_CALLBACK(idx_on_scroll)},
         {"treeview_indexes", "cursor_changed", G_CALLBACK(player_on_cursor_changed)},

@@ -96,12 +96,12 @@ gpointer operation_worker(gpointer data)
 }
 } // namespace
 
-void device_operation_start(const DeviceOperation &operation)
+bool device_operation_start(const DeviceOperation &operation)
 {
     if (ui_worker_active() || !config_device_port_ready())
-        return;
+        return false;
     if (operation.prepare != nullptr && !operation.prepare())
-        return;
+        return false;
     status_show(_(operation.requested));
     log_operation(_(operation.heading));
     current = &operation;
@@ -110,11 +110,12 @@ void device_operation_start(const DeviceOperation &operation)
         if (operation.release != nullptr)
             operation.release();
         serial_close();
-        return;
+        return false;
     }
     running = true;
     player_set_resume_pending(false);
     set_controls_state(0);
+    return true;
 }
 
 void device_operation_quit()

@@ -39,12 +39,12 @@ struct DeviceOperation {
     void (*quit)();
 };
 
-// Starts `operation`, which must outlive it. Does nothing while any worker
-// runs. Refuses with " Error: Invalid device port" when no device port is
+// Starts `operation`, which must outlive it. Does nothing (false) while any
+// worker runs. Refuses with " Error: Invalid device port" when no device port is
 // set, then with whatever prepare() says. Otherwise shows `requested`, logs
 // the separator and `heading`, starts the worker, cancels a paused
 // playback's resume (the device is no longer where the pause left it) and
-// turns the controls busy. UI thread.
+// turns the controls busy; then true. UI thread.
 //
 // The worker opens the device port, waits for the console prompt, sends
 // "b\r", waits up to a second for the port to hang up (the device has left
@@ -55,7 +55,7 @@ struct DeviceOperation {
 // why when the device port could not be opened or the device was not where
 // without_reset() looked), calls release(), restores the idle controls and
 // closes the port.
-void device_operation_start(const DeviceOperation &operation);
+bool device_operation_start(const DeviceOperation &operation);
 
 // The program is quitting or ending otherwise (a signal, the display lost):
 // lets a running operation end what would outlive the process (its quit()).

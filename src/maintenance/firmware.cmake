@@ -1,37 +1,44 @@
-# The firmware image embedded in the client.
+# The firmware image a build carries.
 #
-# By default the build embeds the placeholder image that ravelo-firmware
-# generates (tools/firmware). -DRAVELO_FIRMWARE_HEX=/path/image.hex embeds
-# that image instead. Either way the image is checked at build time (Intel
-# HEX syntax, checksums, CR LF line ends, end record), its size is reported,
-# and a malformed image stops the build.
-set(RAVELO_FIRMWARE_HEX "" CACHE FILEPATH
-  "Intel HEX firmware image to embed instead of the generated placeholder")
+# A build carries an image only when it is given one:
+# -DRAVELO_FIRMWARE_HEX=/path/image.hex. A plain build, and so every package
+# made from one, carries none; its Firmware, Update firmware is then
+# insensitive and the user flashes a file of their choice. The given image
+# is checked at build time by the rules the client applies to a chosen file
+# (firmware/hex_image.h), and one that breaks them stops the build.
+#
+# ravelo_firmware_object(TARGET IMAGE) makes the object library TARGET that
+# supplies device_firmware_embedded(): IMAGE, or none when IMAGE is empty.
+# The client links `ravelo_firmware`; the tests link one of their own.
+set(RAVELO_FIRMWARE_HEX "" CACHE FILEPATH "Intel HEX firmware image for the client to carry")
 
-set(firmware_dir ${CMAKE_CURRENT_BINARY_DIR}/firmware)
-file(MAKE_DIRECTORY ${firmware_dir})
-
-if(RAVELO_FIRMWARE_HEX)
-  get_filename_component(firmware_hex "${RAVELO_FIRMWARE_HEX}" ABSOLUTE BASE_DIR ${CMAKE_BINARY_DIR})
-  if(NOT EXISTS "${firmware_hex}")
-    message(FATAL_ERROR "RAVELO_FIRMWARE_HEX: no such file: ${firmware_hex}")
+function(ravelo_firmware_object target image)
+  set(source ${CMAKE_BINARY_DIR}/firmware/${target}.cpp)
+  if(image)
+    set(input ${image})
+  else()
+    set(input --none)
   endif()
-  message(STATUS "Firmware image: ${firmware_hex}")
-else()
-  set(firmware_hex ${firmware_dir}/ravelo32u4.hex)
   add_custom_command(
-    OUTPUT ${firmware_hex}
-    COMMAND ravelo-firmware generate ${firmware_hex}
-    DEPENDS ravelo-firmware
-    COMMENT "Generating the placeholder firmware image"
+    OUTPUT ${source}
+    COMMAND ravelo-firmware embed ${input} ${source}
+    DEPENDS ravelo-firmware ${image}
+    COMMENT "Checking and embedding the firmware image for ${target}"
     VERBATIM)
-  message(STATUS "Firmware image: generated placeholder")
-endif()
+  add_library(${target} OBJECT ${source})
+  target_link_libraries(${target} PRIVATE ravelo)
+endfunction()
 
-add_custom_command(
-  OUTPUT ${firmware_dir}/firmware_image.cpp
-  COMMAND ravelo-firmware embed ${firmware_hex} ${firmware_dir}/firmware_image.cpp
-  DEPENDS ravelo-firmware ${firmware_hex}
-  COMMENT "Checking and embedding the firmware image"
-  VERBATIM)
-target_sources(ravelo PRIVATE ${firmware_dir}/firmware_image.cpp)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/firmware)
+if(RAVELO_FIRMWARE_HEX)
+  get_filename_component(RAVELO_FIRMWARE_IMAGE "${RAVELO_FIRMWARE_HEX}" ABSOLUTE
+    BASE_DIR ${CMAKE_BINARY_DIR})
+  if(NOT EXISTS "${RAVELO_FIRMWARE_IMAGE}")
+    message(FATAL_ERROR "RAVELO_FIRMWARE_HEX: no such file: ${RAVELO_FIRMWARE_IMAGE}")
+  endif()
+  message(STATUS "Firmware image: ${RAVELO_FIRMWARE_IMAGE}")
+else()
+  set(RAVELO_FIRMWARE_IMAGE "")
+  message(STATUS "Firmware image: none (Update firmware from file only)")
+endif()
+ravelo_firmware_object(ravelo_firmware "${RAVELO_FIRMWARE_IMAGE}")

@@ -1,21 +1,40 @@
-// The firmware image the client carries, and its file for the flashing tool.
+// The firmware images the client flashes: the one a build may carry, and a
+// file the user chooses, checked before the device is touched.
 //
-// The image is the device's program as Intel HEX text, embedded by the build
-// (see firmware.cmake). The client never parses it: it writes it whole to
+// A build carries an image only when it was given one
+// (-DRAVELO_FIRMWARE_HEX, see firmware.cmake); the build checks it by the
+// same rules as a chosen file. Either image is written byte for byte to
 // "ravelo32u4.hex" in the tool's private folder for the tool to read.
 #pragma once
 
 #include <glib.h>
 
-// The image text, exactly as supplied to the build: no terminating NUL.
-extern const char device_firmware_image[];
-// Its length in bytes (22,661 for the device's image).
-extern const gsize device_firmware_image_length;
+#include <cstdint>
+
+#include <string>
+#include <string_view>
+
+// The image the build embedded, exactly as it was given; empty in a build
+// given none. Any thread.
+std::string_view device_firmware_embedded();
 
 // The file the flashing tool reads, relative to the folder it runs in.
 inline constexpr char device_firmware_file[] = "ravelo32u4.hex";
 
-// Writes the whole image to device_firmware_file in the folder `dir`,
+// Nothing larger is a firmware image: the device's flash holds 32 KB.
+inline constexpr std::uint64_t device_firmware_file_largest = std::uint64_t{1} << 20;
+
+// Reads the file at `path` (bounded, without blocking) and checks it as a
+// firmware image. True with *image holding its text; otherwise false with
+// *why set to a translated log line that names the file, the line where it
+// failed and the rule it broke (the caller frees it). UI thread.
+bool device_firmware_read(const char *path, std::string *image, gchar **why);
+
+// The translated log line that describes an accepted image from `path`:
+// its data range, byte count and SHA-256. The caller frees it.
+gchar *device_firmware_describe(const char *path, std::string_view image);
+
+// Writes `image` whole to device_firmware_file in the folder `dir`,
 // replacing any file of that name. 1 when written, 0 otherwise (nothing of
 // ours is left then).
-int device_firmware_write(const char *dir);
+int device_firmware_write(const char *dir, std::string_view image);

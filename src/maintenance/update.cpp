@@ -5,6 +5,8 @@
 #include "maintenance/firmware.h"
 #include "maintenance/tool_run.h"
 #include "ui/feedback.h"
+#include "ui/open_dialog.h"
+#include "ui/registry.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
 
@@ -81,6 +83,11 @@ class Fd
 gchar *tool_dir = nullptr;
 gchar *tool_program = nullptr;
 Fd tool_dir_lock;
+// The image the next update flashes: the embedded one or a checked file's
+// text. Set on the UI thread before the request; prepare() writes it out.
+std::string image;
+// Where the firmware chooser was last left, in this session; null before.
+gchar *chooser_folder = nullptr;
 
 // The program by its full path, from an absolute PATH entry only: an empty,
 // "." or other relative entry means the working folder, where anyone may
@@ -209,7 +216,7 @@ bool prepare()
     // folder away: then the files cannot be written and the update fails
     // here rather than run without them.
     if (tool_dir == nullptr || !dir_lock(tool_dir, tool_dir_lock) ||
-        !device_firmware_write(tool_dir) || !config_write(tool_dir, system.get())) {
+        !device_firmware_write(tool_dir, image) || !config_write(tool_dir, system.get())) {
         release();
         status_show(_(" Error: Could not copy firmware"));
         return false;
@@ -393,7 +400,74 @@ void device_update_set_tool_limit_ms(int limit_ms)
 
 void device_update_activate(GtkMenuItem *, gpointer)
 {
-    device_operation_start(update_operation);
+    image = device_firmware_embedded();
+    if (!image.empty())
+        device_operation_start(update_operation);
+}
+
+namespace
+{
+
+// The user's choice of a firmware file, or null after Cancel.
+gchar *choose_file()
+{
+    GtkWidget *dialog = ui_open_dialog_create();
+    GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_window_set_title(GTK_WINDOW(dialog), _("Select a firmware image"));
+    gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(window_main));
+    GtkFileFilter *images = gtk_file_filter_new();
+    gtk_file_filter_set_name(images, _("Firmware images (*.hex)"));
+    gtk_file_filter_add_pattern(images, "*.[hH][eE][xX]");
+    GtkFileFilter *all = gtk_file_filter_new();
+    gtk_file_filter_set_name(all, _("All files"));
+    gtk_file_filter_add_pattern(all, "*");
+    gtk_file_chooser_add_filter(chooser, images);
+    gtk_file_chooser_add_filter(chooser, all);
+    gtk_file_chooser_set_filter(chooser, images);
+    gtk_file_chooser_set_current_folder(chooser, chooser_folder != nullptr ? chooser_folder
+                                                                           : g_get_home_dir());
+    gchar *path = nullptr;
+    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK) {
+        path = gtk_file_chooser_get_filename(chooser);
+        g_free(chooser_folder);
+        chooser_folder = gtk_file_chooser_get_current_folder(chooser);
+    }
+    gtk_widget_destroy(dialog);
+    return path;
+}
+
+} // namespace
+
+void device_update_from_file_activate(GtkMenuItem *, gpointer)
+{
+    const GCharPtr path(choose_file());
+    if (path)
+        device_update_flash_file(path.get());
+}
+
+void device_update_flash_file(const char *path)
+{
+    gchar *why = nullptr;
+    if (!device_firmware_read(path, &image, &why)) {
+        status_show(_(" Error: Not a firmware image"));
+        log_append(why);
+        g_free(why);
+        return;
+    }
+    const GCharPtr described(device_firmware_describe(path, image));
+    if (device_operation_start(update_operation))
+        log_append(described.get());
+}
+
+void device_update_setup()
+{
+    if (!device_firmware_embedded().empty())
+        return;
+    GtkWidget *item = lookup_widget(window_main, "menuitem_update");
+    set_control_allowed("menuitem_update", false);
+    gtk_widget_set_sensitive(item, FALSE);
+    gtk_widget_set_tooltip_text(
+        item, _("This client carries no firmware image: use Update firmware from file…"));
 }
 
 void device_update_sweep()

@@ -1,13 +1,13 @@
-// Firmware, Update firmware: sends the device into its bootloader as a reset
-// does, waits two seconds and runs avrdude on the bootloader port, on an
-// "update" worker thread (see device_operation.h). A device whose console
-// port cannot be opened or gives no prompt, but whose bootloader port is
-// there (reset earlier, or left without an application by a failed flash),
-// is flashed at once, without the reset, and the log says so; when neither
-// port is there, the log says why for both.
+// Firmware, Update firmware and Update firmware from file: sends the device
+// into its bootloader as a reset does, waits two seconds and runs avrdude on the bootloader port,
+// on an "update" worker thread (see device_operation.h). A device whose console port cannot be
+// opened or gives no prompt, but whose bootloader port is there (reset earlier, or left without an
+// application by a failed flash), is flashed at once, without the reset, and the log says so; when
+// neither port is there, the log says why for both.
 //
 // The tool runs in a private temporary folder "ravelo-update-XXXXXX" that
-// holds the embedded image as "ravelo32u4.hex" and an "avrdude.conf": a copy
+// holds the image (the embedded one or the chosen file, byte for byte) as
+// "ravelo32u4.hex" and an "avrdude.conf": a copy
 // of the working folder's own when it has one, otherwise the system's avrdude
 // configuration followed by the definition of the part "ravelo" (the
 // device's ATmega32U4). Nothing is written to the working folder; the
@@ -46,8 +46,27 @@ inline constexpr int device_update_tool_limit_default_ms = 120000;
 // does not say (Debian's place).
 inline constexpr char device_update_system_config[] = "/etc/avrdude.conf";
 
-// The "activate" handler of menuitem_update. UI thread.
+// The "activate" handler of menuitem_update: flashes the image the build
+// carries; does nothing in a build that carries none. UI thread.
 void device_update_activate(GtkMenuItem *item, gpointer user_data);
+
+// The "activate" handler of menuitem_update_from_file: the user chooses a
+// file (the chooser starts where it was left in this session, else in the
+// home folder), then device_update_flash_file(). UI thread.
+void device_update_from_file_activate(GtkMenuItem *item, gpointer user_data);
+
+// Flashes the file at `path`. A file that is not a firmware image
+// (device_firmware_read()) shows " Error: Not a firmware image", with the
+// log line that says why, and touches nothing. An image is logged with its
+// range, size and SHA-256 after the request's heading and flashed as the
+// embedded one would be, also to a device already in its bootloader. UI
+// thread.
+void device_update_flash_file(const char *path);
+
+// Start-up, once the main window is built: in a build that carries no
+// image, Update firmware is never sensitive and its tooltip points to
+// Update firmware from file. UI thread.
+void device_update_setup();
 
 // Start-up: removes the private folders that clients ended by SIGKILL left
 // in the temporary folder: each "ravelo-update-*" that is a real folder

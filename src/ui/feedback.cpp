@@ -62,13 +62,14 @@ struct ControlRule {
 };
 
 // The order is the order in which the arrangement is applied.
-constexpr std::array<ControlRule, 16> control_rules{{
+constexpr std::array<ControlRule, 17> control_rules{{
     {"menuitem_open", true},
     {"menuitem_save_tape_as", true},
     {"menuitem_index_from_tape", true},
     {"menuitem_configuration", true},
     {"menuitem_reset_into_bootloader", true},
     {"menuitem_update", true},
+    {"menuitem_update_from_file", true},
     {"treeview_indexes", true},
     {"button_index_add", true},
     {"button_index_remove", true},

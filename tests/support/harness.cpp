@@ -140,8 +140,8 @@ bool test_controls_are(bool idle)
     bool as_said = true;
     for (const char *name :
          {"menuitem_open", "menuitem_configuration", "menuitem_reset_into_bootloader",
-          "menuitem_update", "treeview_indexes", "button_index_add", "button_index_remove",
-          "button_index_reload", "button_index_save", "button_play"})
+          "menuitem_update_from_file", "treeview_indexes", "button_index_add",
+          "button_index_remove", "button_index_reload", "button_index_save", "button_play"})
         as_said = as_said && test_sensitive(name) == idle;
     for (const char *name : {"button_pause", "button_stop", "button_previous", "button_next"})
         as_said = as_said && test_sensitive(name) != idle;
