@@ -8,10 +8,17 @@
 file(STRINGS ${NEWS} lines)
 set(text "")
 set(trailer "")
+set(entries 0)
 foreach(line IN LISTS lines)
   if(line MATCHES "^([0-9][^ ]*) \\(([0-9]+-[0-9]+-[0-9]+)\\)$")
     set(version ${CMAKE_MATCH_1})
-    execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} 12:00"
+    # Noon, a minute earlier for each older entry: versions of one day still
+    # come in order.
+    math(EXPR minute "720 - ${entries}")
+    math(EXPR hour "${minute} / 60")
+    math(EXPR minute "${minute} % 60")
+    math(EXPR entries "${entries} + 1")
+    execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} ${hour}:${minute}"
       OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
     string(APPEND text "${trailer}${SOURCE} (${version}) unstable; urgency=medium\n\n")
     set(trailer "\n -- ${MAINTAINER}  ${date}\n\n")
