@@ -86,8 +86,7 @@ void write_file(const std::string &path, const std::string &content)
 void attach(const std::string &tap_path, const std::string &port)
 {
     idx_attach_tap_file(tap_path.c_str());
-    g_free(device_port);
-    device_port = g_strdup(port.c_str());
+    config_set_ports(port.c_str(), nullptr);
 }
 
 std::string status_text()

@@ -2,7 +2,7 @@
 // the status bar, into a log that cannot be typed into, wraps and follows.
 #include "support/emulator.h"
 
-#include "device/outcomes.h"
+#include "device/messages.h"
 #include "ui/feedback.h"
 #include "ui/registry.h"
 

@@ -84,7 +84,7 @@ TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
     EXPECT_TRUE(tape_document_attached() && test_sensitive("button_play"));
     EXPECT_FALSE(test_sensitive("button_stop")); // the idle arrangement
     EXPECT_EQ(test_open_tap("", Answer::cancel).folder, test_path("tapes"));
-    EXPECT_STREQ(config_file_path, settings.c_str());
+    EXPECT_STREQ(config_file_path(), settings.c_str());
     EXPECT_TRUE(std::filesystem::is_regular_file(settings));
 }
 

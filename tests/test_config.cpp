@@ -27,13 +27,13 @@ TEST(ConfigFile, FirstStartWritesExactlyTheFiveLinesInAPrivateFolderElseHere)
     const std::string base = test_path("fresh/.config"), folder = base + "/ravelo-client";
     setenv("XDG_CONFIG_HOME", base.c_str(), 1);
     config_init();
-    EXPECT_STREQ(config_file_path, (folder + "/user.ini").c_str());
-    EXPECT_EQ(test_read_file(config_file_path), defaults);
+    EXPECT_STREQ(config_file_path(), (folder + "/user.ini").c_str());
+    EXPECT_EQ(test_read_file(config_file_path()), defaults);
     EXPECT_EQ(fs::status(folder).permissions(), fs::perms(0700));
     fs::remove_all(folder);
     test_write_file(folder, "not a folder");
     config_init();
-    EXPECT_STREQ(config_file_path, test_path("user.ini").c_str());
+    EXPECT_STREQ(config_file_path(), test_path("user.ini").c_str());
     EXPECT_EQ(test_read_file(test_path("user.ini")), defaults);
     EXPECT_EQ(test_read_file(folder), "not a folder");
 }
@@ -59,8 +59,8 @@ TEST(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
         test_write_file(file, content);
         test_set_ports("x", "y");
         config_load();
-        EXPECT_STREQ(device_port, device) << content;
-        EXPECT_STREQ(bootloader_port, bootloader) << content;
+        EXPECT_STREQ(config_device_port(), device) << content;
+        EXPECT_STREQ(config_bootloader_port(), bootloader) << content;
         EXPECT_EQ(test_read_file(file), content);
     }
     // Whatever the name, load gives back what save was given. (What save
@@ -72,8 +72,8 @@ TEST(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
         EXPECT_EQ(config_save(), 1);
         test_set_ports("x", "y");
         config_load();
-        EXPECT_STREQ(device_port, name);
-        EXPECT_STREQ(bootloader_port, name);
+        EXPECT_STREQ(config_device_port(), name);
+        EXPECT_STREQ(config_bootloader_port(), name);
     }
 }
 
@@ -102,7 +102,7 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
     gtk_entry_set_text(device, "/dev/abandoned");
     test_send_delete(window_connection_settings);
     EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
-    EXPECT_STREQ(device_port, "/dev/ttyACM0");
+    EXPECT_STREQ(config_device_port(), "/dev/ttyACM0");
     EXPECT_EQ(test_read_file(file), defaults);
 
     // OK takes the texts as typed, an empty device port too, and writes the
@@ -125,7 +125,7 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
         gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_ok")));
         EXPECT_EQ(gtk_widget_get_visible(window_connection_settings), written == nullptr);
         EXPECT_EQ(gtk_widget_get_visible(error), written == nullptr);
-        EXPECT_STREQ(device_port, written ? typed : "/dev/ttyACM0");
+        EXPECT_STREQ(config_device_port(), written ? typed : "/dev/ttyACM0");
         EXPECT_EQ(test_read_file(file), written ? five_lines(written, "/dev/ttyACM1") : by_hand);
     }
 }

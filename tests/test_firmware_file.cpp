@@ -107,7 +107,7 @@ TEST(FirmwareImageRules, EveryRuleItsLine)
 TEST(FirmwareFile, AFileThatIsNoImageTouchesNothing)
 {
     test_app_start();
-    EXPECT_TRUE(device_firmware_embedded().empty());
+    EXPECT_TRUE(maintenance_firmware_embedded().empty());
     GtkWidget *update = test_widget("menuitem_update");
     EXPECT_EQ(test_owned(gtk_widget_get_tooltip_text(update)),
               "This client carries no firmware image: use Update firmware from file…");
@@ -135,7 +135,7 @@ TEST(FirmwareFile, AFileThatIsNoImageTouchesNothing)
     };
     for (const auto &[path, reason] : cases) {
         const std::string log = test_log_text();
-        device_update_flash_file(path.c_str());
+        maintenance_update_flash_file(path.c_str());
         EXPECT_EQ(test_status_text(), " Error: Not a firmware image");
         const std::string added = test_log_after(log);
         EXPECT_EQ(added.rfind("Not a firmware image: " + path + reason, 0), 0u) << added;

@@ -4,7 +4,9 @@
 #include "support/emulator.h"
 
 #include "maintenance/firmware.h"
+#include "device/messages.h"
 #include "maintenance/update.h"
+#include "maintenance/update_folder.h"
 
 #include "tap_maker.h"
 
@@ -63,7 +65,7 @@ TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
         << log;
     EXPECT_TRUE(listing(work).empty());
     // The device holds the image's bytes, the rest of its last page erased.
-    ASSERT_TRUE(device_firmware_write(test_dir().c_str(), device_firmware_embedded()) == 1 &&
+    ASSERT_TRUE(maintenance_firmware_write(test_dir().c_str(), maintenance_firmware_embedded()) == 1 &&
                 std::system("cd .. && objcopy -I ihex -O binary ravelo32u4.hex image.bin") == 0);
     std::string data = test_read_file(test_path("image.bin"));
     const std::string flash = test_read_file(device.flash_path());
@@ -159,7 +161,7 @@ TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
             gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
             if (!test_spin_until([] { return fs::exists(test_path("pids")); }, 15000))
                 std::_Exit(3);
-            device_update_sweep(); // as another client's start would: the folder is held
+            maintenance_folder_sweep(); // as another client's start would: the folder is held
             if (way == display)
                 shutdown(ConnectionNumber(gdk_x11_get_default_xdisplay()), SHUT_RDWR);
             else if (way != quit)

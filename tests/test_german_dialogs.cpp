@@ -127,7 +127,7 @@ TEST(ConnectionWindow, EscAndCancelDiscardEnterSavesOverTheMainWindow)
         leave();
         EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
         const bool kept = &leave == &ways[2];
-        EXPECT_STREQ(device_port, kept ? by_id.c_str() : "/dev/ttyACM0");
+        EXPECT_STREQ(config_device_port(), kept ? by_id.c_str() : "/dev/ttyACM0");
         EXPECT_EQ(test_read_file(file) == saved, !kept);
     }
 }

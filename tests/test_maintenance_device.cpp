@@ -44,7 +44,7 @@ void run_request(const Request &request, const std::string &status, int timeout_
                 g_str_has_suffix(added.c_str(), ok ? "\nCompleted\n" : "\nFailed\n"))
         << added;
     EXPECT_EQ(test_open_descriptors(), descriptors) << "left open, the port or another";
-    EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_EXISTS));
+    EXPECT_FALSE(g_file_test(maintenance_firmware_file, G_FILE_TEST_EXISTS));
 }
 
 } // namespace
@@ -59,7 +59,7 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(request.item)));
         EXPECT_EQ(test_status_text(), status) << request.item;
         EXPECT_EQ(test_log_after(before), log);
-        EXPECT_FALSE(g_file_test(device_firmware_file, G_FILE_TEST_IS_REGULAR));
+        EXPECT_FALSE(g_file_test(maintenance_firmware_file, G_FILE_TEST_IS_REGULAR));
         EXPECT_TRUE(test_sensitive("menuitem_update") && test_sensitive("button_stop"));
     };
     const std::string gone = test_path("ttyGONE"), boot = test_path("ttyBOOT");
@@ -129,7 +129,7 @@ TEST(Update, ABootloaderThatVanishesMidWriteEndsAtTheTimeLimit)
     test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
     // Two pages on a loaded machine (6 s was not enough).
-    device_update_set_tool_limit_ms(20000);
+    maintenance_update_set_tool_limit_ms(20000);
     run_request(update_request, tool_failed, 60000);
     EXPECT_GE(test_read_file(device.flash_path()).size(), 256u)
         << "the tool ended before the port vanished";
@@ -158,6 +158,6 @@ TEST(ToolRun, PassesEachWordAsItIsAndOnlyStatusZeroSucceeds)
         {{"ravelo-no-such-program", nullptr}, 0}, // cannot be started
     };
     for (const auto &[argv, result] : cases)
-        EXPECT_EQ(device_tool_run(argv.data(), nullptr, 10000, nullptr, nullptr), result)
+        EXPECT_EQ(maintenance_tool_run(argv.data(), nullptr, 10000, nullptr, nullptr), result)
             << argv[argv.size() - 2];
 }

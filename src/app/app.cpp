@@ -6,7 +6,9 @@
 #include "config/connection_window.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
+#include "device/messages.h"
 #include "maintenance/update.h"
+#include "maintenance/update_folder.h"
 #include "ui/feedback.h"
 #include "base/command_line.h"
 #include "base/glib_ptr.h"
@@ -104,7 +106,7 @@ void app_startup(int *argc, char ***argv)
     const GCharPtr tape(parse_command_line(argc, argv));
     gtk_init(argc, argv);
     app_handle_endings();
-    device_update_sweep();
+    maintenance_folder_sweep();
     window_main = ui_window_main_create();
     window_connection_settings = config_window_create();
     config_init();
@@ -112,7 +114,7 @@ void app_startup(int *argc, char ***argv)
     g_signal_connect(window_main, "delete-event", G_CALLBACK(ui_on_window_main_delete), nullptr);
     g_signal_connect(window_main, "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
     idx_list_setup();
-    device_update_setup();
+    maintenance_update_setup();
     // Until a program image is attached there is no tape to save.
     set_control_allowed("menuitem_save_tape_as", false);
     gtk_widget_set_sensitive(lookup_widget(window_main, "menuitem_save_tape_as"), FALSE);

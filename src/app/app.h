@@ -7,7 +7,7 @@
 // Runs every start-up step before the main loop: locale and catalogues,
 // command line, toolkit, the handlers of other endings than Quit
 // (app_handle_endings()), the sweep of folders that killed updates left
-// behind (device_update_sweep()), both windows, configuration, showing the
+// behind (maintenance_folder_sweep()), both windows, configuration, showing the
 // main window, the quit connection, the index list and, last, the tape named
 // on the command line (attached as File, Open would; one that cannot be read
 // leaves the client empty with the reason on the status bar).

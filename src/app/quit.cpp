@@ -3,7 +3,7 @@
 #include "device/serial.h"
 #include "index/idx_commands.h"
 #include "index/index_list.h"
-#include "maintenance/device_operation.h"
+#include "maintenance/operation.h"
 #include "player/playback.h"
 
 #include <gdk/gdkx.h>
@@ -18,7 +18,7 @@ namespace
 void quit()
 {
     player_quit();
-    device_operation_quit();
+    maintenance_quit();
     serial_close();
     idx_list_clear();
     gtk_main_quit();
@@ -30,7 +30,7 @@ void quit()
 gboolean end_by_signal(gpointer data)
 {
     const int number = GPOINTER_TO_INT(data);
-    device_operation_quit();
+    maintenance_quit();
     if (signal(number, SIG_DFL) != SIG_ERR)
         raise(number);
     // Reached only when the signal could not end the process.
@@ -41,7 +41,7 @@ gboolean end_by_signal(gpointer data)
 // behind.
 int display_lost(Display *)
 {
-    device_operation_quit();
+    maintenance_quit();
     _exit(1);
 }
 } // namespace

@@ -20,7 +20,7 @@ gboolean ui_on_window_main_delete(GtkWidget *window, GdkEvent *event, gpointer u
 
 // After gtk_init: SIGTERM, SIGHUP and SIGINT (in the main loop) and the loss
 // of the display end a running device operation's tool and remove its files
-// (device_operation_quit()). Then the process ends by that signal (restored
+// (maintenance_quit()). Then the process ends by that signal (restored
 // to its default and raised), or with status 1 when the display was lost.
 // UI thread.
 void app_handle_endings();

@@ -6,12 +6,13 @@
 
 #include <glib/gstdio.h>
 
-gchar *device_port = nullptr;
-gchar *bootloader_port = nullptr;
-gchar *config_file_path = nullptr;
-
 namespace
 {
+
+// The module's state: the two port names and where the file is.
+gchar *device_port = nullptr;
+gchar *bootloader_port = nullptr;
+gchar *file_path = nullptr;
 
 constexpr const char *config_group = "connection";
 
@@ -67,21 +68,20 @@ void config_init()
     const GCharPtr folder(config_folder());
     // TRANSLATORS: the name of the settings file. Leave the translation
     // empty: a translated name would lose the user's settings.
-    g_free(config_file_path);
-    config_file_path = g_build_filename(folder.get(), _("user.ini"), nullptr);
+    g_free(file_path);
+    file_path = g_build_filename(folder.get(), _("user.ini"), nullptr);
     config_load();
 }
 
 void config_load()
 {
-    if (!g_file_test(config_file_path, G_FILE_TEST_EXISTS)) {
+    if (!g_file_test(file_path, G_FILE_TEST_EXISTS)) {
         set_defaults();
         config_save();
         return;
     }
     const KeyFilePtr key_file(g_key_file_new());
-    if (!g_key_file_load_from_file(key_file.get(), config_file_path, G_KEY_FILE_KEEP_COMMENTS,
-                                   nullptr)) {
+    if (!g_key_file_load_from_file(key_file.get(), file_path, G_KEY_FILE_KEEP_COMMENTS, nullptr)) {
         set_defaults();
         return;
     }
@@ -101,7 +101,7 @@ int config_save()
         return 0;
     g_key_file_set_string(key_file.get(), config_group, "device_port", device_port);
     g_key_file_set_string(key_file.get(), config_group, "bootloader_port", bootloader_port);
-    return g_key_file_save_to_file(key_file.get(), config_file_path, nullptr) ? 1 : 0;
+    return g_key_file_save_to_file(key_file.get(), file_path, nullptr) ? 1 : 0;
 }
 
 namespace
@@ -123,4 +123,27 @@ bool config_device_port_ready()
 bool config_bootloader_port_ready()
 {
     return port_ready(bootloader_port, _(" Error: Invalid bootloader port"));
+}
+
+const gchar *config_device_port()
+{
+    return device_port;
+}
+
+const gchar *config_bootloader_port()
+{
+    return bootloader_port;
+}
+
+void config_set_ports(const gchar *device, const gchar *bootloader)
+{
+    if (device != nullptr)
+        set_port(&device_port, g_strdup(device));
+    if (bootloader != nullptr)
+        set_port(&bootloader_port, g_strdup(bootloader));
+}
+
+const gchar *config_file_path()
+{
+    return file_path;
 }

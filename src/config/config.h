@@ -6,14 +6,16 @@
 
 #include <glib.h>
 
-// The two port names, always strings (possibly empty) once config_init() has
-// run. Whoever replaces one frees the old string; readers never free them.
-// Worker threads read them without a lock: they change only through the
-// connection settings window, which cannot be opened while a worker runs.
-extern gchar *device_port;
-extern gchar *bootloader_port;
-// Full path of "user.ini"; set by config_init(), which frees the one before.
-extern gchar *config_file_path;
+// The two port names, always strings (possibly empty) once config_init()
+// has run. UI thread: a worker gets copies in its job when it starts. The
+// strings stay valid until the next config_set_ports() or config_load().
+const gchar *config_device_port();
+const gchar *config_bootloader_port();
+// Replaces the port names (nullptr keeps one), as the connection settings
+// window does; nothing is saved.
+void config_set_ports(const gchar *device, const gchar *bootloader);
+// Full path of "user.ini", set by config_init().
+const gchar *config_file_path();
 
 // Used when the file gives no value: a USB CDC device appears as ttyACM*.
 inline constexpr const char *config_default_device_port = "/dev/ttyACM0";
@@ -23,7 +25,7 @@ inline constexpr const char *config_default_bootloader_port = "/dev/ttyACM1";
 // falling back to the current directory) and loads it.
 void config_init();
 
-// Reads both ports from config_file_path. A missing file is created with the
+// Reads both ports from config_file_path(). A missing file is created with the
 // defaults; a file that exists is never rewritten here, also when it could
 // not be parsed or lacks a key (that port then gets its default).
 void config_load();

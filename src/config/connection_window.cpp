@@ -46,10 +46,9 @@ bool has_control_character(const char *entry_name)
     return false;
 }
 
-void replace_port(gchar **port, const char *entry_name)
+const gchar *entry_text(const char *entry_name)
 {
-    g_free(*port);
-    *port = g_strdup(gtk_entry_get_text(GTK_ENTRY(window_widget(entry_name))));
+    return gtk_entry_get_text(GTK_ENTRY(window_widget(entry_name)));
 }
 
 // Cancel, Esc and the title bar's close button: the edits are dropped when
@@ -174,9 +173,9 @@ GtkWidget *config_window_create()
 void config_window_show(GtkMenuItem *, gpointer)
 {
     gtk_entry_set_text(GTK_ENTRY(window_widget("entry_connection_settings_device_port")),
-                       device_port);
+                       config_device_port());
     gtk_entry_set_text(GTK_ENTRY(window_widget("entry_connection_settings_bootloader_port")),
-                       bootloader_port);
+                       config_bootloader_port());
     gtk_widget_hide(window_widget("label_connection_settings_error"));
     gtk_widget_grab_focus(window_widget("entry_connection_settings_device_port"));
     gtk_widget_show(window_connection_settings);
@@ -189,8 +188,8 @@ void config_window_ok_clicked(GtkButton *, gpointer)
         gtk_widget_show(window_widget("label_connection_settings_error"));
         return;
     }
-    replace_port(&device_port, "entry_connection_settings_device_port");
-    replace_port(&bootloader_port, "entry_connection_settings_bootloader_port");
+    config_set_ports(entry_text("entry_connection_settings_device_port"),
+                     entry_text("entry_connection_settings_bootloader_port"));
     gtk_widget_hide(window_connection_settings);
     config_save();
 }

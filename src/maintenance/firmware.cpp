@@ -25,12 +25,12 @@ const char *read_reason(const FileReadResult &read)
 
 } // namespace
 
-bool device_firmware_read(const char *path, std::string *image, gchar **why)
+bool maintenance_firmware_read(const char *path, std::string *image, gchar **why)
 {
     image->clear();
     const GCharPtr shown(g_filename_display_name(path));
     std::vector<unsigned char> bytes;
-    const FileReadResult read = file_read_bounded(path, device_firmware_file_largest, &bytes);
+    const FileReadResult read = file_read_bounded(path, maintenance_firmware_file_largest, &bytes);
     if (read.problem != FileReadProblem::none) {
         *why = g_strdup_printf(_("Not a firmware image: %s: %s\n"), shown.get(), read_reason(read));
         return false;
@@ -49,7 +49,7 @@ bool device_firmware_read(const char *path, std::string *image, gchar **why)
     return false;
 }
 
-gchar *device_firmware_describe(const char *path, std::string_view image)
+gchar *maintenance_firmware_describe(const char *path, std::string_view image)
 {
     const HexImage checked = hex_image_check(image);
     const GCharPtr shown(g_filename_display_name(path));
@@ -60,9 +60,9 @@ gchar *device_firmware_describe(const char *path, std::string_view image)
                            checked.data_bytes, sha.get());
 }
 
-int device_firmware_write(const char *dir, std::string_view image)
+int maintenance_firmware_write(const char *dir, std::string_view image)
 {
-    GCharPtr path(g_build_filename(dir, device_firmware_file, nullptr));
+    GCharPtr path(g_build_filename(dir, maintenance_firmware_file, nullptr));
     // g_file_set_contents() writes a temporary file and renames it, so an
     // old file is replaced whole or not at all.
     return g_file_set_contents(path.get(), image.data(), gssize(image.size()), nullptr) ? 1 : 0;

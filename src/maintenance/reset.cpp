@@ -1,11 +1,11 @@
 #include "maintenance/reset.h"
 
-#include "maintenance/device_operation.h"
+#include "maintenance/operation.h"
 #include "base/i18n.h"
 
 namespace
 {
-constexpr DeviceOperation reset_operation{
+constexpr MaintenanceOperation reset_operation{
     "reset",
     N_(" Device reset requested"),
     N_("Resetting device\n"),
@@ -19,7 +19,7 @@ constexpr DeviceOperation reset_operation{
 };
 } // namespace
 
-void device_reset_activate(GtkMenuItem *, gpointer)
+void maintenance_reset_activate(GtkMenuItem *, gpointer)
 {
-    device_operation_start(reset_operation);
+    maintenance_start(reset_operation);
 }

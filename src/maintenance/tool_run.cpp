@@ -39,7 +39,7 @@ bool aborted = false;
 // Runs in the child between fork and exec: only async-signal-safe calls.
 // The kernel kills the tool when its parent dies, even by SIGKILL. It does
 // so when the thread that forked it ends, not the process: that thread is
-// the one waiting for the tool in device_tool_run(), so it outlives it. A
+// the one waiting for the tool in maintenance_tool_run(), so it outlives it. A
 // parent that died before the request took effect is caught by getppid().
 void tool_child_setup(gpointer parent)
 {
@@ -194,8 +194,8 @@ GPid tool_start(const char *const *argv, const char *dir, int out_fd)
 
 } // namespace
 
-int device_tool_run(const char *const *argv, const char *dir, int limit_ms, ToolLineFunc on_line,
-                    void *data, ToolLineFunc on_unfinished)
+int maintenance_tool_run(const char *const *argv, const char *dir, int limit_ms,
+                         ToolLineFunc on_line, void *data, ToolLineFunc on_unfinished)
 {
     int pipe_fds[2];
     if (argv == nullptr || argv[0] == nullptr || !g_unix_open_pipe(pipe_fds, FD_CLOEXEC, nullptr))
@@ -238,7 +238,7 @@ int device_tool_run(const char *const *argv, const char *dir, int limit_ms, Tool
     return ended && ok ? 1 : 0;
 }
 
-void device_tool_abort()
+void maintenance_tool_abort()
 {
     g_mutex_lock(&tool_lock);
     aborted = true;

@@ -33,12 +33,12 @@ inline constexpr std::size_t tool_line_max = 1000;
 //
 // 1 when the program exited with status 0. 0 when it cannot be started,
 // exited with another status or by a signal, ran past the limit, or
-// device_tool_abort() ended it or came before it. Blocks; for worker threads
+// maintenance_tool_abort() ended it or came before it. Blocks; for worker threads
 // and for short queries on the UI thread.
-int device_tool_run(const char *const *argv, const char *dir, int limit_ms, ToolLineFunc on_line,
-                    void *data, ToolLineFunc on_unfinished = nullptr);
+int maintenance_tool_run(const char *const *argv, const char *dir, int limit_ms,
+                         ToolLineFunc on_line, void *data, ToolLineFunc on_unfinished = nullptr);
 
 // The program is ending: ends the process group of the program that runs
 // now, if any (SIGTERM, then SIGKILL after a second's grace), and keeps any
-// later device_tool_run() from starting one. Any thread.
-void device_tool_abort();
+// later maintenance_tool_run() from starting one. Any thread.
+void maintenance_tool_abort();

@@ -1,6 +1,6 @@
 // Firmware, Update firmware and Update firmware from file: sends the device
 // into its bootloader as a reset does, waits two seconds and runs avrdude on the bootloader port,
-// on an "update" worker thread (see device_operation.h). A device whose console port cannot be
+// on an "update" worker thread (see operation.h). A device whose console port cannot be
 // opened or gives no prompt, but whose bootloader port is there (reset earlier, or left without an
 // application by a failed flash), is flashed at once, without the reset, and the log says so; when
 // neither port is there, the log says why for both.
@@ -12,7 +12,7 @@
 // configuration followed by the definition of the part "ravelo" (the
 // device's ATmega32U4). Nothing is written to the working folder; the
 // private folder is removed when the update has ended, whatever the outcome,
-// or when the program quits (see device_operation_quit()). While the update
+// or when the program quits (see maintenance_quit()). While the update
 // runs the client holds an exclusive flock() on the folder; while the tool
 // runs its output goes to the log, line by line, and its progress bars
 // (writing, then reading back to verify) to the status bar as
@@ -29,52 +29,39 @@
 // and locked, or the image or the configuration cannot be written.
 #pragma once
 
-#include "base/i18n.h"
-
 #include <gtk/gtk.h>
-
-// Worker message when the tool could not be started, ended with a non-zero
-// status or by a signal, or ran past its time limit.
-inline constexpr char device_msg_tool_failed[] = N_("The avrdude executable exited with error");
 
 // How long the tool may run before it is ended and the update fails. Ample
 // for an 8 KB image at 57,600 baud; a tool whose port went silent or
 // vanished mid-write would otherwise never give the window back.
-inline constexpr int device_update_tool_limit_default_ms = 120000;
+inline constexpr int maintenance_update_tool_limit_default_ms = 120000;
 
 // Where the system's avrdude configuration is when the installed avrdude
 // does not say (Debian's place).
-inline constexpr char device_update_system_config[] = "/etc/avrdude.conf";
+inline constexpr char maintenance_update_system_config[] = "/etc/avrdude.conf";
 
 // The "activate" handler of menuitem_update: flashes the image the build
 // carries; does nothing in a build that carries none. UI thread.
-void device_update_activate(GtkMenuItem *item, gpointer user_data);
+void maintenance_update_activate(GtkMenuItem *item, gpointer user_data);
 
 // The "activate" handler of menuitem_update_from_file: the user chooses a
 // file (the chooser starts where it was left in this session, else in the
-// home folder), then device_update_flash_file(). UI thread.
-void device_update_from_file_activate(GtkMenuItem *item, gpointer user_data);
+// home folder), then maintenance_update_flash_file(). UI thread.
+void maintenance_update_from_file_activate(GtkMenuItem *item, gpointer user_data);
 
 // Flashes the file at `path`. A file that is not a firmware image
-// (device_firmware_read()) shows " Error: Not a firmware image", with the
+// (maintenance_firmware_read()) shows " Error: Not a firmware image", with the
 // log line that says why, and touches nothing. An image is logged with its
 // range, size and SHA-256 after the request's heading and flashed as the
 // embedded one would be, also to a device already in its bootloader. UI
 // thread.
-void device_update_flash_file(const char *path);
+void maintenance_update_flash_file(const char *path);
 
 // Start-up, once the main window is built: in a build that carries no
 // image, Update firmware is never sensitive and its tooltip points to
 // Update firmware from file. UI thread.
-void device_update_setup();
-
-// Start-up: removes the private folders that clients ended by SIGKILL left
-// in the temporary folder: each "ravelo-update-*" that is a real folder
-// (not a symbolic link) of this user and whose lock can be taken, with what
-// it holds (links inside are removed, not followed). The folder of an update
-// that runs in another client stays. UI thread.
-void device_update_sweep();
+void maintenance_update_setup();
 
 // For tests: replaces the tool's time limit (milliseconds) for updates that
 // start afterwards.
-void device_update_set_tool_limit_ms(int limit_ms);
+void maintenance_update_set_tool_limit_ms(int limit_ms);

@@ -1,7 +1,7 @@
 #include "player/playback.h"
 
 #include "config/config.h"
-#include "device/outcomes.h"
+#include "device/messages.h"
 #include "device/serial.h"
 #include "index/tape_document.h"
 #include "index/index_list.h"
@@ -28,7 +28,7 @@ PlayerJob *job_new(bool resume)
 {
     auto *job = new PlayerJob;
     job->reports = &reports;
-    job->port = device_port;
+    job->port = config_device_port();
     if (tape_document_is_image())
         job->memory = tape_document_bytes_ref();
     else
@@ -120,6 +120,7 @@ gboolean player_finished(gpointer data)
     playback_offset = job->offset;
     pulses_sent = job->pulses;
     const gchar *message = job->ending;
+    const std::string port = job->port;
     job_free(job);
     if (!player_is_running()) {
         if (player_resume_pending()) {
@@ -131,7 +132,7 @@ gboolean player_finished(gpointer data)
         }
     } else if (message != nullptr) {
         if (message == device_msg_no_port) {
-            GCharPtr why(port_failure_text(device_port, serial_open_error()));
+            GCharPtr why(port_failure_text(port.c_str(), serial_open_error()));
             log_append(why.get());
         }
         GCharPtr text(g_strdup_printf(_(" Playback over: %s"), _(message)));

@@ -1,6 +1,6 @@
 #include "player/player_worker.h"
 
-#include "device/outcomes.h"
+#include "device/messages.h"
 #include "device/serial.h"
 #include "player/player_state.h"
 #include "player/tap_file.h"
@@ -13,19 +13,6 @@
 
 namespace
 {
-// Ending messages, handed to player_finished() untranslated; it looks them
-// up in the catalogue when it shows them.
-constexpr char msg_open[] = N_("Unable to open file");
-constexpr char msg_size[] = N_("Unable to retrieve file size");
-constexpr char msg_start[] = N_("Unable to start playback on device");
-constexpr char msg_invalid_index[] = N_("Invalid index supplied for file");
-constexpr char msg_seek[] = N_("Error seeking in index file");
-constexpr char msg_read[] = N_("Error reading from file");
-constexpr char msg_write[] = N_("Error writing data to device");
-constexpr char msg_success[] = N_("Success condition received");
-constexpr char msg_failure[] = N_("Failure condition received");
-constexpr char msg_gone[] = N_("The device is gone (unplugged?)");
-
 // How long a device may send nothing but bytes that are not requests before
 // the run gives up on it, as it gives up on a device that never synchronises.
 constexpr gint64 junk_limit_us = gint64{serial_give_up_ms} * 1000;
@@ -103,7 +90,7 @@ const char *read_error()
 {
     static const guint8 h = 'h';
     (void)serial_write(&h, 1);
-    return msg_read;
+    return device_msg_read;
 }
 
 void publish(Run &run)
@@ -128,20 +115,20 @@ const char *serve_header(Run &run)
 {
     guint32 &offset = run.job.offset;
     if (run.header_sent && !run.tape.seek(0))
-        return msg_seek;
+        return device_msg_seek;
     if (!run.tape.read(run.buffer, tape_header_size))
         return read_error();
     const guint32 skipped = offset - tape_header_size;
     if (skipped > 0) {
         const guint32 length = get_le32(run.buffer + header_length_at);
         if (length <= skipped && !run.header_sent)
-            return msg_invalid_index;
+            return device_msg_invalid_index;
         put_le32(run.buffer + header_length_at, length > skipped ? length - skipped : 0);
     }
     if ((skipped > 0 || run.header_sent) && !run.tape.seek(offset))
-        return msg_seek;
+        return device_msg_seek;
     if (serial_write(run.buffer, tape_header_size) != ssize_t(tape_header_size))
-        return msg_write;
+        return device_msg_write;
     // Wraps like the rest of the 32-bit arithmetic when the tape ends before
     // the start offset; the first data read then comes short and says so.
     if (!run.header_sent)
@@ -157,7 +144,7 @@ const char *serve_data(Run &run)
         if (!run.tape.read(run.buffer, n))
             return read_error();
         if (serial_write(run.buffer, n) != ssize_t(n))
-            return msg_write;
+            return device_msg_write;
         run.job.pulses.add(run.buffer, n);
     }
     publish(run);
@@ -179,7 +166,7 @@ const char *serve(Run &run)
             return nullptr;
         const ssize_t got = serial_read(run.buffer, 1);
         if (got < 0)
-            return msg_gone;
+            return device_msg_gone;
         if (got == 0) {
             junk_since = 0;
             continue;
@@ -193,9 +180,9 @@ const char *serve(Run &run)
             end = serve_data(run);
             break;
         case 'e':
-            return msg_success;
+            return device_msg_success;
         case 'f':
-            return msg_failure;
+            return device_msg_failure;
         default:
             if (junk_since == 0)
                 junk_since = g_get_monotonic_time();
@@ -220,9 +207,9 @@ const char *open_tape(Run &run)
     }
     run.tape.fd = player_tap_open(run.job.tap_path.c_str());
     if (run.tape.fd < 0)
-        return msg_open;
+        return device_msg_open;
     open_tap_fd.store(run.tape.fd);
-    return player_tap_size(run.tape.fd, &run.tape.size) ? nullptr : msg_size;
+    return player_tap_size(run.tape.fd, &run.tape.size) ? nullptr : device_msg_size;
 }
 
 const char *play(PlayerJob &job)
@@ -242,7 +229,7 @@ const char *play(PlayerJob &job)
     if (!serial_wait_prompt())
         return device_msg_no_sync;
     if (!serial_command("p"))
-        return msg_start;
+        return device_msg_start;
     if (job.resume)
         run.last_seconds = guint32(job.pulses.cycles) / tape_clock_hz;
     return serve(run);

@@ -151,12 +151,7 @@ bool test_controls_are(bool idle)
 void test_set_ports(const char *device, const char *bootloader)
 {
     test_app_start();
-    for (auto [port, value] : {std::pair{&device_port, device}, {&bootloader_port, bootloader}}) {
-        if (value != nullptr) {
-            g_free(*port);
-            *port = g_strdup(value);
-        }
-    }
+    config_set_ports(device, bootloader);
 }
 
 void test_click(const char *button)

@@ -145,7 +145,7 @@ std::string embed_source(const char *path, const std::string &text)
     out += text.empty() ? ", which was given no image.\n" : " from " + name + ".\n";
     out += "#include \"maintenance/firmware.h\"\n\n";
     if (text.empty())
-        return out + "std::string_view device_firmware_embedded()\n{\n    return {};\n}\n";
+        return out + "std::string_view maintenance_firmware_embedded()\n{\n    return {};\n}\n";
     out += "namespace\n{\nconst char image[" + std::to_string(text.size()) + "] = {";
     for (std::size_t i = 0; i < text.size(); ++i) {
         out += i % 20 == 0 ? "\n    " : " ";
@@ -153,7 +153,7 @@ std::string embed_source(const char *path, const std::string &text)
         out += ',';
     }
     out += "\n};\n} // namespace\n\n";
-    out += "std::string_view device_firmware_embedded()\n{\n    return {image, sizeof image};\n}\n";
+    out += "std::string_view maintenance_firmware_embedded()\n{\n    return {image, sizeof image};\n}\n";
     return out;
 }
 
