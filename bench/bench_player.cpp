@@ -91,7 +91,7 @@ void attach(const std::string &tap_path, const std::string &port)
 
 std::string status_text()
 {
-    GtkWidget *bar = lookup_widget(window_main, "statusbar_main");
+    GtkWidget *bar = lookup_widget(ui_window_main(), "statusbar_main");
     GtkWidget *area = gtk_statusbar_get_message_area(GTK_STATUSBAR(bar));
     GList *children = gtk_container_get_children(GTK_CONTAINER(area));
     std::string text;
@@ -351,7 +351,7 @@ int flood(double megabytes)
     for (int round = 0; round < 3; ++round) {
         Pty pty = make_pty(path_in_work("ttyFLOOD"));
         attach(tap_path, pty.link);
-        gtk_button_clicked(GTK_BUTTON(lookup_widget(window_main, "button_play")));
+        gtk_button_clicked(GTK_BUTTON(lookup_widget(ui_window_main(), "button_play")));
         player.push_back(flood_device(pty.master, data_size, true));
         const std::string outcome = run_until_over(10);
         if (outcome != " Playback over: Success condition received")
@@ -385,7 +385,7 @@ int flood(double megabytes)
     EmulatorProcess emu = start_emulator({"--fast"});
     attach(tap_path, emu.link);
     const double start = now_s();
-    gtk_button_clicked(GTK_BUTTON(lookup_widget(window_main, "button_play")));
+    gtk_button_clicked(GTK_BUTTON(lookup_widget(ui_window_main(), "button_play")));
     const std::string outcome = run_until_over(120);
     const double elapsed = now_s() - start;
     stop_emulator(emu);
@@ -403,13 +403,13 @@ int pace(double minutes)
     std::printf("pace: %.1f s of tape (%zu bytes), emulator at real pace\n", tape_s, tap.size());
 
     int updates = 0;
-    g_signal_connect_swapped(lookup_widget(window_main, "label_buffer_time"), "notify::label",
+    g_signal_connect_swapped(lookup_widget(ui_window_main(), "label_buffer_time"), "notify::label",
                              G_CALLBACK(+[](int *count) { ++*count; }), &updates);
     EmulatorProcess emu = start_emulator({});
     attach(tap_path, emu.link);
     const double cpu_before = cpu_s();
     const double start = now_s();
-    gtk_button_clicked(GTK_BUTTON(lookup_widget(window_main, "button_play")));
+    gtk_button_clicked(GTK_BUTTON(lookup_widget(ui_window_main(), "button_play")));
     const std::string outcome = run_until_over(minutes * 60.0 * 1.5 + 30);
     const double wall = now_s() - start;
     const double cpu = cpu_s() - cpu_before;
@@ -421,7 +421,7 @@ int pace(double minutes)
     std::printf("buffer-time updates: %d for %.0f s of tape (%.3f per second of tape), label "
                 "\"%s\"\n",
                 updates, tape_s, updates / tape_s,
-                gtk_label_get_text(GTK_LABEL(lookup_widget(window_main, "label_buffer_time"))));
+                gtk_label_get_text(GTK_LABEL(lookup_widget(ui_window_main(), "label_buffer_time"))));
     return 0;
 }
 } // namespace

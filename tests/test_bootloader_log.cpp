@@ -84,8 +84,8 @@ TEST(BootloaderLog, AStuckDeviceIsFlashedAndTheLogShowsIt)
     gtk_widget_grab_focus(view);
     gtk_text_buffer_get_bounds(buffer, &at, &end);
     gtk_text_buffer_select_range(buffer, &at, &end);
-    test_send_key(window_main, GDK_x);
-    test_send_key(window_main, GDK_c, GDK_CONTROL_MASK);
+    test_send_key(ui_window_main(), GDK_x);
+    test_send_key(ui_window_main(), GDK_c, GDK_CONTROL_MASK);
     EXPECT_EQ(test_log_text(), full);
     EXPECT_EQ(test_owned(gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD))),
               full);

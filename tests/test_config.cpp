@@ -82,7 +82,7 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
     test_app_start();
     const std::string file = test_path("config/ravelo-client/user.ini");
     const auto widget = [](const char *name) {
-        return GTK_WIDGET(g_object_get_data(G_OBJECT(window_connection_settings), name));
+        return GTK_WIDGET(g_object_get_data(G_OBJECT(ui_window_connection_settings()), name));
     };
     GtkEntry *device = GTK_ENTRY(widget("entry_connection_settings_device_port"));
     GtkEntry *bootloader = GTK_ENTRY(widget("entry_connection_settings_bootloader_port"));
@@ -90,18 +90,18 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
     // Configuration > Connection..., as the user picks it.
     const auto show = [] {
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_connection")));
-        return test_spin_until([] { return gtk_widget_get_mapped(window_connection_settings); });
+        return test_spin_until([] { return gtk_widget_get_mapped(ui_window_connection_settings()); });
     };
-    EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
+    EXPECT_FALSE(gtk_widget_get_visible(ui_window_connection_settings()));
     // Closing discards the edits. (That they do not come back: the refused
     // names below.)
     ASSERT_TRUE(show());
     EXPECT_STREQ(gtk_entry_get_text(device), "/dev/ttyACM0");
     EXPECT_STREQ(gtk_entry_get_text(bootloader), "/dev/ttyACM1");
-    EXPECT_EQ(gtk_grab_get_current(), window_connection_settings);
+    EXPECT_EQ(gtk_grab_get_current(), ui_window_connection_settings());
     gtk_entry_set_text(device, "/dev/abandoned");
-    test_send_delete(window_connection_settings);
-    EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
+    test_send_delete(ui_window_connection_settings());
+    EXPECT_FALSE(gtk_widget_get_visible(ui_window_connection_settings()));
     EXPECT_STREQ(config_device_port(), "/dev/ttyACM0");
     EXPECT_EQ(test_read_file(file), defaults);
 
@@ -123,7 +123,7 @@ TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
         EXPECT_FALSE(gtk_widget_get_visible(error));
         gtk_entry_set_text(entry, typed);
         gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_ok")));
-        EXPECT_EQ(gtk_widget_get_visible(window_connection_settings), written == nullptr);
+        EXPECT_EQ(gtk_widget_get_visible(ui_window_connection_settings()), written == nullptr);
         EXPECT_EQ(gtk_widget_get_visible(error), written == nullptr);
         EXPECT_STREQ(config_device_port(), written ? typed : "/dev/ttyACM0");
         EXPECT_EQ(test_read_file(file), written ? five_lines(written, "/dev/ttyACM1") : by_hand);

@@ -58,7 +58,7 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
     setenv("LANGUAGE", "de", 1);
     test_app_start();
     std::set<std::string> texts;
-    collect_texts(window_main, &texts);
+    collect_texts(ui_window_main(), &texts);
     // A failed Play and a failed reset: the worker's reason after the template's.
     test_attach(tap_wrap(std::string(100, '\x30')));
     test_set_ports(test_path("no-such-port").c_str());
@@ -78,7 +78,7 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
     EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(about)),
               gtk_dialog_get_widget_for_response(GTK_DIALOG(about), GTK_RESPONSE_NONE));
     gtk_widget_destroy(about);
-    collect_texts(window_connection_settings, &texts);
+    collect_texts(ui_window_connection_settings(), &texts);
     // The build date in the locale's format, not the compiler's "Dec  7 2026".
     std::tm built{};
     char date[64];
@@ -104,20 +104,20 @@ TEST(ConnectionWindow, EscAndCancelDiscardEnterSavesOverTheMainWindow)
     const std::string file = test_path("config/ravelo-client/user.ini"),
                       saved = test_read_file(file);
     const auto widget = [](const char *name) {
-        return lookup_widget(window_connection_settings, name);
+        return lookup_widget(ui_window_connection_settings(), name);
     };
     GtkWidget *device = widget("entry_connection_settings_device_port");
-    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(window_connection_settings)),
-              GTK_WINDOW(window_main));
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(ui_window_connection_settings())),
+              GTK_WINDOW(ui_window_main()));
     const std::string by_id = "/dev/serial/by-id/usb-Ravelo_Player_0123456789AB-if00";
     const std::function<void()> ways[] = {
-        [] { test_send_key(window_connection_settings, GDK_KEY_Escape); },
+        [] { test_send_key(ui_window_connection_settings(), GDK_KEY_Escape); },
         [&] { gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_cancel"))); },
-        [] { test_send_key(window_connection_settings, GDK_KEY_Return); }};
+        [] { test_send_key(ui_window_connection_settings(), GDK_KEY_Return); }};
     for (const auto &leave : ways) {
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_connection")));
         ASSERT_TRUE(
-            test_spin_until([] { return gtk_widget_get_mapped(window_connection_settings); }));
+            test_spin_until([] { return gtk_widget_get_mapped(ui_window_connection_settings()); }));
         EXPECT_TRUE(gtk_widget_is_focus(device));
         gtk_entry_set_text(GTK_ENTRY(device), by_id.c_str());
         int shown = 0;
@@ -125,7 +125,7 @@ TEST(ConnectionWindow, EscAndCancelDiscardEnterSavesOverTheMainWindow)
         EXPECT_LT(shown, device->allocation.width);
         gtk_widget_grab_focus(widget("entry_connection_settings_bootloader_port"));
         leave();
-        EXPECT_FALSE(gtk_widget_get_visible(window_connection_settings));
+        EXPECT_FALSE(gtk_widget_get_visible(ui_window_connection_settings()));
         const bool kept = &leave == &ways[2];
         EXPECT_STREQ(config_device_port(), kept ? by_id.c_str() : "/dev/ttyACM0");
         EXPECT_EQ(test_read_file(file) == saved, !kept);

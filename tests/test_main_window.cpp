@@ -31,7 +31,7 @@ TEST(MainWindow, TheRegistryFindsByNameFromAnywhereAndReleasesWithTheWindow)
     status_show(" Playback stopped");
     gtk_statusbar_pop(GTK_STATUSBAR(test_widget("statusbar_main")), 0);
     EXPECT_EQ(test_status_text(), "");
-    EXPECT_EQ(lookup_widget(window_main, "button_eject"), nullptr);
+    EXPECT_EQ(lookup_widget(ui_window_main(), "button_eject"), nullptr);
     EXPECT_EQ(lookup_widget(about_item, "label_tape"), nullptr);
     EXPECT_EQ(warnings, (std::vector<std::string>{"Widget not found: button_eject",
                                                   "Widget not found: label_tape"}));
@@ -56,7 +56,7 @@ TEST(About, ShowsModallyAndGoesAwayOnItsAnswer)
     }));
     GtkWidget *dialog = gtk_grab_get_current(); // the main window takes no input
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(dialog)), "About Ravelo playback client");
-    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(window_main));
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), GTK_WINDOW(ui_window_main()));
 
     // License (the first button) shows LICENSE with its paragraphs' lines joined,
     // over About, and leaves About as it was.

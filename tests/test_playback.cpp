@@ -342,7 +342,7 @@ TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
             g_object_ref(index_store);
             g_idle_add(
                 [](gpointer) -> gboolean {
-                    test_send_key(window_main, GDK_q, GDK_CONTROL_MASK);
+                    test_send_key(ui_window_main(), GDK_q, GDK_CONTROL_MASK);
                     return FALSE;
                 },
                 nullptr);

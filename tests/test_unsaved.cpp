@@ -19,11 +19,11 @@ int answer;
 
 void (*const pulls[])() = {
     [] { gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_quit"))); },
-    [] { test_send_key(window_main, GDK_q, GDK_CONTROL_MASK); },
-    [] { test_send_delete(window_main); },
+    [] { test_send_key(ui_window_main(), GDK_q, GDK_CONTROL_MASK); },
+    [] { test_send_delete(ui_window_main()); },
     // The same tape again; no chooser may come after Cancel.
     [] {
-        answer == GTK_RESPONSE_CANCEL ? test_send_key(window_main, GDK_o, GDK_CONTROL_MASK)
+        answer == GTK_RESPONSE_CANCEL ? test_send_key(ui_window_main(), GDK_o, GDK_CONTROL_MASK)
                                       : void(test_open_tap(test_path("tape.tap")));
     },
     [] { test_click("button_index_reload"); }};

@@ -107,17 +107,18 @@ void app_startup(int *argc, char ***argv)
     gtk_init(argc, argv);
     app_handle_endings();
     maintenance_folder_sweep();
-    window_main = ui_window_main_create();
-    window_connection_settings = config_window_create();
+    ui_set_window_main(ui_window_main_create());
+    ui_set_window_connection_settings(config_window_create());
     config_init();
-    gtk_widget_show(window_main);
-    g_signal_connect(window_main, "delete-event", G_CALLBACK(ui_on_window_main_delete), nullptr);
-    g_signal_connect(window_main, "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
+    gtk_widget_show(ui_window_main());
+    g_signal_connect(ui_window_main(), "delete-event", G_CALLBACK(ui_on_window_main_delete),
+                     nullptr);
+    g_signal_connect(ui_window_main(), "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
     idx_list_setup();
     maintenance_update_setup();
     // Until a program image is attached there is no tape to save.
     set_control_allowed("menuitem_save_tape_as", false);
-    gtk_widget_set_sensitive(lookup_widget(window_main, "menuitem_save_tape_as"), FALSE);
+    gtk_widget_set_sensitive(lookup_widget(ui_window_main(), "menuitem_save_tape_as"), FALSE);
     if (tape != nullptr)
         idx_open_tap_path(tape.get());
 }

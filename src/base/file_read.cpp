@@ -1,5 +1,7 @@
 #include "base/file_read.h"
 
+#include "base/fd.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -9,12 +11,6 @@
 
 namespace
 {
-
-// Closes the descriptor when the read is over, whichever way it ends.
-struct FileCloser {
-    int fd;
-    ~FileCloser() { close(fd); }
-};
 
 FileReadResult fail(FileReadProblem problem, int error, std::vector<unsigned char> *bytes)
 {
@@ -29,13 +25,11 @@ FileReadResult file_read_bounded(const char *path, std::uint64_t limit,
                                  std::vector<unsigned char> *bytes)
 {
     bytes->clear();
-    int fd;
-    do
-        fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    const UniqueFd file(
+        fd_retry([path] { return open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+    if (!file)
         return fail(FileReadProblem::cannot_open, errno, bytes);
-    const FileCloser closer{fd};
+    const int fd = file.get();
     struct stat info;
     if (fstat(fd, &info) != 0)
         return fail(FileReadProblem::cannot_open, errno, bytes);
@@ -56,13 +50,13 @@ FileReadResult file_read_bounded(const char *path, std::uint64_t limit,
                 return fail(FileReadProblem::too_large, 0, bytes);
             bytes->resize(std::size_t(std::min<std::uint64_t>(got * 2, limit + 1)));
         }
-        const ssize_t count = read(fd, bytes->data() + got, bytes->size() - got);
-        if (count > 0)
-            got += std::size_t(count);
-        else if (count == 0)
-            break;
-        else if (errno != EINTR)
+        const ssize_t count =
+            fd_retry([&] { return read(fd, bytes->data() + got, bytes->size() - got); });
+        if (count < 0)
             return fail(FileReadProblem::read_failed, errno, bytes);
+        if (count == 0)
+            break;
+        got += std::size_t(count);
     }
     bytes->resize(got);
     return {};

@@ -33,7 +33,7 @@ GtkWidget *port_label(const char *text)
 
 GtkWidget *window_widget(const char *name)
 {
-    return lookup_widget(window_connection_settings, name);
+    return lookup_widget(ui_window_connection_settings(), name);
 }
 
 // No port name has a control character, and one pasted in by mistake (a
@@ -55,7 +55,7 @@ const gchar *entry_text(const char *entry_name)
 // the window shows next.
 void cancel_clicked(GtkButton *, gpointer)
 {
-    gtk_widget_hide(window_connection_settings);
+    gtk_widget_hide(ui_window_connection_settings());
 }
 
 gboolean key_pressed(GtkWidget *, GdkEventKey *event, gpointer)
@@ -92,7 +92,7 @@ GtkWidget *config_window_create()
 
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), _("Connection settings"));
-    gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(window_main));
+    gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(ui_window_main()));
     gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER_ON_PARENT);
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
@@ -178,7 +178,7 @@ void config_window_show(GtkMenuItem *, gpointer)
                        config_bootloader_port());
     gtk_widget_hide(window_widget("label_connection_settings_error"));
     gtk_widget_grab_focus(window_widget("entry_connection_settings_device_port"));
-    gtk_widget_show(window_connection_settings);
+    gtk_widget_show(ui_window_connection_settings());
 }
 
 void config_window_ok_clicked(GtkButton *, gpointer)
@@ -190,6 +190,6 @@ void config_window_ok_clicked(GtkButton *, gpointer)
     }
     config_set_ports(entry_text("entry_connection_settings_device_port"),
                      entry_text("entry_connection_settings_bootloader_port"));
-    gtk_widget_hide(window_connection_settings);
+    gtk_widget_hide(ui_window_connection_settings());
     config_save();
 }

@@ -10,7 +10,7 @@
 // Builds the window with its widgets registered by name ("window_connection_
 // settings", "entry_connection_settings_device_port", ...) and the focus on
 // the device port entry. Returned hidden; start-up stores it in
-// window_connection_settings.
+// ui_window_connection_settings().
 GtkWidget *config_window_create();
 
 // Menu handler: fills both entries from the stored ports (edits abandoned

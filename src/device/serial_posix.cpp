@@ -3,6 +3,8 @@
 // neither open() nor a read or write ever waits on its own.
 #include "device/serial_platform.h"
 
+#include "base/fd.h"
+
 #include <glib.h>
 
 #include <cerrno>
@@ -23,11 +25,7 @@ SerialCloseCalls close_calls{tcflush, close};
 
 int open_port(const char *path)
 {
-    int fd;
-    do
-        fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    return fd;
+    return fd_retry([path] { return open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
 }
 
 // Whether the port is free for us: nobody holds the lock, and nobody marked
@@ -35,11 +33,7 @@ int open_port(const char *path)
 // marked). Changes nothing on the port.
 bool lock_port(int fd)
 {
-    int result;
-    do
-        result = flock(fd, LOCK_EX | LOCK_NB);
-    while (result != 0 && errno == EINTR);
-    if (result != 0)
+    if (fd_retry([fd] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0)
         return false;
 #ifdef TIOCGEXCL
     int marked = 0;
@@ -51,11 +45,7 @@ bool lock_port(int fd)
 
 bool set_attributes(int fd, const termios &settings)
 {
-    int result;
-    do
-        result = tcsetattr(fd, TCSANOW, &settings);
-    while (result != 0 && errno == EINTR);
-    return result == 0;
+    return fd_retry([fd, &settings] { return tcsetattr(fd, TCSANOW, &settings); }) == 0;
 }
 
 constexpr tcflag_t control_fields = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CLOCAL | CREAD

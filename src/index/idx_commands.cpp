@@ -253,7 +253,7 @@ bool idx_may_discard_list()
         return true;
     const GCharPtr name(g_filename_display_basename(tape_document_path()));
     GtkWidget *dialog = gtk_message_dialog_new(
-        GTK_WINDOW(window_main), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_WINDOW(ui_window_main()), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
         GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, _("Save changes to the index of %s?"), name.get());
     gtk_dialog_add_buttons(GTK_DIALOG(dialog), _("Close _without saving"), GTK_RESPONSE_NO,
                            "gtk-cancel", GTK_RESPONSE_CANCEL, "gtk-save", GTK_RESPONSE_YES,

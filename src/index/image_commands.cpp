@@ -73,7 +73,7 @@ bool image_attach(const gchar *path, ImageKind kind, const std::string &bytes)
 gchar *image_save_tape_as()
 {
     GtkWidget *dialog = gtk_file_chooser_dialog_new(
-        _("Save tape as"), GTK_WINDOW(window_main), GTK_FILE_CHOOSER_ACTION_SAVE, "gtk-cancel",
+        _("Save tape as"), GTK_WINDOW(ui_window_main()), GTK_FILE_CHOOSER_ACTION_SAVE, "gtk-cancel",
         GTK_RESPONSE_CANCEL, "gtk-save", GTK_RESPONSE_OK, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
     GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);

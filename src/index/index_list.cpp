@@ -144,7 +144,7 @@ GtkTreeViewColumn *add_column(const char *title, int column, int sort_by, bool r
 
 void idx_list_setup()
 {
-    index_view = GTK_TREE_VIEW(lookup_widget(window_main, "treeview_indexes"));
+    index_view = GTK_TREE_VIEW(lookup_widget(ui_window_main(), "treeview_indexes"));
     index_store = gtk_list_store_new(3, G_TYPE_INT, G_TYPE_STRING, G_TYPE_STRING);
     const char digit = widest_digit();
     // The lowest offset, and a time of four-digit minutes (a tape of days).

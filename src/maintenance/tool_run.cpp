@@ -1,5 +1,7 @@
 #include "maintenance/tool_run.h"
 
+#include "base/fd.h"
+
 #include "base/glib_ptr.h"
 
 #include <glib-unix.h>
@@ -79,10 +81,7 @@ void tool_end_group(GPid pid)
 bool tool_reap(GPid pid)
 {
     int status = 0;
-    pid_t r;
-    do
-        r = waitpid(pid, &status, 0);
-    while (r < 0 && errno == EINTR);
+    const pid_t r = fd_retry([pid, &status] { return waitpid(pid, &status, 0); });
     return r == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -320,7 +320,7 @@ gchar *choose_file()
     GtkWidget *dialog = ui_open_dialog_create();
     GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
     gtk_window_set_title(GTK_WINDOW(dialog), _("Select a firmware image"));
-    gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(window_main));
+    gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(ui_window_main()));
     GtkFileFilter *images = gtk_file_filter_new();
     gtk_file_filter_set_name(images, _("Firmware images (*.hex)"));
     gtk_file_filter_add_pattern(images, "*.[hH][eE][xX]");
@@ -369,7 +369,7 @@ void maintenance_update_setup()
 {
     if (!maintenance_firmware_embedded().empty())
         return;
-    GtkWidget *item = lookup_widget(window_main, "menuitem_update");
+    GtkWidget *item = lookup_widget(ui_window_main(), "menuitem_update");
     set_control_allowed("menuitem_update", false);
     gtk_widget_set_sensitive(item, FALSE);
     gtk_widget_set_tooltip_text(

@@ -155,7 +155,7 @@ gchar *player_format_buffer_time(guint32 seconds)
 gboolean player_show_buffer_time(gpointer)
 {
     const guint32 seconds = player_buffer_seconds();
-    GtkWidget *label = lookup_widget(window_main, "label_buffer_time");
+    GtkWidget *label = lookup_widget(ui_window_main(), "label_buffer_time");
     GCharPtr text(player_format_buffer_time(seconds));
     if (label != nullptr)
         gtk_label_set_text(GTK_LABEL(label), text.get());

@@ -171,7 +171,7 @@ GtkWidget *about_picture()
 {
     GdkBitmap *mask = nullptr;
     GdkPixmap *pixmap =
-        gdk_pixmap_colormap_create_from_xpm_d(nullptr, gtk_widget_get_colormap(window_main), &mask,
+        gdk_pixmap_colormap_create_from_xpm_d(nullptr, gtk_widget_get_colormap(ui_window_main()), &mask,
                                               nullptr, const_cast<gchar **>(ui_about_icon));
     GtkWidget *image = gtk_image_new_from_pixmap(pixmap, mask);
     g_object_unref(pixmap);
@@ -210,7 +210,7 @@ void show_licence(GtkButton *, gpointer about)
 void ui_on_about(GtkMenuItem *, gpointer)
 {
     GtkWidget *dialog = gtk_dialog_new_with_buttons(
-        _("About Ravelo playback client"), GTK_WINDOW(window_main),
+        _("About Ravelo playback client"), GTK_WINDOW(ui_window_main()),
         GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), "gtk-ok",
         GTK_RESPONSE_NONE, nullptr);
     gtk_window_set_type_hint(GTK_WINDOW(dialog), GDK_WINDOW_TYPE_HINT_DIALOG);

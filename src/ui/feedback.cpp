@@ -9,7 +9,7 @@
 
 void status_show(const gchar *text)
 {
-    GtkStatusbar *bar = GTK_STATUSBAR(lookup_widget(window_main, "statusbar_main"));
+    GtkStatusbar *bar = GTK_STATUSBAR(lookup_widget(ui_window_main(), "statusbar_main"));
     gtk_statusbar_pop(bar, 0);
     gtk_statusbar_push(bar, 0, text);
 }
@@ -22,10 +22,10 @@ constexpr char end_mark[] = "ravelo-end";
 
 void log_insert(const gchar *text, const char *tag)
 {
-    GtkTextView *view = GTK_TEXT_VIEW(lookup_widget(window_main, "textview_log"));
+    GtkTextView *view = GTK_TEXT_VIEW(lookup_widget(ui_window_main(), "textview_log"));
     GtkTextBuffer *buffer = gtk_text_view_get_buffer(view);
     GtkAdjustment *scroll = gtk_scrolled_window_get_vadjustment(
-        GTK_SCROLLED_WINDOW(lookup_widget(window_main, "scrolledwindow_log")));
+        GTK_SCROLLED_WINDOW(lookup_widget(ui_window_main(), "scrolledwindow_log")));
     // A pixel of slack: the adjustment's value need not be whole.
     const bool at_end = gtk_adjustment_get_value(scroll) + gtk_adjustment_get_page_size(scroll) >=
                         gtk_adjustment_get_upper(scroll) - 1;
@@ -88,7 +88,7 @@ constexpr char not_allowed_key[] = "ravelo-not-allowed";
 void set_controls_state(int enabled)
 {
     for (const ControlRule &rule : control_rules) {
-        GtkWidget *control = lookup_widget(window_main, rule.name);
+        GtkWidget *control = lookup_widget(ui_window_main(), rule.name);
         const bool arranged = rule.sensitive_when_idle ? enabled != 0 : enabled == 0;
         const bool allowed = g_object_get_data(G_OBJECT(control), not_allowed_key) == nullptr;
         gtk_widget_set_sensitive(control, arranged && allowed);
@@ -97,7 +97,7 @@ void set_controls_state(int enabled)
 
 void set_control_allowed(const char *name, bool allowed)
 {
-    g_object_set_data(G_OBJECT(lookup_widget(window_main, name)), not_allowed_key,
+    g_object_set_data(G_OBJECT(lookup_widget(ui_window_main(), name)), not_allowed_key,
                       allowed ? nullptr : GINT_TO_POINTER(1));
 }
 

@@ -1,7 +1,30 @@
 #include "ui/registry.h"
 
+namespace
+{
 GtkWidget *window_main = nullptr;
 GtkWidget *window_connection_settings = nullptr;
+} // namespace
+
+GtkWidget *ui_window_main()
+{
+    return window_main;
+}
+
+GtkWidget *ui_window_connection_settings()
+{
+    return window_connection_settings;
+}
+
+void ui_set_window_main(GtkWidget *window)
+{
+    window_main = window;
+}
+
+void ui_set_window_connection_settings(GtkWidget *window)
+{
+    window_connection_settings = window;
+}
 
 void ui_register_widget(GtkWidget *window, GtkWidget *widget, const gchar *name)
 {

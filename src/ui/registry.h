@@ -7,8 +7,12 @@
 
 // The main window and the connection settings window. Built once by
 // start-up and never destroyed by the program; null before that.
-extern GtkWidget *window_main;
-extern GtkWidget *window_connection_settings;
+GtkWidget *ui_window_main();
+GtkWidget *ui_window_connection_settings();
+// Start-up: each window as it is built, the main window first (the settings
+// window is transient for it).
+void ui_set_window_main(GtkWidget *window);
+void ui_set_window_connection_settings(GtkWidget *window);
 
 // Finds the widget registered under `name` on the window that `widget`
 // belongs to (climbing from a menu to the item it is attached to). Returns

@@ -63,7 +63,7 @@ void test_app_start()
     static char *args[] = {program, nullptr};
     static int argc = 1;
     static char **argv = args;
-    if (window_main == nullptr) {
+    if (ui_window_main() == nullptr) {
         app_startup(&argc, &argv);
         test_spin_until([] { return false; }, 50);
     }
@@ -125,7 +125,7 @@ std::string test_log_after(const std::string &before)
 
 GtkWidget *test_widget(const char *name)
 {
-    auto *widget = static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(window_main), name));
+    auto *widget = static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(ui_window_main()), name));
     EXPECT_NE(widget, nullptr) << "no widget " << name;
     return widget;
 }
@@ -213,7 +213,7 @@ void test_send_delete(GtkWidget *window)
 // asked for.
 ChooserSeen test_open_tap(const std::string &path, Answer answer)
 {
-    return test_choose([] { test_send_key(window_main, GDK_o, GDK_CONTROL_MASK); }, path, answer);
+    return test_choose([] { test_send_key(ui_window_main(), GDK_o, GDK_CONTROL_MASK); }, path, answer);
 }
 
 ChooserSeen test_choose(const std::function<void()> &open, const std::string &path, Answer answer)
@@ -307,7 +307,7 @@ std::string test_answering(int response, const std::function<void()> &act)
                         (gtk_widget_has_default(GTK_WIDGET(b->data)) ? "*|" : "|");
             g_list_free(buttons);
             const bool transient =
-                gtk_window_get_transient_for(GTK_WINDOW(dialog)) == GTK_WINDOW(window_main);
+                gtk_window_get_transient_for(GTK_WINDOW(dialog)) == GTK_WINDOW(ui_window_main());
             seen += transient ? "] transient\n" : "]\n";
             gtk_button_clicked(GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
         }

@@ -45,22 +45,23 @@ std::size_t flash_top = 0;
 // reader never sees half a dump.
 void dump_flash()
 {
-    if (emu_options.flash_out.empty())
+    if (emu_options().flash_out.empty())
         return;
-    const std::string temporary = emu_options.flash_out + ".new";
+    const std::string temporary = emu_options().flash_out + ".new";
     FILE *file = std::fopen(temporary.c_str(), "wb");
     bool fine = file != nullptr;
     if (fine) {
         fine = std::fwrite(flash.data(), 1, flash_top, file) == flash_top;
         fine = std::fclose(file) == 0 && fine;
     }
-    if (!fine || std::rename(temporary.c_str(), emu_options.flash_out.c_str()) != 0) {
+    if (!fine || std::rename(temporary.c_str(), emu_options().flash_out.c_str()) != 0) {
         std::fprintf(stderr, "ravelo-emulator: cannot write %s: %s\n",
-                     emu_options.flash_out.c_str(), std::strerror(errno));
+                     emu_options().flash_out.c_str(), std::strerror(errno));
         std::remove(temporary.c_str());
         return;
     }
-    emu_log("bootloader: %zu flash bytes written to %s", flash_top, emu_options.flash_out.c_str());
+    emu_log("bootloader: %zu flash bytes written to %s", flash_top,
+            emu_options().flash_out.c_str());
 }
 
 struct Bootloader {
@@ -94,7 +95,7 @@ struct Bootloader {
 
     // A stop signal that comes meanwhile ends the bootloader at its next
     // wait for input.
-    void block_pace() { emu_sleep_ms(emu_options.block_time_ms); }
+    void block_pace() { emu_sleep_ms(emu_options().block_time_ms); }
 
     // 'B': block load. Returns false when the port is to vanish instead.
     bool block_load()
@@ -107,8 +108,8 @@ struct Bootloader {
         if (!arguments(data.data(), size))
             return true;
         if (head[2] == 'F') {
-            if (emu_options.bootloader_vanish_after >= 0 &&
-                pages >= emu_options.bootloader_vanish_after)
+            if (emu_options().bootloader_vanish_after >= 0 &&
+                pages >= emu_options().bootloader_vanish_after)
                 return false;
             const std::size_t at = std::size_t(address) * 2;
             if (at + size > flash_size || size % 2 != 0) {
@@ -206,7 +207,7 @@ struct Bootloader {
             answer(ok);
             break;
         case 's':
-            answer(emu_options.bad_signature ? wrong_signature : signature, 3);
+            answer(emu_options().bad_signature ? wrong_signature : signature, 3);
             break;
         case 'A':
             if (arguments(arg, 2)) {
@@ -291,9 +292,9 @@ struct Bootloader {
     // Milliseconds until the idle time-out, or -1 without one.
     int idle_left() const
     {
-        if (emu_options.bootloader_timeout_ms <= 0)
+        if (emu_options().bootloader_timeout_ms <= 0)
             return -1;
-        const std::int64_t left = last_byte_ms + emu_options.bootloader_timeout_ms - emu_now_ms();
+        const std::int64_t left = last_byte_ms + emu_options().bootloader_timeout_ms - emu_now_ms();
         return static_cast<int>(std::max<std::int64_t>(0, left));
     }
 

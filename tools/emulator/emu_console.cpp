@@ -29,9 +29,9 @@ constexpr int prompt_after_tape_ms = 300;
 
 void send_prompt(EmuPort &port, unsigned session)
 {
-    if (emu_options.no_prompt)
+    if (emu_options().no_prompt)
         return;
-    if (!emu_options.split_prompt) {
+    if (!emu_options().split_prompt) {
         port_write(port, session, prompt);
         return;
     }
@@ -41,11 +41,11 @@ void send_prompt(EmuPort &port, unsigned session)
 
 void greet(EmuPort &port, unsigned session)
 {
-    if (!port_hold(port, session, std::max(greeting_delay_ms, emu_options.late_prompt_ms)))
+    if (!port_hold(port, session, std::max(greeting_delay_ms, emu_options().late_prompt_ms)))
         return;
     if (!port_write(port, session, banner))
         return;
-    if (emu_options.no_prompt)
+    if (emu_options().no_prompt)
         port_write(port, session, "\r\n");
     send_prompt(port, session);
 }
@@ -119,8 +119,8 @@ Next serve_session(EmuPort &port, unsigned session)
             }
         } else if (c >= 0x20 && c < 0x7F && line.size() < longest_line) {
             line.push_back(static_cast<char>(c));
-            const char echo =
-                emu_options.wrong_echo ? static_cast<char>(std::toupper(c)) : static_cast<char>(c);
+            const char echo = emu_options().wrong_echo ? static_cast<char>(std::toupper(c))
+                                                       : static_cast<char>(c);
             port_write(port, session, &echo, 1);
         }
     }

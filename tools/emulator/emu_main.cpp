@@ -29,13 +29,13 @@ int main(int argc, char **argv)
         std::perror("ravelo-emulator: signals");
         return 1;
     }
-    if (!emu_options.record.empty() && !tape_record_open(emu_options.record))
+    if (!emu_options().record.empty() && !tape_record_open(emu_options().record))
         return 1;
 
     bool announced = false;
     for (;;) {
         EmuPort console;
-        if (!port_create(console, emu_options.link))
+        if (!port_create(console, emu_options().link))
             return 1;
         if (!announced) {
             std::printf("ready\n");
@@ -47,22 +47,22 @@ int main(int argc, char **argv)
         if (console_end == ConsoleEnd::stop)
             return 0;
         if (console_end == ConsoleEnd::unplugged) {
-            if (!emu_sleep_ms(emu_options.replug_delay_ms))
+            if (!emu_sleep_ms(emu_options().replug_delay_ms))
                 return 0;
             continue;
         }
 
-        if (!emu_sleep_ms(emu_options.boot_delay_ms))
+        if (!emu_sleep_ms(emu_options().boot_delay_ms))
             return 0;
         EmuPort boot;
-        if (!port_create(boot, emu_options.bootloader_link))
+        if (!port_create(boot, emu_options().bootloader_link))
             return 1;
         const BootEnd boot_end = boot_run(boot);
         port_destroy(boot);
         if (boot_end == BootEnd::stop)
             return 0;
         const int restart_ms =
-            boot_end == BootEnd::vanished ? emu_options.replug_delay_ms : application_start_ms;
+            boot_end == BootEnd::vanished ? emu_options().replug_delay_ms : application_start_ms;
         if (!emu_sleep_ms(restart_ms))
             return 0;
     }

@@ -9,7 +9,15 @@
 #include <cstdlib>
 #include <cstring>
 
-EmuOptions emu_options;
+namespace
+{
+EmuOptions options;
+} // namespace
+
+const EmuOptions &emu_options()
+{
+    return options;
+}
 
 namespace
 {
@@ -96,7 +104,7 @@ int emu_parse_options(int argc, char **argv)
 {
     constexpr long most_ms = 3600L * 1000;
     constexpr long most_bytes = 0x7FFFFFFFL;
-    EmuOptions &o = emu_options;
+    EmuOptions &o = options;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
@@ -167,7 +175,7 @@ int emu_parse_options(int argc, char **argv)
 
 void emu_log(const char *format, ...)
 {
-    if (!emu_options.verbose)
+    if (!options.verbose)
         return;
     std::va_list args;
     va_start(args, format);

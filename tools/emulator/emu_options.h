@@ -31,9 +31,10 @@ struct EmuOptions {
     int replug_delay_ms = 1000;
 };
 
-extern EmuOptions emu_options;
+// The options that emu_parse_options() read; defaults before.
+const EmuOptions &emu_options();
 
-// Parses argv into emu_options. Returns 1 to go on, 0 when --help or
+// Parses argv into the options. Returns 1 to go on, 0 when --help or
 // --version was printed (exit 0), -1 on a wrong command line (told on stderr
 // as cli_usage_error() tells it, exit 2).
 int emu_parse_options(int argc, char **argv);

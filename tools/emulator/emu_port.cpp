@@ -1,5 +1,7 @@
 #include "emu_port.h"
 
+#include "base/fd.h"
+
 #include "emu_options.h"
 
 #include <fcntl.h>
@@ -17,10 +19,11 @@
 #include <ctime>
 #include <vector>
 
-volatile std::sig_atomic_t emu_stopping = 0;
-
 namespace
 {
+
+// 1 once a signal asked the emulator to end.
+volatile std::sig_atomic_t emu_stopping = 0;
 
 // The signal mask that emu_poll() lets signals through with.
 sigset_t unblocked_mask;
@@ -214,12 +217,9 @@ void port_update(EmuPort &port)
         return;
     alignas(inotify_event) char buffer[4096];
     for (;;) {
-        const ssize_t n = read(port.watch, buffer, sizeof buffer);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
-                continue;
+        const ssize_t n = fd_retry([&] { return read(port.watch, buffer, sizeof buffer); });
+        if (n <= 0)
             return;
-        }
         for (ssize_t at = 0; at < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
@@ -323,14 +323,8 @@ void port_wait_unused(EmuPort &port, int ms)
 
 std::size_t port_read(EmuPort &port, void *buffer, std::size_t size)
 {
-    for (;;) {
-        const ssize_t n = read(port.master, buffer, size);
-        if (n > 0)
-            return static_cast<std::size_t>(n);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return 0;
-    }
+    const ssize_t n = fd_retry([&] { return read(port.master, buffer, size); });
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 void port_discard_input(EmuPort &port)

@@ -24,15 +24,12 @@
 #include <cstdint>
 #include <string>
 
-// 1 once a signal asked the emulator to end.
-extern volatile std::sig_atomic_t emu_stopping;
-
 // Installs the signal handlers and blocks the signals outside emu_poll().
 // Returns false if that fails.
 bool emu_signals_setup();
 
 // poll() that a stop signal interrupts (result -1 with EINTR, or 0 when
-// emu_stopping was already set); timeout_ms < 0 waits without limit.
+// a stop signal had come before); timeout_ms < 0 waits without limit.
 int emu_poll(pollfd *fds, nfds_t count, int timeout_ms);
 
 // Monotonic clock in milliseconds.

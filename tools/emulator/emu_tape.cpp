@@ -1,5 +1,7 @@
 #include "emu_tape.h"
 
+#include "base/fd.h"
+
 #include "emu_options.h"
 
 #include <fcntl.h>
@@ -30,9 +32,7 @@ int record_fd = -1;
 void record(const unsigned char *bytes, std::size_t size)
 {
     while (record_fd >= 0 && size > 0) {
-        const ssize_t n = write(record_fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = fd_retry([&] { return write(record_fd, bytes, size); });
         if (n <= 0) {
             std::fprintf(stderr, "ravelo-emulator: cannot write the recording: %s\n",
                          std::strerror(errno));
@@ -55,7 +55,7 @@ void send_noise(EmuPort &port, unsigned session)
 
 bool send_request(EmuPort &port, unsigned session, char request)
 {
-    if (emu_options.noise)
+    if (emu_options().noise)
         send_noise(port, session);
     return port_write(port, session, &request, 1);
 }
@@ -120,12 +120,12 @@ struct Player {
     {
         std::uint32_t cycles = 0;
         std::size_t bytes = 0;
-        if (emu_options.fast) {
+        if (emu_options().fast) {
             while (next_pulse(&cycles, &bytes))
                 consume(bytes);
             return -1;
         }
-        const double rate = clock_hz * emu_options.speed;
+        const double rate = clock_hz * emu_options().speed;
         if (!next_pulse(&cycles, &bytes)) {
             // Starved: the tape waits for data, and no time is saved up.
             budget = 0;
@@ -208,7 +208,7 @@ PlayEnd finish(EmuPort &port, unsigned session, char result)
 PlayEnd receive_header(EmuPort &port, unsigned session, std::uint32_t *length)
 {
     unsigned char header[header_size];
-    for (int copy = 0; copy < (emu_options.header_twice ? 2 : 1); ++copy) {
+    for (int copy = 0; copy < (emu_options().header_twice ? 2 : 1); ++copy) {
         if (!send_request(port, session, 'h'))
             return PlayEnd::closed;
         switch (read_block(port, session, header, header_size)) {
@@ -264,13 +264,13 @@ PlayEnd tape_play(EmuPort &port, unsigned session)
         }
         if (!player.asking) {
             const auto received = static_cast<long long>(player.received);
-            if (emu_options.hangup_after >= 0 && received >= emu_options.hangup_after) {
+            if (emu_options().hangup_after >= 0 && received >= emu_options().hangup_after) {
                 emu_log("playback: hanging up after %lld bytes", received);
                 return PlayEnd::unplug;
             }
-            if (emu_options.fail_after >= 0 && received >= emu_options.fail_after)
+            if (emu_options().fail_after >= 0 && received >= emu_options().fail_after)
                 return finish(port, session, 'f');
-            if (!player.all_in() && player.buffer.size() + chunk_size <= emu_options.buffer) {
+            if (!player.all_in() && player.buffer.size() + chunk_size <= emu_options().buffer) {
                 if (!player.ask(now))
                     return PlayEnd::closed;
             }

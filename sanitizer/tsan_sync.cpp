@@ -8,8 +8,8 @@
 // g_mutex_lock(), g_mutex_unlock(), g_mutex_trylock() and
 // gdk_threads_add_idle() bind to the wrappers below (GLib's internal calls
 // do not), which forward to the real functions and tell the sanitizer which
-// order they establish. Nothing here exists in a normal build.
-#if defined(__SANITIZE_THREAD__)
+// order they establish. Built into the application library only with
+// -DRAVELO_TSAN=ON.
 
 #include <gdk/gdk.h>
 #include <glib.h>
@@ -85,5 +85,3 @@ const char *__tsan_default_options()
     return "ignore_noninstrumented_modules=1";
 }
 }
-
-#endif
