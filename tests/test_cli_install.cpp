@@ -4,8 +4,8 @@
 
 #include "app/app.h"
 #include "config/config.h"
+#include "idx/idx_format.h"
 #include "index/idx_commands.h"
-#include "index/idx_format.h"
 #include "index/index_list.h"
 
 #include <gtest/gtest.h>

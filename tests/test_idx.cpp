@@ -1,8 +1,8 @@
 // The IDX file by rule: numbers, lines, records and saving. Then the index
 // list in the real main window and its commands: File > Open through the
 // real chooser, Reload and Save with the real buttons.
+#include "idx/idx_format.h"
 #include "index/idx_commands.h"
-#include "index/idx_format.h"
 #include "index/index_list.h"
 
 #include "support/harness.h"

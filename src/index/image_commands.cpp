@@ -1,7 +1,7 @@
 #include "index/image_commands.h"
 
 #include "image/image_tape.h"
-#include "index/idx_format.h"
+#include "idx/idx_format.h"
 #include "index/index_list.h"
 #include "index/tape_document.h"
 #include "tape/tape_scan.h"

@@ -3,9 +3,9 @@
 // program, so that any TAP player can load them.
 #include "base/command_line.h"
 #include "base/glib_ptr.h"
+#include "idx/idx_format.h"
 #include "image/image_read.h"
 #include "image/image_tape.h"
-#include "index/idx_format.h"
 #include "tape/tape_file.h"
 #include "tape/tape_info.h"
 #include "tape/tape_listing.h"

@@ -1,4 +1,4 @@
-#include "index/idx_format.h"
+#include "idx/idx_format.h"
 
 #include "base/glib_ptr.h"
 
