@@ -100,8 +100,8 @@ gchar *image_save_tape_as()
     const auto *data = static_cast<const char *>(g_bytes_get_data(tape, &size));
     const bool written = write_whole(path, std::string(data, size));
     g_bytes_unref(tape);
-    const GCharPtr idx(idx_path_for_tap(path));
-    if (!written || idx_write_file(idx.get(), idx_list_rows()) != IdxWriteResult::written) {
+    const std::string idx = idx_path_for_tap(path);
+    if (!written || idx_write_file(idx.c_str(), idx_list_rows()) != IdxWriteResult::written) {
         if (written)
             status_show(_(" Could not save the list of index records. Check write and sharing "
                           "permissions!"));

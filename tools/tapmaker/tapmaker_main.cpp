@@ -2,6 +2,7 @@
 // the client without real tape images.
 #include "tap_maker.h"
 #include "base/command_line.h"
+#include "idx/idx_format.h"
 #include "tape/tape_rom.h"
 
 #include <cerrno>
@@ -48,15 +49,6 @@ bool write_file(const std::string &path, const std::string &content)
         return false;
     }
     return true;
-}
-
-// The IDX file the client looks for: the name up to its last dot, plus ".idx".
-std::string idx_path(const std::string &tap_path)
-{
-    const std::size_t slash = tap_path.rfind('/');
-    const std::size_t dot = tap_path.rfind('.');
-    const bool has_dot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return (has_dot ? tap_path.substr(0, dot) : tap_path) + ".idx";
 }
 
 bool parse_number(const char *text, double *value)
@@ -136,7 +128,7 @@ int main(int argc, char **argv)
         programs.empty() ? tap_make(seconds, rom.seed) : tap_make_rom(files, rom).tap;
     if (!write_file(out, tap))
         return 1;
-    if (with_idx && !write_file(idx_path(out), tap_make_idx(tap)))
+    if (with_idx && !write_file(idx_path_for_tap(out), tap_make_idx(tap)))
         return 1;
     return 0;
 }
