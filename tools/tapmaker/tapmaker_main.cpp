@@ -3,7 +3,6 @@
 #include "tap_maker.h"
 #include "base/command_line.h"
 #include "idx/idx_format.h"
-#include "tape/tape_rom.h"
 
 #include <cerrno>
 #include <cmath>
@@ -83,7 +82,7 @@ int main(int argc, char **argv)
     std::string out;
     bool with_idx = false;
     std::vector<std::string> programs;
-    TapRomOptions rom;
+    TapProgramsOptions rom;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -125,7 +124,7 @@ int main(int argc, char **argv)
                                                  "NAME:BYTES (1 to 61440)");
     }
     const std::string tap =
-        programs.empty() ? tap_make(seconds, rom.seed) : tap_make_rom(files, rom).tap;
+        programs.empty() ? tap_make(seconds, rom.seed) : tap_make_programs(files, rom).tap;
     if (!write_file(out, tap))
         return 1;
     if (with_idx && !write_file(idx_path_for_tap(out), tap_make_idx(tap)))
