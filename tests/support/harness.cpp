@@ -21,24 +21,15 @@ std::string test_owned(gchar *text)
     return result;
 }
 
-int main(int argc, char **argv)
+bool test_enter_private_dir()
 {
-    testing::InitGoogleTest(&argc, argv);
     private_dir = test_owned(g_dir_make_tmp("ravelo-test-XXXXXX", nullptr));
     const std::string config = private_dir + "/config";
-    if (private_dir.empty() || !std::filesystem::create_directory(config) ||
-        chdir(private_dir.c_str()) != 0)
-        return 2;
-    // The texts compared are the untranslated ones, whatever the developer's
-    // language; a test that wants a translation asks for it with LANGUAGE.
-    setenv("LC_ALL", "C.UTF-8", 1);
-    unsetenv("LANGUAGE");
+    if (private_dir.empty() || !fs::create_directory(config) || chdir(private_dir.c_str()) != 0)
+        return false;
     setenv("HOME", private_dir.c_str(), 1);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    const int result = RUN_ALL_TESTS();
-    std::error_code ignored;
-    std::filesystem::remove_all(private_dir, ignored);
-    return result;
+    return true;
 }
 
 const std::string &test_dir()

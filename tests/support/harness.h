@@ -1,8 +1,8 @@
 // The real windows under a (virtual) X server, the real main loop spun until
-// a condition holds, and the user's steps. main() gives every test process a
-// private folder as HOME, XDG_CONFIG_HOME and working directory, and sets
-// LC_ALL=C.UTF-8 with LANGUAGE cleared: texts are untranslated unless a
-// test sets LANGUAGE before the client starts.
+// a condition holds, and the user's steps. main() (support/main.cpp) gives
+// every test process a private folder, and sets LC_ALL=C.UTF-8 with LANGUAGE
+// cleared: texts are untranslated unless a test sets LANGUAGE before the
+// client starts.
 #pragma once
 
 #include <gdk/gdkkeysyms.h>
@@ -21,6 +21,9 @@ void test_app_start();
 // Spins the main loop until `done` or `timeout_ms` passed; the last `done`.
 bool test_spin_until(const std::function<bool()> &done, int timeout_ms = 5000);
 
+// Makes a new private folder, test_dir(), the working directory, HOME and
+// (its "config" folder) XDG_CONFIG_HOME; false when it cannot.
+bool test_enter_private_dir();
 const std::string &test_dir();
 std::string test_path(const std::string &name);
 std::string test_read_file(const std::string &path);
