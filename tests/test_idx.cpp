@@ -173,9 +173,9 @@ TEST(IdxFormat, TheIdxFileIsTheTapeNameCutAtItsLastDotPlusIdx)
         {"caf\xe9.Tap", "caf\xe9.idx"},   {test_path("g.tap"), test_path("g.idx")}};
     for (const auto &[tap, idx] : paths) {
         EXPECT_EQ(idx_path_for_tap(tap), idx) << rule;
-        const std::string totap = RAVELO_TOOLS_DIR "/totap/ravelo-totap -o '" + tap + "' x.prg";
-        EXPECT_TRUE(std::system((totap + " >/dev/null").c_str()) == 0 && fs::exists(idx))
-            << rule << ": " << totap;
+        EXPECT_TRUE(test_run(RAVELO_TOOLS_DIR "/totap/ravelo-totap x.prg -o '" + tap + "'") == 0 &&
+                    fs::exists(idx))
+            << rule << ": ravelo-totap -o " << tap;
     }
 }
 

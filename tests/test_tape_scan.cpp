@@ -7,7 +7,6 @@
 #include "tape/tape_scan.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <optional>
 #include <regex>
@@ -160,8 +159,7 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
         {"--bogus game.tap", 2, "", 2},
     };
     for (const auto &r : runs) {
-        const int status = std::system((tool + r.args + " >out 2>err").c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == r.status) << r.args;
+        EXPECT_EQ(test_run(tool + r.args), r.status) << r.args;
         const std::string out = test_read_file("out"), err = test_read_file("err");
         EXPECT_TRUE(std::regex_match(out, std::regex(r.out))) << r.args << "\n" << out;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), r.error_lines) << r.args << err;
@@ -170,8 +168,7 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
     test_write_file("huge.tap", "");
     ASSERT_EQ(mkfifo("fifo.tap", 0644) | truncate("huge.tap", 3LL << 30), 0);
     for (const std::string name : {"fifo.tap", "/dev/zero", "huge.tap"}) {
-        const int status = std::system((tool + name + " 2>err").c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << name;
+        EXPECT_EQ(test_run(tool + name), 1) << name;
         EXPECT_EQ(test_read_file("err"), "ravelo-tapscan: " + name + ": " +
                                              (name == "huge.tap" ? "larger than any tape (256 MiB)"
                                                                  : "not a regular file") +

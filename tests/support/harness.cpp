@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -48,16 +49,16 @@ size_t test_open_descriptors()
     return size_t(std::distance(begin(fds), end(fds)));
 }
 
-void test_app_start()
+void test_app_start(std::vector<const char *> args)
 {
-    static char program[] = "ravelo-client";
-    static char *args[] = {program, nullptr};
-    static int argc = 1;
-    static char **argv = args;
-    if (window_main == nullptr) {
-        app_startup(&argc, &argv);
-        test_spin_until([] { return false; }, 50);
-    }
+    if (window_main != nullptr)
+        return;
+    args.insert(args.begin(), "ravelo-client");
+    args.push_back(nullptr);
+    int argc = int(args.size()) - 1;
+    char **argv = const_cast<char **>(args.data());
+    app_startup(&argc, &argv);
+    test_spin_until([] { return false; }, 50);
 }
 
 bool test_spin_until(const std::function<bool()> &done, int timeout_ms)
@@ -79,6 +80,12 @@ std::string test_read_file(const std::string &path)
     std::ostringstream content;
     content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
+}
+
+int test_run(const std::string &command)
+{
+    const int status = std::system((command + " >out 2>err").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void test_write_file(const std::string &path, const std::string &content)

@@ -16,17 +16,20 @@
 
 namespace fs = std::filesystem;
 
-// The client's start-up (window shown, configuration loaded), once a process.
-void test_app_start();
+// The client's start-up as `ravelo-client args...` (window shown,
+// configuration loaded), once a process: later calls do nothing.
+void test_app_start(std::vector<const char *> args = {});
 // Spins the main loop until `done` or `timeout_ms` passed; the last `done`.
 bool test_spin_until(const std::function<bool()> &done, int timeout_ms = 5000);
 
-// Makes a new private folder, test_dir(), the working directory, HOME and
-// (its "config" folder) XDG_CONFIG_HOME; false when it cannot.
+// Makes test_dir(), a new private folder, the working directory and HOME.
 bool test_enter_private_dir();
 const std::string &test_dir();
 std::string test_path(const std::string &name);
 std::string test_read_file(const std::string &path);
+// The exit status of `command` run by the shell, -1 when it did not exit;
+// its output is in "out" and "err".
+int test_run(const std::string &command);
 void test_write_file(const std::string &path, const std::string &content);
 // Takes a string that GLib allocated, and frees it.
 std::string test_owned(gchar *text);
