@@ -5,8 +5,8 @@
 // Run under an X server: xvfb-run -a build/bench/bench_idx [records]
 #include "app/app.h"
 #include "ui/registry.h"
+#include "idx/idx_format.h"
 #include "index/idx_commands.h"
-#include "index/idx_format.h"
 #include "index/index_list.h"
 
 #include <glib/gstdio.h>

@@ -13,7 +13,7 @@
 //                               updates the UI thread received.
 //
 // It works in a private temporary folder (HOME, configuration, files) and
-// starts the emulator from the build tree.
+// starts the emulator from the build tree, both as the tests do.
 #include "app/app.h"
 #include "ui/registry.h"
 #include "config/config.h"
@@ -25,9 +25,9 @@
 #include "ui/feedback.h"
 #include "ui/registry.h"
 
+#include "support/emulator.h"
 #include "tap_maker.h"
 
-#include <glib/gstdio.h>
 #include <gtk/gtk.h>
 
 #include <algorithm>
@@ -36,12 +36,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
-#include <signal.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -49,7 +46,7 @@
 
 namespace
 {
-std::string work_dir;
+const std::string success = " Playback over: Success condition received";
 
 double now_s()
 {
@@ -68,11 +65,6 @@ double cpu_s()
 {
     std::fprintf(stderr, "bench_player: %s\n", what.c_str());
     std::exit(1);
-}
-
-std::string path_in_work(const std::string &name)
-{
-    return work_dir + "/" + name;
 }
 
 void write_file(const std::string &path, const std::string &content)
@@ -276,47 +268,8 @@ void print_flood(const char *who, const FloodResult &r)
 }
 
 // ---------------------------------------------------------------------------
-// The emulator, started from the build tree.
 
-struct EmulatorProcess {
-    GPid pid = 0;
-    std::string link;
-};
-
-EmulatorProcess start_emulator(const std::vector<std::string> &extra)
-{
-    EmulatorProcess e;
-    e.link = path_in_work("ttyEMU");
-    std::vector<std::string> args = {RAVELO_TOOLS_DIR "/emulator/ravelo-emulator", "--link", e.link,
-                                     "--record", path_in_work("record.bin")};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    gint out = -1;
-    GError *error = nullptr;
-    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                                  nullptr, &e.pid, nullptr, &out, nullptr, &error))
-        fail(std::string("cannot start the emulator: ") + error->message);
-    std::string line;
-    char c;
-    while (line.find("ready") == std::string::npos && read(out, &c, 1) == 1)
-        line += c;
-    close(out);
-    if (line.find("ready") == std::string::npos)
-        fail("the emulator did not get ready");
-    return e;
-}
-
-void stop_emulator(EmulatorProcess &e)
-{
-    kill(e.pid, SIGTERM);
-    int status = 0;
-    waitpid(e.pid, &status, 0);
-    g_spawn_close_pid(e.pid);
-}
-
+// CPU time that process `pid` has used so far, in seconds.
 double process_cpu_s(GPid pid)
 {
     gchar *text = nullptr;
@@ -341,7 +294,7 @@ int flood(double megabytes)
 {
     // Generated tape holds about 1,660 bytes per second.
     const std::string tap = tap_make(megabytes * 1e6 / 1660.0, 2);
-    const std::string tap_path = path_in_work("flood.tap");
+    const std::string tap_path = test_path("flood.tap");
     write_file(tap_path, tap);
     const std::size_t data_size = tap.size() - 20;
     std::printf("flood: %zu data bytes, 64-byte chunks, one request at a time, pty\n", data_size);
@@ -349,17 +302,17 @@ int flood(double megabytes)
     // Alternate the two, three rounds each, so that both see the same load.
     std::vector<FloodResult> player, reference;
     for (int round = 0; round < 3; ++round) {
-        Pty pty = make_pty(path_in_work("ttyFLOOD"));
+        Pty pty = make_pty(test_path("ttyFLOOD"));
         attach(tap_path, pty.link);
         gtk_button_clicked(GTK_BUTTON(lookup_widget(ui_window_main(), "button_play")));
         player.push_back(flood_device(pty.master, data_size, true));
         const std::string outcome = run_until_over(10);
-        if (outcome != " Playback over: Success condition received")
+        if (outcome != success)
             fail("player run ended with: " + outcome);
         drain_main_loop();
         close(pty.master);
 
-        Pty ref = make_pty(path_in_work("ttyREF"));
+        Pty ref = make_pty(test_path("ttyREF"));
         std::thread responder(reference_responder, ref.link, tap_path);
         reference.push_back(flood_device(ref.master, data_size, false));
         responder.join();
@@ -382,13 +335,14 @@ int flood(double megabytes)
                 p.bytes_per_s / 92160.0);
 
     // The same tape to the emulator, which asks without pacing.
-    EmulatorProcess emu = start_emulator({"--fast"});
-    attach(tap_path, emu.link);
+    const Emulator emu({"--fast", "--record", test_path("record.bin")});
+    attach(tap_path, emu.link());
     const double start = now_s();
     gtk_button_clicked(GTK_BUTTON(lookup_widget(ui_window_main(), "button_play")));
     const std::string outcome = run_until_over(120);
     const double elapsed = now_s() - start;
-    stop_emulator(emu);
+    if (outcome != success)
+        fail("emulator run ended with: " + outcome);
     std::printf("emulator --fast: %s; %zu bytes in %.2f s including start-up: %.0f bytes/s\n",
                 outcome.c_str(), tap.size(), elapsed, double(tap.size()) / elapsed);
     return 0;
@@ -397,7 +351,7 @@ int flood(double megabytes)
 int pace(double minutes)
 {
     const std::string tap = tap_make(minutes * 60.0, 5);
-    const std::string tap_path = path_in_work("pace.tap");
+    const std::string tap_path = test_path("pace.tap");
     write_file(tap_path, tap);
     const double tape_s = double(tap_data_cycles(tap.substr(20))) / tape_clock_hz;
     std::printf("pace: %.1f s of tape (%zu bytes), emulator at real pace\n", tape_s, tap.size());
@@ -405,17 +359,18 @@ int pace(double minutes)
     int updates = 0;
     g_signal_connect_swapped(lookup_widget(ui_window_main(), "label_buffer_time"), "notify::label",
                              G_CALLBACK(+[](int *count) { ++*count; }), &updates);
-    EmulatorProcess emu = start_emulator({});
-    attach(tap_path, emu.link);
+    const Emulator emu({"--record", test_path("record.bin")});
+    attach(tap_path, emu.link());
     const double cpu_before = cpu_s();
     const double start = now_s();
     gtk_button_clicked(GTK_BUTTON(lookup_widget(ui_window_main(), "button_play")));
     const std::string outcome = run_until_over(minutes * 60.0 * 1.5 + 30);
     const double wall = now_s() - start;
     const double cpu = cpu_s() - cpu_before;
-    const double emulator_cpu = process_cpu_s(emu.pid);
-    stop_emulator(emu);
+    const double emulator_cpu = process_cpu_s(emu.pid());
     std::printf("outcome: %s\n", outcome.c_str());
+    if (outcome != success)
+        fail("emulator run ended with: " + outcome);
     std::printf("wall %.1f s, client CPU %.3f s = %.3f %% of one core (emulator %.2f s)\n", wall,
                 cpu, 100.0 * cpu / wall, emulator_cpu);
     std::printf("buffer-time updates: %d for %.0f s of tape (%.3f per second of tape), label "
@@ -428,17 +383,13 @@ int pace(double minutes)
 
 int main(int argc, char **argv)
 {
-    gchar *dir = g_dir_make_tmp("ravelo-bench-XXXXXX", nullptr);
-    if (dir == nullptr)
-        fail("no temporary folder");
-    work_dir = dir;
-    g_free(dir);
-    const std::string config = work_dir + "/config";
-    g_mkdir(config.c_str(), 0700);
-    setenv("HOME", work_dir.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    if (chdir(work_dir.c_str()) != 0)
-        fail("cannot enter " + work_dir);
+    if (!test_enter_private_dir())
+        fail("no private folder");
+    // Removed however the program ends, also by fail().
+    std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(test_dir(), ignored);
+    });
 
     const std::string mode = argc > 1 ? argv[1] : "flood";
     const double amount = argc > 2 ? std::atof(argv[2]) : 0;
@@ -458,7 +409,5 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bench_player [flood [MB] | pace [MINUTES]]\n");
         result = 2;
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(work_dir, ignored);
     return result;
 }

@@ -3,8 +3,8 @@
 // of tape times over the same file.
 //
 // Run: build/bench/bench_tapscan [scans]
+#include "tap_maker.h"
 #include "tape/tape_info.h"
-#include "tape/tape_rom.h"
 #include "tape/tape_scan.h"
 
 #include <glib.h>
@@ -47,10 +47,10 @@ void measure(const char *what, int scans, const std::function<void()> &work)
 int main(int argc, char **argv)
 {
     const int scans = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
-    TapRomOptions options;
+    TapProgramsOptions options;
     options.drift_percent = 3;
     options.jitter = 3;
-    const std::string one = tap_make_rom({program(0)}, options).tap;
+    const std::string one = tap_make_programs({program(0)}, options).tap;
     const auto bytes = [](const std::string &s) {
         return reinterpret_cast<const unsigned char *>(s.data());
     };
@@ -59,7 +59,7 @@ int main(int argc, char **argv)
     std::vector<TapRomFile> files;
     while (files.size() * per_program < hour)
         files.push_back(program(int(files.size())));
-    const std::string tap = tap_make_rom(files, options).tap;
+    const std::string tap = tap_make_programs(files, options).tap;
     const TapeCheck check = tape_check(bytes(tap), tap.size());
     std::printf("Tape: %.2f MB, %zu programs, %s of tape\n", double(tap.size()) / 1e6, files.size(),
                 tape_time_text(check.cycles).c_str());

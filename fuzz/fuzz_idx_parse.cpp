@@ -1,6 +1,6 @@
 // The IDX text parser on any bytes: every description it hands over must be
 // valid UTF-8.
-#include "index/idx_format.h"
+#include "idx/idx_format.h"
 
 #include <cstdlib>
 #include <string>

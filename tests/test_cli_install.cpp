@@ -2,42 +2,15 @@
 // attach) and the German catalogue as start-up finds it beside the program.
 #include "support/harness.h"
 
-#include "app/app.h"
 #include "config/config.h"
+#include "idx/idx_format.h"
 #include "index/idx_commands.h"
-#include "index/idx_format.h"
 #include "index/index_list.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sys/stat.h>
-#include <sys/wait.h>
-
-namespace
-{
-
-// Runs the built client with `args` and no display (nothing checked here may
-// need one); its exit status, its output in "out" and "err".
-int run_client(const std::string &args)
-{
-    const int status =
-        std::system(("env -u DISPLAY " RAVELO_CLIENT " " + args + " >out 2>err").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Starts the client in this process as `ravelo-client args...`.
-void start_with(std::vector<const char *> args)
-{
-    args.insert(args.begin(), "ravelo-client");
-    args.push_back(nullptr);
-    int argc = int(args.size()) - 1;
-    char **argv = const_cast<char **>(args.data());
-    app_startup(&argc, &argv);
-    test_spin_until([] { return false; }, 50);
-}
-
-} // namespace
 
 TEST(CommandLine, OptionsExitCodesAndWhereTheyPrint)
 {
@@ -54,7 +27,8 @@ TEST(CommandLine, OptionsExitCodesAndWhereTheyPrint)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
-        EXPECT_EQ(run_client(c.args), c.status);
+        // The built client, with no display: nothing checked here may need one.
+        EXPECT_EQ(test_run("env -u DISPLAY " RAVELO_CLIENT " " + std::string(c.args)), c.status);
         const std::string out = test_read_file("out"), err = test_read_file("err");
         EXPECT_NE(out.find(c.out), std::string::npos) << out;
         EXPECT_NE(err.find(c.err), std::string::npos) << err;
@@ -74,7 +48,7 @@ TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
     std::filesystem::create_directory(test_path("tapes"));
     test_write_file(test_path("tapes/t.tap"), "C64-TAPE-RAW");
     test_write_file(test_path("tapes/t.idx"), "0x100\t\tIntro\r\n0x2000\t\tGame\r\n");
-    start_with({"--name", "ravelo-test", "tapes/t.tap"}); // relative to the working folder
+    test_app_start({"--name", "ravelo-test", "tapes/t.tap"}); // relative to the working folder
     const std::string tape = test_path("tapes/t.tap"),
                       settings = test_path("config/ravelo-client/user.ini");
     EXPECT_STREQ(tape_document_path(), tape.c_str());
@@ -97,7 +71,7 @@ TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)
                " Error: Cannot open the tape " + test_path(name) + ": " + reason;
     };
     ASSERT_EQ(mkfifo(test_path("fifo.tap").c_str(), 0644), 0);
-    start_with({"fifo.tap"});
+    test_app_start({"fifo.tap"});
     EXPECT_TRUE(refused("fifo.tap", "not a regular file")) << test_status_text();
     EXPECT_FALSE(tape_document_attached());
     EXPECT_TRUE(idx_list_rows().empty());

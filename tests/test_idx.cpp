@@ -1,8 +1,8 @@
 // The IDX file by rule: numbers, lines, records and saving. Then the index
 // list in the real main window and its commands: File > Open through the
 // real chooser, Reload and Save with the real buttons.
+#include "idx/idx_format.h"
 #include "index/idx_commands.h"
-#include "index/idx_format.h"
 #include "index/index_list.h"
 
 #include "support/harness.h"
@@ -161,19 +161,30 @@ TEST(IdxFormat, NumbersLinesAndRecordsByRule)
     }
 }
 
+// The client looks for the IDX file there, and ravelo-totap writes it there.
+TEST(IdxFormat, TheIdxFileIsTheTapeNameCutAtItsLastDotPlusIdx)
+{
+    const char rule[] = "same folder, the file name cut at its last '.', plus \".idx\"";
+    test_write_file("x.prg", "\x01\x08 10");
+    fs::create_directory("dir"), fs::create_directory("dir.d");
+    const std::pair<std::string, std::string> paths[] = {
+        {"game.tap", "game.idx"},         {"dir/.tap", "dir/.idx"},
+        {"dir.d/game", "dir.d/game.idx"}, {"a.b.TAP", "a.b.idx"},
+        {"caf\xe9.Tap", "caf\xe9.idx"},   {test_path("g.tap"), test_path("g.idx")}};
+    for (const auto &[tap, idx] : paths) {
+        EXPECT_EQ(idx_path_for_tap(tap), idx) << rule;
+        EXPECT_TRUE(test_run(RAVELO_TOOLS_DIR "/totap/ravelo-totap x.prg -o '" + tap + "'") == 0 &&
+                    fs::exists(idx))
+            << rule << ": ravelo-totap -o " << tap;
+    }
+}
+
 TEST(IdxCommands, OpenFillsTheListFromTheIdxFileAndCancelKeepsEverything)
 {
     test_app_start();
     const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
     fs::create_directory(test_path("tapes"));
     test_write_file(tap, "C64-TAPE-RAW");
-    // The IDX file: same folder, the name cut at its last dot, ".idx".
-    const std::pair<const char *, const char *> paths[] = {
-        {"/tapes/game.tap", "/tapes/game.idx"}, {"/tapes/game.side2.TAP", "/tapes/game.side2.idx"},
-        {"/tapes/game", "/tapes/game.idx"},     {"/my.tapes/game", "/my.tapes/game.idx"},
-        {"/tapes/.tap", "/tapes/.idx"},         {"/tapes/caf\xe9.Tap", "/tapes/caf\xe9.idx"}};
-    for (const auto &[given, wanted] : paths)
-        EXPECT_EQ(test_owned(idx_path_for_tap(given)), wanted);
     // Before the first Open the buttons and the wheel do nothing.
     load("0x20 Next\n0x14 <New entry>\n");
     const std::string before = test_status_text();

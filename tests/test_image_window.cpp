@@ -8,8 +8,6 @@
 #include "index/index_list.h"
 #include "tap_maker.h"
 
-#include <sys/wait.h>
-
 namespace
 {
 const std::string totap = RAVELO_TOOLS_DIR "/totap/ravelo-totap ";
@@ -45,19 +43,13 @@ std::string decoded(const std::string &tap)
                 " " + std::to_string(p.start) + "-" + std::to_string(p.end) + " " + p.bytes + "\n";
     return text;
 }
-
-int run(const std::string &command)
-{
-    const int status = std::system((command + " >out 2>err").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 } // namespace
 
 TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
 {
     write_programs();
     const std::string disk = test_path("disk.d64");
-    ASSERT_EQ(run(totap + "disk.d64 -o made.tap"), 0);
+    ASSERT_EQ(test_run(totap + "disk.d64 -o made.tap"), 0);
     const std::string made = test_read_file("made.tap"), all = decoded(made);
     const DecodedTape tape = test_tape_decode(made);
     ASSERT_EQ(tape.programs.size(), 3u);
@@ -82,12 +74,9 @@ TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
     test_select_row(1);
     test_click("button_play");
     ASSERT_TRUE(test_status_is(" Playback over: Success condition received", 60000));
-    const std::string from = made.substr(tape.programs[1].offset);
-    std::string header = made.substr(0, 20);
-    for (int i = 0; i < 4; ++i)
-        header[16 + i] = char(from.size() >> (8 * i));
-    EXPECT_TRUE(test_read_file("received") == header + from);
-    EXPECT_TRUE(decoded(header + from) == all.substr(all.find('\n') + 1));
+    const std::string rest = tap_wrap(made.substr(tape.programs[1].offset));
+    EXPECT_TRUE(test_read_file("received") == rest);
+    EXPECT_TRUE(decoded(rest) == all.substr(all.find('\n') + 1));
 
     // Reload makes the list from the image anew; Save writes the tape and the
     // list as edited, then attaches the tape.
@@ -143,7 +132,7 @@ TEST(ImageInWindow, WhatCannotBePlayedIsRefusedWithItsReason)
          "information.\n"},
     };
     for (const auto &r : runs) {
-        EXPECT_EQ(run(totap + r.args), r.status) << r.args;
+        EXPECT_EQ(test_run(totap + r.args), r.status) << r.args;
         EXPECT_EQ(test_read_file("err"), r.err) << r.args;
     }
     EXPECT_FALSE(fs::exists("junk.tap") || fs::exists("junk.idx"));

@@ -1,14 +1,12 @@
-// The tape scanner against tapes the ROM-loader encoder writes with the flaws
-// of real ones, the tape check and tape time, and the ravelo-tapscan command.
+// The tape scanner against tapes the TAP maker writes with the flaws of real
+// ones, the tape check and tape time, and the ravelo-tapscan command.
 #include "support/harness.h"
 
 #include "tap_maker.h"
 #include "tape/tape_info.h"
-#include "tape/tape_rom.h"
 #include "tape/tape_scan.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <optional>
 #include <regex>
@@ -24,13 +22,13 @@ TapRomFile file(const std::string &name, unsigned char type = 1, std::size_t siz
 {
     // Data that starts with a header type byte, so that a 192-byte program
     // reads like a header.
-    return {type, std::uint16_t(0x0801 + size), name, std::string(size, char(type)), false, false};
+    return {type, std::uint16_t(0x0801 + size), name, std::string(size, char(type))};
 }
 
 struct Case {
     const char *what;
     std::vector<TapRomFile> files;
-    TapRomOptions options;
+    TapProgramsOptions options;
     std::function<void(TapRomTape &)> damage; // done to the made tape
     std::vector<std::size_t> found;           // the files the scan must report
     bool exact;                               // at the leader's first pulse
@@ -43,9 +41,8 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
     // 5, and programs of no and one byte.
     const std::string petscii = " !\x5B\x5C\x5D\x5E\x5F\x60\xA0\xC0\xC1\xDA\xDB\xFF ";
     const std::vector<TapRomFile> names = {file(petscii, 4, 0), file("SEQ", 5, 1)};
-    auto bad = file("BAD FIRST"), lost = file("BOTH BAD"), repeat = file("BAD REPEAT");
-    bad.bad_first_copy = lost.bad_first_copy = lost.bad_repeat = repeat.bad_repeat = true;
-    const std::vector<TapRomFile> copies = {bad, lost, file("PARITY"), repeat, file("NO START")};
+    const std::vector<TapRomFile> copies = {file("BAD FIRST"), file("BOTH BAD"), file("PARITY"),
+                                            file("BAD REPEAT"), file("NO START")};
     const auto first_copy = [](TapRomTape &t, int i) { return t.leaders[i] + 0x6A00; };
     const auto damage_copies = [&](TapRomTape &t) {
         // Bit 0 of the first two name bytes flipped: the checksum holds, the
@@ -68,18 +65,19 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
     const auto cut_pause = [](TapRomTape &t) { t.tap.resize(t.leaders[2] - 2); };
     const auto version = [](char v) { return [v](TapRomTape &t) { t.tap[12] = v; }; };
     const auto zeros = [](TapRomTape &t) { std::fill(t.tap.begin() + 20, t.tap.end(), '\0'); };
-    TapRomOptions slow, fast, v0, noisy, tight, short_leaders;
+    TapProgramsOptions slow, fast, v0, noisy, tight, short_leaders, bad;
     slow.drift_percent = 8, slow.jitter = 4;
     fast.drift_percent = -8, fast.jitter = 4;
-    v0.version = 0;
-    noisy.noise = 50, noisy.pauses = false;
-    tight.pauses = false; // each trailer runs straight into the next leader
-    short_leaders.header_leader = 200, short_leaders.data_leader = 100;
+    v0.rom.version = 0;
+    noisy.noise = 50, noisy.rom.pauses = false;
+    tight.rom.pauses = false; // each trailer runs straight into the next leader
+    short_leaders.rom.header_leader = 200, short_leaders.rom.data_leader = 100;
+    bad.bad_first_copies = {0, 1}, bad.bad_repeats = {1, 3};
     const Case cases[] = {
         {"names", names, {}, nullptr, {0, 1}, true},
         {"slow", three, slow, nullptr, {0, 1, 2}, true},
         {"fast", three, fast, nullptr, {0, 1, 2}, true},
-        {"copies", copies, {}, damage_copies, {0, 2, 3, 4}, true},
+        {"copies", copies, bad, damage_copies, {0, 2, 3, 4}, true},
         {"version 0", three, v0, nullptr, {0, 1, 2}, true},
         {"noise", three, noisy, short_noise, {0, 1, 2}, false},
         {"no pauses", three, tight, long_end, {0, 1, 2}, false},
@@ -92,7 +90,7 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
         {"zeros v0", three, {}, [&](TapRomTape &t) { zeros(t), version(0)(t); }, {}, true},
     };
     for (const Case &c : cases) {
-        TapRomTape tape = tap_make_rom(c.files, c.options);
+        TapRomTape tape = tap_make_programs(c.files, c.options);
         if (c.damage)
             c.damage(tape);
         const auto programs = tape_scan(bytes(tape.tap), tape.tap.size());
@@ -132,11 +130,12 @@ TEST(TapeScan, CountsTapeTimeAtAnyOffset)
 
 TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
 {
-    test_write_file("game.tap", tap_make_rom({file("FIRST"), file("SECOND", 3), file("")}).tap);
+    test_write_file("game.tap",
+                    tap_make_programs({file("FIRST"), file("SECOND", 3), file("")}).tap);
     test_write_file("short.tap", "C64-TAPE-RAW");
     test_write_file("v2.tap", std::string("C64-TAPE-RAW\x02", 13) + std::string(7, '\0'));
     test_write_file("plain.txt", std::string(100, 'x'));
-    test_write_file("empty.tap", tap_make_rom({}).tap);
+    test_write_file("empty.tap", tap_make_programs({}).tap);
     const std::string tool = RAVELO_TOOLS_DIR "/tapscan/ravelo-tapscan ";
     const struct {
         std::string args;
@@ -160,8 +159,7 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
         {"--bogus game.tap", 2, "", 2},
     };
     for (const auto &r : runs) {
-        const int status = std::system((tool + r.args + " >out 2>err").c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == r.status) << r.args;
+        EXPECT_EQ(test_run(tool + r.args), r.status) << r.args;
         const std::string out = test_read_file("out"), err = test_read_file("err");
         EXPECT_TRUE(std::regex_match(out, std::regex(r.out))) << r.args << "\n" << out;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), r.error_lines) << r.args << err;
@@ -170,8 +168,7 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
     test_write_file("huge.tap", "");
     ASSERT_EQ(mkfifo("fifo.tap", 0644) | truncate("huge.tap", 3LL << 30), 0);
     for (const std::string name : {"fifo.tap", "/dev/zero", "huge.tap"}) {
-        const int status = std::system((tool + name + " 2>err").c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << name;
+        EXPECT_EQ(test_run(tool + name), 1) << name;
         EXPECT_EQ(test_read_file("err"), "ravelo-tapscan: " + name + ": " +
                                              (name == "huge.tap" ? "larger than any tape (256 MiB)"
                                                                  : "not a regular file") +

@@ -4,7 +4,6 @@
 
 #include "index/index_list.h"
 #include "tap_maker.h"
-#include "tape/tape_rom.h"
 #include "ui/feedback.h"
 
 #include <cstdio>
@@ -60,9 +59,9 @@ std::string last_log_line()
 
 TEST(TapeInWindow, IndexFromTapeAddsEachNewProgramOnceWithItsTime)
 {
-    const TapRomTape made = tap_make_rom({{1, 0x0801, "FIRST", std::string(500, 'a')},
-                                          {3, 0xC000, "SECOND", std::string(900, 'b')},
-                                          {1, 0x0801, "THIRD", std::string(200, 'c')}});
+    const TapRomTape made = tap_make_programs({{1, 0x0801, "FIRST", std::string(500, 'a')},
+                                               {3, 0xC000, "SECOND", std::string(900, 'b')},
+                                               {1, 0x0801, "THIRD", std::string(200, 'c')}});
     const std::string &tap = made.tap;
     const std::size_t second = made.leaders[1];
     test_attach(tap, "0x14\t\tTape start\r\n0x" +

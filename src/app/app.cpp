@@ -10,7 +10,7 @@
 #include "maintenance/update.h"
 #include "maintenance/update_folder.h"
 #include "ui/feedback.h"
-#include "base/command_line.h"
+#include "cli/command_line.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
 #include "ui/registry.h"

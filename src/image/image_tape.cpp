@@ -16,7 +16,6 @@ TapRomTape image_make_tape(const std::vector<ImageProgram> &programs)
         files.push_back({type, p.load, p.name, p.bytes});
     }
     TapRomOptions options;
-    options.jitter = 0;
     options.pause_after = true;
     options.pause_cycles = tape_clock_hz;
     options.data_pause_cycles = tape_clock_hz / 3;

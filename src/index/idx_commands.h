@@ -5,7 +5,7 @@
 // ("game.tap" -> "game.idx").
 #pragma once
 
-#include "index/idx_format.h"
+#include "idx/idx_format.h"
 #include "index/tape_document.h"
 
 #include <gtk/gtk.h>

@@ -1,7 +1,7 @@
 #include "index/image_commands.h"
 
 #include "image/image_tape.h"
-#include "index/idx_format.h"
+#include "idx/idx_format.h"
 #include "index/index_list.h"
 #include "index/tape_document.h"
 #include "tape/tape_scan.h"
@@ -100,8 +100,8 @@ gchar *image_save_tape_as()
     const auto *data = static_cast<const char *>(g_bytes_get_data(tape, &size));
     const bool written = write_whole(path, std::string(data, size));
     g_bytes_unref(tape);
-    const GCharPtr idx(idx_path_for_tap(path));
-    if (!written || idx_write_file(idx.get(), idx_list_rows()) != IdxWriteResult::written) {
+    const std::string idx = idx_path_for_tap(path);
+    if (!written || idx_write_file(idx.c_str(), idx_list_rows()) != IdxWriteResult::written) {
         if (written)
             status_show(_(" Could not save the list of index records. Check write and sharing "
                           "permissions!"));

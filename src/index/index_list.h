@@ -4,7 +4,7 @@
 // here shows a message.
 #pragma once
 
-#include "index/idx_format.h"
+#include "idx/idx_format.h"
 
 #include <gtk/gtk.h>
 

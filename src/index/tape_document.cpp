@@ -1,10 +1,9 @@
 #include "index/tape_document.h"
 
+#include "idx/idx_format.h"
 #include "tape/tape_info.h"
-#include "base/glib_ptr.h"
 #include "base/i18n.h"
 
-#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -47,19 +46,9 @@ const unsigned char *held_data(gsize *size)
 }
 } // namespace
 
-gchar *idx_path_for_tap(const gchar *tap_path)
-{
-    const GCharPtr folder(g_path_get_dirname(tap_path));
-    const GCharPtr name(g_path_get_basename(tap_path));
-    if (char *dot = std::strrchr(name.get(), '.'))
-        *dot = '\0';
-    const GCharPtr idx_name(g_strdup_printf("%s.%s", name.get(), "idx"));
-    return g_build_filename(folder.get(), idx_name.get(), nullptr);
-}
-
 void tape_document_attach_tap(const gchar *path, std::vector<unsigned char> bytes, bool read)
 {
-    replace(Kind::tap_file, path, idx_path_for_tap(path),
+    replace(Kind::tap_file, path, g_strdup(idx_path_for_tap(path).c_str()),
             read ? bytes_new(std::move(bytes)) : nullptr);
 }
 

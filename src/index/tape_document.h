@@ -18,10 +18,6 @@
 #include <string>
 #include <vector>
 
-// The IDX path for a TAP path: same folder, the file name cut at its last
-// '.', plus ".idx" (always lowercase). Newly allocated; g_free() it.
-gchar *idx_path_for_tap(const gchar *tap_path);
-
 // Attaches the TAP file at `path` (a full path) in place of whatever was
 // attached. `bytes` are its content, or nothing when it could not be read
 // whole (`read` false): every question about the bytes then has no answer.

@@ -1,39 +1,22 @@
 #include "tape/tape_rom.h"
 
-#include "tape/tape_random.h"
-
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 namespace
 {
 
 // The kernal's pulses in TAP units of 8 cycles, and its block layout.
-constexpr double unit_short = 0x30, unit_medium = 0x42, unit_long = 0x56;
+constexpr unsigned char unit_short = 0x30, unit_medium = 0x42, unit_long = 0x56;
 constexpr std::uint32_t gap_pulses = 79;
 constexpr std::uint32_t trailer_pulses = 78;
 constexpr std::size_t header_size = 192;
 
 struct RomWriter {
     const TapRomOptions &options;
-    TapRandom random;
     std::string data;
-    // Ideal pulses, with nothing random anywhere: the pulse is its nominal
-    // value, and no random number is drawn.
-    bool ideal = options.drift_percent == 0 && options.jitter == 0 && options.noise == 0;
 
-    void pulse(double nominal)
-    {
-        if (ideal) {
-            data.push_back(static_cast<char>(nominal));
-            return;
-        }
-        const double drifted = nominal * (100.0 + options.drift_percent) / 100.0;
-        const int jitter = int(random.between(0, 2 * options.jitter)) - int(options.jitter);
-        const long value = std::lround(drifted) + jitter;
-        data.push_back(static_cast<char>(std::clamp(value, 1L, 255L)));
-    }
+    void pulse(unsigned char units) { data.push_back(static_cast<char>(units)); }
 
     void shorts(std::uint32_t count)
     {
@@ -70,7 +53,7 @@ struct RomWriter {
         bit(check);
     }
 
-    void copy(const std::string &payload, unsigned char countdown_top, bool bad)
+    void copy(const std::string &payload, unsigned char countdown_top)
     {
         for (unsigned char c = countdown_top; c > countdown_top - 9; --c)
             byte(c);
@@ -79,25 +62,19 @@ struct RomWriter {
             byte(static_cast<unsigned char>(c));
             check ^= static_cast<unsigned char>(c);
         }
-        byte(bad ? check ^ 0xFF : check);
+        byte(check);
         pulse(unit_long);
         pulse(unit_short);
     }
 
     // Leader, both copies and the trailer.
-    void block(std::uint32_t leader, const std::string &payload, bool bad_first, bool bad_repeat)
+    void block(std::uint32_t leader, const std::string &payload)
     {
         shorts(leader);
-        copy(payload, 0x89, bad_first);
+        copy(payload, 0x89);
         shorts(gap_pulses);
-        copy(payload, 0x09, bad_repeat);
+        copy(payload, 0x09);
         shorts(trailer_pulses);
-    }
-
-    void noise()
-    {
-        for (unsigned i = 0; i < options.noise; ++i)
-            data.push_back(static_cast<char>(random.between(0x10, 0xFF)));
     }
 };
 
@@ -118,11 +95,11 @@ std::string header_payload(const TapRomFile &file)
 
 TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOptions &options)
 {
-    RomWriter out{options, {0x2031A000ull + options.seed}, {}};
+    RomWriter out{options, {}};
     // Each byte is 20 pulses, written twice; the header goes in front.
     std::size_t expected = tape_header_size;
     for (const TapRomFile &file : files)
-        expected += options.header_leader + options.data_leader + options.noise * 2 +
+        expected += options.header_leader + options.data_leader +
                     40 * (header_size + file.data.size() + 20) + 16;
     out.data.reserve(expected);
     out.data.assign(tape_header_size, '\0');
@@ -130,15 +107,13 @@ TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOption
     for (const TapRomFile &file : files) {
         if (options.pauses && !options.pause_after)
             out.pause(options.pause_cycles);
-        out.noise();
         tape.leaders.push_back(out.data.size());
-        out.block(options.header_leader, header_payload(file), file.bad_first_copy,
-                  file.bad_repeat);
+        out.block(options.header_leader, header_payload(file));
         if (!file.data.empty()) {
             if (options.data_pause_cycles > 0)
                 out.pause(options.data_pause_cycles);
-            out.noise();
-            out.block(options.data_leader, file.data, false, false);
+            tape.data_leaders.push_back(out.data.size());
+            out.block(options.data_leader, file.data);
         }
         if (options.pauses && options.pause_after)
             out.pause(options.pause_cycles);

@@ -2,10 +2,9 @@
 // block (type, addresses, name) and a data block, each written twice (first
 // copy with the countdown 0x89..0x81, a gap of 79 short pulses, the repeat
 // with 0x09..0x01, a trailer of 78 short pulses), each after its leader of
-// short pulses. The options also make the flaws of real tapes (drift,
-// jitter, noise, bad copies), for tests of the scanner and for the demo.
-// Needs only the standard library and the TAP constants of tape_info.h; the
-// same files and options give the same bytes.
+// short pulses. Every pulse has its ideal length (short 0x30, medium 0x42,
+// long 0x56). Needs only the standard library and the TAP constants of
+// tape_info.h; the same files and options give the same bytes.
 #pragma once
 
 #include "tape/tape_info.h"
@@ -22,14 +21,9 @@ struct TapRomFile {
     // The data block (none when empty). The header's end address is
     // start + size, cut to 16 bits: a block that ends at $FFFF gives 0.
     std::string data;
-    bool bad_first_copy = false; // the header's first copy gets a wrong checksum
-    bool bad_repeat = false;     // and so does its repeated copy
 };
 
 struct TapRomOptions {
-    double drift_percent = 0; // every pulse this much longer (negative: shorter)
-    unsigned jitter = 1;      // and then off by up to this many units either way
-    unsigned noise = 0;       // random pulses (0x10-0xFF) right before each leader
     // Silence before each file (after each with pause_after, so that the
     // first leader starts at the first data byte) of pause_cycles, and
     // between each header and data block when data_pause_cycles is not 0.
@@ -40,13 +34,13 @@ struct TapRomOptions {
     unsigned version = 1;                 // 0: a pause is one overflow byte 0, whatever its length
     std::uint32_t header_leader = 0x6A00; // short pulses before a header
     std::uint32_t data_leader = 0x1A00;   // short pulses before a data block
-    unsigned seed = 1;
 };
 
 struct TapRomTape {
     std::string tap; // the whole file, length field right
-    // File offset of the first pulse of each file's header leader.
-    std::vector<std::size_t> leaders;
+    // File offset of the first pulse of each file's header leader, and of
+    // each data block's leader (a file without data has none).
+    std::vector<std::size_t> leaders, data_leaders;
 };
 
 TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOptions &options = {});

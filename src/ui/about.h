@@ -3,9 +3,6 @@
 
 #include <gtk/gtk.h>
 
-// The dialog's picture: 48x48 XPM with 73 colours, transparent surround.
-extern const char *const ui_about_icon[];
-
 // The licence, LICENSE as the build found it.
 extern const char ui_licence_text[];
 

@@ -19,6 +19,7 @@ class Emulator
     std::string link() const { return test_path("ttyEMU"); }
     std::string bootloader_link() const { return test_path("ttyEMU-boot"); }
     std::string flash_path() const { return test_path("flash.bin"); }
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;

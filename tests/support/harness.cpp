@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -21,24 +22,15 @@ std::string test_owned(gchar *text)
     return result;
 }
 
-int main(int argc, char **argv)
+bool test_enter_private_dir()
 {
-    testing::InitGoogleTest(&argc, argv);
     private_dir = test_owned(g_dir_make_tmp("ravelo-test-XXXXXX", nullptr));
     const std::string config = private_dir + "/config";
-    if (private_dir.empty() || !std::filesystem::create_directory(config) ||
-        chdir(private_dir.c_str()) != 0)
-        return 2;
-    // The texts compared are the untranslated ones, whatever the developer's
-    // language; a test that wants a translation asks for it with LANGUAGE.
-    setenv("LC_ALL", "C.UTF-8", 1);
-    unsetenv("LANGUAGE");
+    if (private_dir.empty() || !fs::create_directory(config) || chdir(private_dir.c_str()) != 0)
+        return false;
     setenv("HOME", private_dir.c_str(), 1);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    const int result = RUN_ALL_TESTS();
-    std::error_code ignored;
-    std::filesystem::remove_all(private_dir, ignored);
-    return result;
+    return true;
 }
 
 const std::string &test_dir()
@@ -57,16 +49,16 @@ size_t test_open_descriptors()
     return size_t(std::distance(begin(fds), end(fds)));
 }
 
-void test_app_start()
+void test_app_start(std::vector<const char *> args)
 {
-    static char program[] = "ravelo-client";
-    static char *args[] = {program, nullptr};
-    static int argc = 1;
-    static char **argv = args;
-    if (ui_window_main() == nullptr) {
-        app_startup(&argc, &argv);
-        test_spin_until([] { return false; }, 50);
-    }
+    if (ui_window_main() != nullptr)
+        return;
+    args.insert(args.begin(), "ravelo-client");
+    args.push_back(nullptr);
+    int argc = int(args.size()) - 1;
+    char **argv = const_cast<char **>(args.data());
+    app_startup(&argc, &argv);
+    test_spin_until([] { return false; }, 50);
 }
 
 bool test_spin_until(const std::function<bool()> &done, int timeout_ms)
@@ -88,6 +80,12 @@ std::string test_read_file(const std::string &path)
     std::ostringstream content;
     content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
+}
+
+int test_run(const std::string &command)
+{
+    const int status = std::system((command + " >out 2>err").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void test_write_file(const std::string &path, const std::string &content)
@@ -213,7 +211,8 @@ void test_send_delete(GtkWidget *window)
 // asked for.
 ChooserSeen test_open_tap(const std::string &path, Answer answer)
 {
-    return test_choose([] { test_send_key(ui_window_main(), GDK_o, GDK_CONTROL_MASK); }, path, answer);
+    return test_choose([] { test_send_key(ui_window_main(), GDK_o, GDK_CONTROL_MASK); }, path,
+                       answer);
 }
 
 ChooserSeen test_choose(const std::function<void()> &open, const std::string &path, Answer answer)

@@ -1,8 +1,8 @@
 // The real windows under a (virtual) X server, the real main loop spun until
-// a condition holds, and the user's steps. main() gives every test process a
-// private folder as HOME, XDG_CONFIG_HOME and working directory, and sets
-// LC_ALL=C.UTF-8 with LANGUAGE cleared: texts are untranslated unless a
-// test sets LANGUAGE before the client starts.
+// a condition holds, and the user's steps. main() (support/main.cpp) gives
+// every test process a private folder, and sets LC_ALL=C.UTF-8 with LANGUAGE
+// cleared: texts are untranslated unless a test sets LANGUAGE before the
+// client starts.
 #pragma once
 
 #include <gdk/gdkkeysyms.h>
@@ -16,14 +16,20 @@
 
 namespace fs = std::filesystem;
 
-// The client's start-up (window shown, configuration loaded), once a process.
-void test_app_start();
+// The client's start-up as `ravelo-client args...` (window shown,
+// configuration loaded), once a process: later calls do nothing.
+void test_app_start(std::vector<const char *> args = {});
 // Spins the main loop until `done` or `timeout_ms` passed; the last `done`.
 bool test_spin_until(const std::function<bool()> &done, int timeout_ms = 5000);
 
+// Makes test_dir(), a new private folder, the working directory and HOME.
+bool test_enter_private_dir();
 const std::string &test_dir();
 std::string test_path(const std::string &name);
 std::string test_read_file(const std::string &path);
+// The exit status of `command` run by the shell, -1 when it did not exit;
+// its output is in "out" and "err".
+int test_run(const std::string &command);
 void test_write_file(const std::string &path, const std::string &content);
 // Takes a string that GLib allocated, and frees it.
 std::string test_owned(gchar *text);

@@ -1,6 +1,6 @@
 #include "emu_options.h"
 
-#include "base/command_line.h"
+#include "cli/command_line.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,11 +1,10 @@
 #include "tap_maker.h"
 
-#include "tape/tape_random.h"
-
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
-#include <vector>
+#include <utility>
 
 namespace
 {
@@ -16,6 +15,26 @@ constexpr char tap_signature[] = "C64-TAPE-RAW";
 constexpr unsigned char pulse_short = 0x30;
 constexpr unsigned char pulse_medium = 0x42;
 constexpr unsigned char pulse_long = 0x56;
+
+// Random numbers for made-up tapes: a small generator of its own, whose
+// sequence is the same with every standard library, which the "same seed,
+// same file" promise needs.
+struct TapRandom {
+    std::uint64_t state;
+    std::uint32_t next()
+    {
+        state += 0x9E3779B97F4A7C15ull;
+        std::uint64_t z = state;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return std::uint32_t((z ^ (z >> 31)) >> 32);
+    }
+    // A number from lo to hi, both included.
+    std::uint32_t between(std::uint32_t lo, std::uint32_t hi)
+    {
+        return lo + next() % (hi - lo + 1);
+    }
+};
 
 struct Writer {
     std::string data;
@@ -116,6 +135,63 @@ std::vector<std::uint32_t> offsets_after_pauses(const std::string &tap, std::uin
     return found;
 }
 
+// A byte as the ROM loader writes it: 20 pulses, the marker (long, medium)
+// and nine bit pairs.
+constexpr std::size_t pulses_per_byte = 20;
+
+// Gives the header whose leader starts at `leader` a wrong checksum in its
+// `copy`-th copy (1 or 2): every bit of the check byte turned, which swaps
+// the pulses of its eight bit pairs (the check bit stays). A copy begins
+// with the first long pulse after the leader or the gap (its countdown's
+// marker) and ends with the end mark (long, short) after its check byte.
+void spoil_check_byte(std::string &tap, std::size_t leader, int copy)
+{
+    std::size_t end_mark = 0;
+    for (std::size_t from = leader; copy > 0; --copy, from = end_mark + 2) {
+        end_mark = tap.find(static_cast<char>(pulse_long), from);
+        while (tap[end_mark + 1] == static_cast<char>(pulse_medium))
+            end_mark += pulses_per_byte;
+    }
+    const std::size_t check = end_mark - pulses_per_byte;
+    for (std::size_t bit = 0; bit < 8; ++bit)
+        std::swap(tap[check + 2 + 2 * bit], tap[check + 3 + 2 * bit]);
+}
+
+// `ideal` again with every pulse drifted and jittered, and noise before
+// each leader: random numbers drawn in tape order.
+TapRomTape roughen(const TapRomTape &ideal, const TapProgramsOptions &options)
+{
+    TapRandom random{0x2031A000ull + options.seed};
+    TapRomTape tape;
+    const std::size_t leaders = ideal.leaders.size() + ideal.data_leaders.size();
+    tape.tap.reserve(ideal.tap.size() + options.noise * leaders);
+    tape.tap.assign(ideal.tap, 0, tape_header_size);
+    std::size_t header = 0, data = 0;
+    for (std::size_t at = tape_header_size; at < ideal.tap.size();) {
+        const bool header_leader = header < ideal.leaders.size() && ideal.leaders[header] == at;
+        if (header_leader || (data < ideal.data_leaders.size() && ideal.data_leaders[data] == at)) {
+            for (unsigned i = 0; i < options.noise; ++i)
+                tape.tap.push_back(static_cast<char>(random.between(0x10, 0xFF)));
+            (header_leader ? tape.leaders : tape.data_leaders).push_back(tape.tap.size());
+            ++(header_leader ? header : data);
+        }
+        const auto units = static_cast<unsigned char>(ideal.tap[at]);
+        if (units == 0) {
+            const std::size_t pause = options.rom.version == 0 ? 1 : 4;
+            tape.tap.append(ideal.tap, at, pause);
+            at += pause;
+            continue;
+        }
+        const double drifted = units * (100.0 + options.drift_percent) / 100.0;
+        const int jitter = int(random.between(0, 2 * options.jitter)) - int(options.jitter);
+        const long value = std::lround(drifted) + jitter;
+        tape.tap.push_back(static_cast<char>(std::clamp(value, 1L, 255L)));
+        ++at;
+    }
+    put_le32(tape.tap, 16, static_cast<std::uint32_t>(tape.tap.size() - tape_header_size));
+    return tape;
+}
+
 void add_record(std::string &idx, std::uint32_t offset, const char *info)
 {
     char line[160];
@@ -125,6 +201,19 @@ void add_record(std::string &idx, std::uint32_t offset, const char *info)
 }
 
 } // namespace
+
+TapRomTape tap_make_programs(const std::vector<TapRomFile> &files,
+                             const TapProgramsOptions &options)
+{
+    TapRomTape tape = tap_make_rom(files, options.rom);
+    for (const std::size_t file : options.bad_first_copies)
+        spoil_check_byte(tape.tap, tape.leaders.at(file), 1);
+    for (const std::size_t file : options.bad_repeats)
+        spoil_check_byte(tape.tap, tape.leaders.at(file), 2);
+    if (options.drift_percent == 0 && options.jitter == 0 && options.noise == 0)
+        return tape;
+    return roughen(tape, options);
+}
 
 std::string tap_wrap(const std::string &data)
 {

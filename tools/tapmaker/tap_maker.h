@@ -8,16 +8,37 @@
 #pragma once
 
 #include "tape/tape_info.h"
+#include "tape/tape_rom.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A valid TAP file (version 1, length field right) of about `seconds` of
 // tape with realistic content: pilot tones of short pulses, bytes encoded as
 // groups of short/medium/long pulses, and long pauses (zero-byte pulses of
 // 0.2 to 1 s) between blocks. The same seed always gives the same file.
 std::string tap_make(double seconds, unsigned seed = 1);
+
+// How tap_make_programs writes programs: the ROM loader's layout, and the
+// flaws of real tapes.
+struct TapProgramsOptions {
+    TapRomOptions rom;
+    double drift_percent = 0; // every pulse this much longer (negative: shorter)
+    unsigned jitter = 1;      // and then off by up to this many units either way
+    unsigned noise = 0;       // random pulses (0x10-0xFF) right before each leader
+    // The files (by their index) whose header has a wrong checksum in its
+    // first copy, and in its repeated copy.
+    std::vector<std::size_t> bad_first_copies, bad_repeats;
+    unsigned seed = 1;
+};
+
+// `files` as the computer's ROM loader saves them (tape/tape_rom.h), with
+// the flaws of `options`: for the tape scanner's tests and benchmark, and
+// the demo. The same files and options always give the same tape.
+TapRomTape tap_make_programs(const std::vector<TapRomFile> &files,
+                             const TapProgramsOptions &options = {});
 
 // A TAP file whose pulse data is exactly `data` (header built around it).
 std::string tap_wrap(const std::string &data);

@@ -1,8 +1,8 @@
 // ravelo-tapmaker: writes a made-up TAP file (and its IDX file) for trying
 // the client without real tape images.
 #include "tap_maker.h"
-#include "base/command_line.h"
-#include "tape/tape_rom.h"
+#include "cli/command_line.h"
+#include "idx/idx_format.h"
 
 #include <cerrno>
 #include <cmath>
@@ -50,15 +50,6 @@ bool write_file(const std::string &path, const std::string &content)
     return true;
 }
 
-// The IDX file the client looks for: the name up to its last dot, plus ".idx".
-std::string idx_path(const std::string &tap_path)
-{
-    const std::size_t slash = tap_path.rfind('/');
-    const std::size_t dot = tap_path.rfind('.');
-    const bool has_dot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return (has_dot ? tap_path.substr(0, dot) : tap_path) + ".idx";
-}
-
 bool parse_number(const char *text, double *value)
 {
     char *end = nullptr;
@@ -91,7 +82,7 @@ int main(int argc, char **argv)
     std::string out;
     bool with_idx = false;
     std::vector<std::string> programs;
-    TapRomOptions rom;
+    TapProgramsOptions rom;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -133,10 +124,10 @@ int main(int argc, char **argv)
                                                  "NAME:BYTES (1 to 61440)");
     }
     const std::string tap =
-        programs.empty() ? tap_make(seconds, rom.seed) : tap_make_rom(files, rom).tap;
+        programs.empty() ? tap_make(seconds, rom.seed) : tap_make_programs(files, rom).tap;
     if (!write_file(out, tap))
         return 1;
-    if (with_idx && !write_file(idx_path(out), tap_make_idx(tap)))
+    if (with_idx && !write_file(idx_path_for_tap(out), tap_make_idx(tap)))
         return 1;
     return 0;
 }

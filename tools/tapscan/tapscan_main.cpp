@@ -1,7 +1,7 @@
 // ravelo-tapscan: lists the programs the computer's ROM loader would find
 // on a tape, or prints the IDX records that the client would save for them.
-#include "base/command_line.h"
-#include "index/idx_format.h"
+#include "cli/command_line.h"
+#include "idx/idx_format.h"
 #include "tape/tape_file.h"
 #include "tape/tape_info.h"
 #include "tape/tape_listing.h"

@@ -1,11 +1,11 @@
 // ravelo-totap: writes the tape that the client would play for a program or
 // disk image (PRG, P00, T64, D64), and its IDX file with a record for each
 // program, so that any TAP player can load them.
-#include "base/command_line.h"
+#include "cli/command_line.h"
 #include "base/glib_ptr.h"
+#include "idx/idx_format.h"
 #include "image/image_read.h"
 #include "image/image_tape.h"
-#include "index/idx_format.h"
 #include "tape/tape_file.h"
 #include "tape/tape_info.h"
 #include "tape/tape_listing.h"
@@ -44,14 +44,11 @@ int fail(const std::string &path, const std::string &why)
     return 1;
 }
 
-// "game.d64" -> "game.tap": the name without its last extension, plus `ext`.
-std::string with_extension(const std::string &path, const char *ext)
+// "game.d64" -> "game.tap": the image's file name cut at its last '.', plus
+// ".tap".
+std::string tap_name_for_image(const std::string &name)
 {
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    const bool has_ext =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (has_ext ? path.substr(0, dot) : path) + ext;
+    return name.substr(0, name.rfind('.')) + ".tap";
 }
 
 // Writes `content` whole or not at all; why not, or "".
@@ -107,8 +104,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s: %s: %s\n", program_name, image.c_str(), line.c_str());
 
     if (out.empty())
-        out = with_extension(base, ".tap");
-    const std::string idx = with_extension(out, ".idx");
+        out = tap_name_for_image(base);
+    const std::string idx = idx_path_for_tap(out);
     for (const std::string &path : {out, idx})
         if (!force && g_file_test(path.c_str(), G_FILE_TEST_EXISTS))
             return fail(path, "exists already (--force overwrites it)");

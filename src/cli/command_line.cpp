@@ -1,4 +1,4 @@
-#include "base/command_line.h"
+#include "cli/command_line.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,8 @@
 // The IDX file: a text file beside a TAP file, one index record per line
-// ("0x14<TAB><TAB>Tape start"). This module turns that text into records and
-// records into text and files; it holds no list, no widget and shows
-// nothing (the list is index_list.h, the commands idx_commands.h).
+// ("0x14<TAB><TAB>Tape start"). This module names the file beside a tape and
+// turns its text into records and records into text and files; it holds no
+// list, no widget and shows nothing (the list is index/index_list.h, the
+// commands index/idx_commands.h).
 #pragma once
 
 #include <glib.h>
@@ -19,6 +20,12 @@ struct IdxRecord {
 
 // The tape start: the first byte after the 20-byte TAP header.
 inline constexpr gint32 idx_tape_start = 20;
+
+// The IDX file of the TAP file at `tap_path`: same folder, the file name cut
+// at its last '.' (a '.' in a folder name does not count), plus ".idx"
+// (always lowercase): "game.tap" -> "game.idx", "dir/.tap" -> "dir/.idx",
+// "dir.d/game" -> "dir.d/game.idx".
+std::string idx_path_for_tap(const std::string &tap_path);
 
 // Reads one number at *pos: optional spaces (not TABs), at most one '-', then
 // "0x" hex, "0b" binary, "0" octal or decimal digits (lowercase prefixes

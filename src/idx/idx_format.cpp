@@ -1,4 +1,4 @@
-#include "index/idx_format.h"
+#include "idx/idx_format.h"
 
 #include "base/glib_ptr.h"
 
@@ -222,6 +222,15 @@ IdxWriteResult replace_file(const char *path, const std::string &content)
 }
 
 } // namespace
+
+std::string idx_path_for_tap(const std::string &tap_path)
+{
+    const std::size_t slash = tap_path.rfind(G_DIR_SEPARATOR);
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = tap_path.rfind('.');
+    const bool has_dot = dot != std::string::npos && dot >= name;
+    return tap_path.substr(0, has_dot ? dot : tap_path.size()) + ".idx";
+}
 
 bool idx_parse_number(const char **pos, gint32 *value)
 {
