@@ -6,8 +6,9 @@
 #include "app/app.h"
 #include "ui/registry.h"
 #include "idx/idx_format.h"
-#include "index/idx_commands.h"
-#include "index/index_list.h"
+#include "index/document_commands.h"
+#include "document/tape_document.h"
+#include "index/idx_list.h"
 
 #include <glib/gstdio.h>
 #include <gtk/gtk.h>
@@ -22,6 +23,11 @@
 
 namespace
 {
+
+GtkTreeView *index_view()
+{
+    return GTK_TREE_VIEW(lookup_widget(ui_window_main(), "treeview_indexes"));
+}
 
 int rounds = 5;
 
@@ -53,7 +59,7 @@ gboolean note_paint(GtkWidget *, GdkEventExpose *, gpointer)
 void fill_until_painted()
 {
     painted = false;
-    idx_fill_list();
+    document_fill_list();
     const double give_up = now_ms() + 10000;
     while (!painted && now_ms() < give_up)
         gtk_main_iteration_do(FALSE);
@@ -130,7 +136,7 @@ int main(int argc, char **argv)
     const std::string idx = folder + "/bench.idx";
     g_file_set_contents(tap.c_str(), "C64-TAPE-RAW", -1, nullptr);
     g_file_set_contents(idx.c_str(), text.data(), gssize(text.size()), nullptr);
-    idx_attach_tap_file(tap.c_str());
+    document_attach(tap.c_str());
 
     std::printf("IDX benchmark: %d records, %.1f MiB of text, %d rounds each (3 sorted by Info)\n",
                 records, double(text.size()) / (1024.0 * 1024.0), rounds);
@@ -156,31 +162,31 @@ int main(int argc, char **argv)
             });
         });
 
-    g_signal_connect_after(index_view, "expose-event", G_CALLBACK(note_paint), nullptr);
+    g_signal_connect_after(index_view(), "expose-event", G_CALLBACK(note_paint), nullptr);
     const auto empty_list = [] {
         idx_list_clear();
         drain_main_loop();
     };
     // Open's step on an empty list: the call itself, and until the list is
     // on screen with its columns sized.
-    const Figure fill = measure(empty_list, [] { idx_fill_list(); });
+    const Figure fill = measure(empty_list, [] { document_fill_list(); });
     const Figure fill_shown = measure(empty_list, fill_until_painted);
     // Open again while the list is full: clearing 100,000 rows included.
     const Figure refill = measure(drain_main_loop, fill_until_painted);
     drain_main_loop();
-    const size_t rows = idx_list_rows().size();
+    const size_t rows = tape_document_records().size();
 
-    const Figure rows_only = measure([] {}, [] { idx_list_rows(); });
-    const Figure save = measure([] {}, [&] { idx_save_file(idx.c_str(), idx_list_rows()); });
+    const Figure save =
+        measure([] {}, [&] { document_save_idx(idx.c_str(), tape_document_records()); });
 
     // The same list sorted by description (locale collation) instead.
-    gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(index_store), idx_column_info,
-                                         GTK_SORT_ASCENDING);
+    gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(gtk_tree_view_get_model(index_view())),
+                                         idx_column_info, GTK_SORT_ASCENDING);
     drain_main_loop();
     rounds = 3;
     const Figure fill_by_info = measure(empty_list, fill_until_painted);
-    gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(index_store), idx_column_offset,
-                                         GTK_SORT_ASCENDING);
+    gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(gtk_tree_view_get_model(index_view())),
+                                         idx_column_offset, GTK_SORT_ASCENDING);
 
     gchar *saved = nullptr;
     gsize saved_length = 0;
@@ -192,11 +198,10 @@ int main(int argc, char **argv)
                 rows, same ? "yes" : "NO");
     print("plain parse (count records)", parse);
     print("plain parse into a vector of records", parse_store);
-    print("fill the list (idx_fill_list call)", fill);
+    print("fill the list (document_fill_list call)", fill);
     print("fill until on screen, columns sized", fill_shown);
     print("refill a full list until on screen", refill);
     print("fill sorted by Info until on screen", fill_by_info);
-    print("read the rows back (idx_list_rows)", rows_only);
     print("save (rows + format + write + fsync + rename)", save);
     std::printf("  ratios to the plain parse into records (medians): fill call %.0f, "
                 "on screen %.0f, save %.0f\n",

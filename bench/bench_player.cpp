@@ -17,11 +17,11 @@
 #include "app/app.h"
 #include "ui/registry.h"
 #include "config/config.h"
-#include "index/idx_commands.h"
-#include "index/index_list.h"
-#include "player/playback.h"
+#include "index/document_commands.h"
+#include "index/idx_list.h"
+#include "player/player_controls.h"
 #include "player/player_state.h"
-#include "player/player_worker.h"
+#include "player/player_thread.h"
 #include "ui/feedback.h"
 #include "ui/registry.h"
 
@@ -77,7 +77,7 @@ void write_file(const std::string &path, const std::string &content)
 // selected) and points the device port at `port`.
 void attach(const std::string &tap_path, const std::string &port)
 {
-    idx_attach_tap_file(tap_path.c_str());
+    document_attach(tap_path.c_str());
     config_set_ports(port.c_str(), nullptr);
 }
 

@@ -2,10 +2,12 @@
 // attach) and the German catalogue as start-up finds it beside the program.
 #include "support/harness.h"
 
+#include "document/tape_document.h"
+
 #include "config/config.h"
 #include "idx/idx_format.h"
-#include "index/idx_commands.h"
-#include "index/index_list.h"
+#include "index/document_commands.h"
+#include "index/idx_list.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +55,7 @@ TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
                       settings = test_path("config/ravelo-client/user.ini");
     EXPECT_STREQ(tape_document_path(), tape.c_str());
     EXPECT_EQ(test_status_text(), " Eingelegt: " + tape);
-    EXPECT_EQ(idx_format_records(idx_list_rows()),
+    EXPECT_EQ(idx_format_records(tape_document_records()),
               "0x14\t\tBandanfang\r\n0x100\t\tIntro\r\n0x2000\t\tGame\r\n");
     EXPECT_TRUE(tape_document_attached() && test_sensitive("button_play"));
     EXPECT_FALSE(test_sensitive("button_stop")); // the idle arrangement
@@ -74,11 +76,11 @@ TEST(CommandLine, TapeThatCannotBeReadLeavesTheClientEmptyAndSaysWhy)
     test_app_start({"fifo.tap"});
     EXPECT_TRUE(refused("fifo.tap", "not a regular file")) << test_status_text();
     EXPECT_FALSE(tape_document_attached());
-    EXPECT_TRUE(idx_list_rows().empty());
+    EXPECT_TRUE(tape_document_records().empty());
     std::filesystem::create_directory(test_path("folder.tap"));
     for (const auto &[name, reason] : {std::pair{"folder.tap", "Is a directory"},
                                        {"missing.tap", "No such file or directory"}}) {
-        EXPECT_FALSE(idx_open_tap_path(name));
+        EXPECT_FALSE(document_open_path(name));
         EXPECT_TRUE(refused(name, reason)) << test_status_text();
     }
     EXPECT_FALSE(tape_document_attached());

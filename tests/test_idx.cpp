@@ -2,10 +2,12 @@
 // list in the real main window and its commands: File > Open through the
 // real chooser, Reload and Save with the real buttons.
 #include "idx/idx_format.h"
-#include "index/idx_commands.h"
-#include "index/index_list.h"
+#include "index/document_commands.h"
+#include "index/idx_list.h"
 
 #include "support/harness.h"
+
+#include "document/tape_document.h"
 
 #include <optional>
 
@@ -39,7 +41,7 @@ std::pair<Records, bool> parse(std::string text)
 Records rows()
 {
     Records rows;
-    for (const IdxRecord &row : idx_list_rows())
+    for (const IdxRecord &row : tape_document_records())
         rows.emplace_back(row.offset, row.info);
     return rows;
 }
@@ -54,8 +56,8 @@ bool load(std::string text)
 // scrolled window around it does not scroll.
 void edit(int row, int column, const char *text)
 {
-    GList *cells =
-        gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(gtk_tree_view_get_column(index_view, column)));
+    GList *cells = gtk_cell_layout_get_cells(
+        GTK_CELL_LAYOUT(gtk_tree_view_get_column(test_index_view(), column)));
     g_signal_emit_by_name(cells->data, "edited", std::to_string(row).c_str(), text);
     g_list_free(cells);
 }
@@ -63,10 +65,11 @@ void edit(int row, int column, const char *text)
 bool wheel(GdkScrollDirection direction)
 {
     GdkEvent *event = gdk_event_new(GDK_SCROLL);
-    event->scroll.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(index_view)));
+    event->scroll.window =
+        GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(test_index_view())));
     event->scroll.direction = direction;
     gboolean handled = FALSE;
-    g_signal_emit_by_name(index_view, "scroll_event", event, &handled);
+    g_signal_emit_by_name(test_index_view(), "scroll_event", event, &handled);
     gdk_event_free(event);
     return handled;
 }
@@ -335,7 +338,7 @@ TEST(IdxCommands, RowsEditsSaveReloadAndHeaderSortingByTheirRules)
     fs::remove(idx);
     test_write_file(idx, "0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
     test_click("button_index_reload");
-    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, idx_column_info));
+    gtk_tree_view_column_clicked(gtk_tree_view_get_column(test_index_view(), idx_column_info));
     EXPECT_EQ(
         rows(),
         (Records{{0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}}));
@@ -358,7 +361,7 @@ TEST(IdxCommands, RowsEditsSaveReloadAndHeaderSortingByTheirRules)
     EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
                                    "0x14\t\ttape start\r\n");
     // The same header again reverses; the order chosen outlives Reload.
-    gtk_tree_view_column_clicked(gtk_tree_view_get_column(index_view, idx_column_info));
+    gtk_tree_view_column_clicked(gtk_tree_view_get_column(test_index_view(), idx_column_info));
     test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
     test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
     EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));

@@ -2,10 +2,12 @@
 // attached, played from its second program against the emulated device and
 // saved as a tape; images refused with their reason; and ravelo-totap.
 #include "support/emulator.h"
+
+#include "document/tape_document.h"
 #include "support/tape_decode.h"
 
-#include "index/idx_commands.h"
-#include "index/index_list.h"
+#include "index/document_commands.h"
+#include "index/idx_list.h"
 #include "tap_maker.h"
 
 namespace
@@ -27,7 +29,7 @@ void write_programs()
 std::string rows_text()
 {
     std::string text;
-    for (const IdxRecord &row : idx_list_rows())
+    for (const IdxRecord &row : tape_document_records())
         text += std::to_string(row.offset) + " " + row.info + "\n";
     return text;
 }
@@ -62,11 +64,11 @@ TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
     Emulator device({"--fast", "--record", test_path("received")});
     test_set_ports(device.link().c_str());
     const std::string log = test_log_text();
-    ASSERT_TRUE(idx_open_tap_path("disk.d64"));
+    ASSERT_TRUE(document_open_path("disk.d64"));
     EXPECT_EQ(test_status_text(), " Attached: " + disk);
     EXPECT_EQ(test_log_after(log), "D64 disk image with 3 programs\n");
     EXPECT_EQ(rows_text(), "20 ONE\n" + at(1) + " TWO\n" + at(2) + " THREE\n");
-    EXPECT_EQ(idx_format_records(idx_list_rows()), test_read_file("made.idx"));
+    EXPECT_EQ(idx_format_records(tape_document_records()), test_read_file("made.idx"));
     EXPECT_TRUE(test_sensitive("menuitem_save_tape_as"));
 
     // From the second program the device gets exactly the made tape: the
@@ -105,15 +107,15 @@ TEST(ImageInWindow, WhatCannotBePlayedIsRefusedWithItsReason)
     test_write_file("tape.d64", tap_wrap(std::string(10, '\x30')));
     test_app_start();
     std::string log = test_log_text();
-    ASSERT_TRUE(idx_open_tap_path("one.prg"));
-    EXPECT_FALSE(idx_open_tap_path("junk.d64"));
+    ASSERT_TRUE(document_open_path("one.prg"));
+    EXPECT_FALSE(document_open_path("junk.d64"));
     const std::string why = "not a 1541 disk image (1000 bytes)";
     EXPECT_EQ(test_status_text(), " Error: Cannot play " + test_path("junk.d64") + ": " + why);
     EXPECT_EQ(test_log_after(log), "PRG file with 1 program\nCannot play " + test_path("junk.d64") +
                                        " as a D64 disk image: " + why + "\n");
     EXPECT_EQ(rows_text(), "20 ONE\n");
     log = test_log_text();
-    EXPECT_TRUE(idx_open_tap_path("tape.d64"));
+    EXPECT_TRUE(document_open_path("tape.d64"));
     EXPECT_EQ(test_log_after(log).rfind("Tape check: version 1, 10 bytes of data", 0), 0u);
 
     // The converter: nothing written for what it refuses, nothing overwritten

@@ -4,10 +4,10 @@
 #include "support/emulator.h"
 
 #include "device/serial.h"
-#include "index/index_list.h"
-#include "player/playback.h"
-#include "player/player_worker.h"
-#include "player/tap_file.h"
+#include "index/idx_list.h"
+#include "player/player_controls.h"
+#include "player/player_thread.h"
+#include "tape/tape_file.h"
 #include "ui/registry.h"
 
 #include "tap_maker.h"
@@ -47,7 +47,6 @@ std::string buffer_label()
 // After a run has ended: nothing left open, controls back to idle.
 void expect_run_closed()
 {
-    EXPECT_FALSE(player_tap_file_is_open());
     EXPECT_FALSE(serial_is_open());
     EXPECT_TRUE(test_controls_are(true));
 }
@@ -80,9 +79,9 @@ Steps from_start(const Steps &steps, const std::string &tap = "", std::size_t fr
 
 // Any chunking gives the sum of the definition, wrapping at 32 bits: chunks
 // of one byte split every count after its zero, low and middle byte, and the
-// bytes seen before the split keep their weight. A tape of 4 GiB or more
-// cannot be read.
-TEST(Player, AnyChunkingGivesThePulseSumOfTheDefinitionAndSizesStopBelow4GiB)
+// bytes seen before the split keep their weight. A file larger than any
+// tape, 4 GiB among them, is not read.
+TEST(Player, AnyChunkingGivesThePulseSumOfTheDefinitionAndLargerFilesAreNoTapes)
 {
     std::mt19937 random(7);
     std::vector<guint8> data(20000);
@@ -114,13 +113,10 @@ TEST(Player, AnyChunkingGivesThePulseSumOfTheDefinitionAndSizesStopBelow4GiB)
     EXPECT_EQ(test_owned(player_format_buffer_time(4294967295u)), "71582788:15 ");
 
     test_write_file("big.tap", "");
-    for (const std::uintmax_t length : {0xFFFFFFFFULL, 0x100000000ULL}) {
+    for (const std::uint64_t length : {tape_file_largest + 1, std::uint64_t{1} << 32}) {
         fs::resize_file("big.tap", length); // sparse: no disk space used
-        const int fd = player_tap_open("big.tap");
-        guint32 size = 0;
-        EXPECT_EQ(player_tap_size(fd, &size), length < 0x100000000LL ? 1 : 0);
-        EXPECT_EQ(size, length < 0x100000000LL ? 0xFFFFFFFFu : 0u);
-        player_tap_close(fd);
+        std::vector<unsigned char> bytes;
+        EXPECT_EQ(tape_file_read("big.tap", &bytes).problem, TapeFileProblem::too_large);
     }
 }
 
@@ -337,9 +333,10 @@ TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
             test_set_ports(device.slave.c_str());
             test_attach(tap_wrap(data_of(100)));
             test_click("button_play");
-            test_spin_until([] { return player_tap_file_is_open() && serial_is_open(); });
+            test_spin_until([] { return serial_is_open(); });
             // The window's end frees the list's store; its rows are read after.
-            g_object_ref(index_store);
+            GtkTreeModel *rows = gtk_tree_view_get_model(test_index_view());
+            g_object_ref(rows);
             g_idle_add(
                 [](gpointer) -> gboolean {
                     test_send_key(ui_window_main(), GDK_q, GDK_CONTROL_MASK);
@@ -347,8 +344,8 @@ TEST(PlaybackQuit, QuittingDoesNotWaitForTheWorker)
                 },
                 nullptr);
             gtk_main();
-            std::_Exit(player_tap_file_is_open() || serial_is_open() || !player_alive() ||
-                       gtk_tree_model_iter_n_children(GTK_TREE_MODEL(index_store), nullptr));
+            std::_Exit(serial_is_open() || !player_alive() ||
+                       gtk_tree_model_iter_n_children(rows, nullptr));
         },
         testing::ExitedWithCode(0), "");
 }

@@ -4,8 +4,8 @@
 #include "support/emulator.h"
 
 #include "device/serial_platform.h"
-#include "index/idx_commands.h"
-#include "index/index_list.h"
+#include "index/document_commands.h"
+#include "index/idx_list.h"
 
 #include <grp.h>
 #include <termios.h>
@@ -48,7 +48,7 @@ void show_idx(const std::string &path)
     const std::string tap = path.substr(0, path.rfind('.')) + ".tap";
     if (!fs::exists(tap))
         test_write_file(tap, "C64-TAPE-RAW");
-    ASSERT_TRUE(idx_attach_tap_file(tap.c_str()));
+    ASSERT_TRUE(document_attach(tap.c_str()));
 }
 } // namespace
 
@@ -111,7 +111,7 @@ TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinksButNotAPlantedOneNorAFullDi
     ASSERT_EQ(symlink(target.c_str(), pointer.c_str()), 0);
     const struct stat owned_before = stat_of(owned);
     for (const std::string &path : {owned, pointer})
-        EXPECT_TRUE(idx_save_file(path.c_str(), new_rows) &&
+        EXPECT_TRUE(document_save_idx(path.c_str(), new_rows) &&
                     test_status_text() == " The list of index records was saved")
             << path;
     for (const std::string &path : {owned, target})
@@ -166,14 +166,14 @@ TEST(RobustSave, RootKeepsOwnerModeAttributesAndLinksButNotAPlantedOneNorAFullDi
     // the previous file byte for byte, no copy left, no half-written new file.
     ASSERT_TRUE(fs::remove(pointer) && symlink(idx.c_str(), pointer.c_str()) == 0);
     for (const std::string &path : {idx, pointer, folder + "/new.idx"})
-        EXPECT_TRUE(!idx_save_file(path.c_str(), too_big) && test_status_text() == disk_full)
+        EXPECT_TRUE(!document_save_idx(path.c_str(), too_big) && test_status_text() == disk_full)
             << path;
     EXPECT_EQ(test_read_file(idx), old_text);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
     // In place (a file with two names) a failure halfway is reported too.
     ASSERT_EQ(link(idx.c_str(), (folder + "/twin.idx").c_str()), 0);
-    EXPECT_TRUE(!idx_save_file(idx.c_str(), too_big) && test_status_text() == disk_full);
-    EXPECT_TRUE(idx_save_file(idx.c_str(), new_rows));
+    EXPECT_TRUE(!document_save_idx(idx.c_str(), too_big) && test_status_text() == disk_full);
+    EXPECT_TRUE(document_save_idx(idx.c_str(), new_rows));
     EXPECT_EQ(test_read_file(folder + "/twin.idx"), new_text);
     umount2(folder.c_str(), MNT_DETACH);
 }

@@ -2,7 +2,7 @@
 // the Time column, and File, Index from tape.
 #include "support/harness.h"
 
-#include "index/index_list.h"
+#include "index/idx_list.h"
 #include "tap_maker.h"
 #include "ui/feedback.h"
 
@@ -15,7 +15,7 @@ namespace
 std::string rows()
 {
     std::string out;
-    GtkTreeModel *model = GTK_TREE_MODEL(index_store);
+    GtkTreeModel *model = GTK_TREE_MODEL(gtk_tree_view_get_model(test_index_view()));
     GtkTreeIter iter;
     for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
          ok = gtk_tree_model_iter_next(model, &iter)) {
@@ -84,7 +84,7 @@ TEST(TapeInWindow, IndexFromTapeAddsEachNewProgramOnceWithItsTime)
 
     // The time follows an edited offset.
     GList *cells =
-        gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(gtk_tree_view_get_column(index_view, 0)));
+        gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(gtk_tree_view_get_column(test_index_view(), 0)));
     g_signal_emit_by_name(cells->data, "edited", "4", std::to_string(made.leaders[2]).c_str());
     g_list_free(cells);
     EXPECT_TRUE(g_str_has_suffix(rows().c_str(), row(made.leaders[2], "far away").c_str()));

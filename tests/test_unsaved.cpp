@@ -1,10 +1,12 @@
 // A changed index list is never dropped unasked: Quit (the menu, Ctrl+Q, the
 // title bar's close button), File, Open and Reload ask first in the real
 // main window, and do what the answer says.
-#include "index/index_list.h"
+#include "index/idx_list.h"
 #include "ui/registry.h"
 
 #include "support/harness.h"
+
+#include "document/tape_document.h"
 
 #include <unistd.h>
 
@@ -38,7 +40,8 @@ std::string run(Before before)
     const std::string idx = test_path("tape.idx"), loaded = "0x200\t\tB\r\n0x100\t\tA\r\n";
     fs::remove_all(idx);
     test_attach("C64-TAPE-RAW", loaded);
-    g_object_ref(index_store); // the window's end frees it; its rows are read after
+    g_object_ref(gtk_tree_view_get_model(
+        test_index_view())); // the window's end frees it; its rows are read after
     if (before != nothing)
         test_click("button_index_add");
     if (before == edit_saved)
@@ -50,7 +53,7 @@ std::string run(Before before)
         gtk_main();
     });
     const std::string now = test_read_file(idx);
-    const auto rows = idx_list_rows();
+    const auto rows = tape_document_records();
     seen += now == "0x14\t\tTape start\r\n0x14\t\t<New entry>\r\n0x100\t\tA\r\n0x200\t\tB\r\n"
                 ? "saved"
             : now == loaded ? "untouched"

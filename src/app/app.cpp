@@ -4,8 +4,8 @@
 #include "app/quit.h"
 #include "config/config.h"
 #include "config/connection_window.h"
-#include "index/idx_commands.h"
-#include "index/index_list.h"
+#include "index/document_commands.h"
+#include "index/idx_list.h"
 #include "device/messages.h"
 #include "maintenance/update.h"
 #include "maintenance/update_folder.h"
@@ -120,5 +120,5 @@ void app_startup(int *argc, char ***argv)
     set_control_allowed("menuitem_save_tape_as", false);
     gtk_widget_set_sensitive(lookup_widget(ui_window_main(), "menuitem_save_tape_as"), FALSE);
     if (tape != nullptr)
-        idx_open_tap_path(tape.get());
+        document_open_path(tape.get());
 }

@@ -2,12 +2,12 @@
 
 #include "app/quit.h"
 #include "config/connection_window.h"
-#include "index/idx_commands.h"
-#include "index/index_from_tape.h"
-#include "index/index_list.h"
+#include "index/document_commands.h"
+#include "index/document_commands.h"
+#include "index/idx_list.h"
 #include "maintenance/reset.h"
 #include "maintenance/update.h"
-#include "player/playback.h"
+#include "player/player_controls.h"
 #include "ui/about.h"
 #include "base/i18n.h"
 #include "ui/registry.h"
@@ -249,9 +249,9 @@ struct SignalRule {
 void connect_signals(const Registry &registry)
 {
     const SignalRule rules[] = {
-        {"menuitem_open", "activate", G_CALLBACK(idx_on_open_tap_file)},
-        {"menuitem_save_tape_as", "activate", G_CALLBACK(idx_on_save_tape_as)},
-        {"menuitem_index_from_tape", "activate", G_CALLBACK(idx_on_index_from_tape)},
+        {"menuitem_open", "activate", G_CALLBACK(document_on_open)},
+        {"menuitem_save_tape_as", "activate", G_CALLBACK(document_on_save_tape_as)},
+        {"menuitem_index_from_tape", "activate", G_CALLBACK(document_on_index_from_tape)},
         {"menuitem_quit", "activate", G_CALLBACK(ui_on_quit)},
         {"menuitem_connection", "activate", G_CALLBACK(config_window_show)},
         {"menuitem_reset_into_bootloader", "activate", G_CALLBACK(maintenance_reset_activate)},
@@ -263,8 +263,8 @@ void connect_signals(const Registry &registry)
         {"treeview_indexes", "cursor_changed", G_CALLBACK(player_on_cursor_changed)},
         {"button_index_add", "clicked", G_CALLBACK(idx_on_add_clicked)},
         {"button_index_remove", "clicked", G_CALLBACK(idx_on_remove_clicked)},
-        {"button_index_reload", "clicked", G_CALLBACK(idx_on_reload_clicked)},
-        {"button_index_save", "clicked", G_CALLBACK(idx_on_save_clicked)},
+        {"button_index_reload", "clicked", G_CALLBACK(document_on_reload)},
+        {"button_index_save", "clicked", G_CALLBACK(document_on_save)},
         {"button_previous", "clicked", G_CALLBACK(player_on_previous)},
         {"button_play", "clicked", G_CALLBACK(player_on_play)},
         {"button_next", "clicked", G_CALLBACK(player_on_next)},

@@ -1,10 +1,10 @@
 #include "app/quit.h"
 
 #include "device/serial.h"
-#include "index/idx_commands.h"
-#include "index/index_list.h"
+#include "index/document_commands.h"
+#include "index/idx_list.h"
 #include "maintenance/operation.h"
-#include "player/playback.h"
+#include "player/player_controls.h"
 
 #include <gdk/gdkx.h>
 #include <glib-unix.h>
@@ -48,14 +48,14 @@ int display_lost(Display *)
 
 void ui_on_quit(GtkMenuItem *, gpointer)
 {
-    if (idx_may_discard_list())
+    if (document_may_discard())
         quit();
 }
 
 gboolean ui_on_window_main_delete(GtkWidget *, GdkEvent *, gpointer)
 {
     // Kept open unless the list may go; otherwise "destroy" quits.
-    return !idx_may_discard_list();
+    return !document_may_discard();
 }
 
 void ui_on_window_main_destroy(GtkWidget *, gpointer)

@@ -10,7 +10,7 @@
 // and leave the main loop. No worker is waited for: one still running finds
 // its flag cleared or its file and port closed, and ends with the process.
 // Each ignores its arguments. UI thread. File, Quit does this only once the
-// list may be discarded (idx_may_discard_list()).
+// list may be discarded (document_may_discard()).
 void ui_on_quit(GtkMenuItem *item, gpointer user_data);
 void ui_on_window_main_destroy(GtkWidget *window, gpointer user_data);
 // The main window's "delete-event" (the title bar's close button): TRUE,

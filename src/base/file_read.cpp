@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +23,7 @@ FileReadResult fail(FileReadProblem problem, int error, std::vector<unsigned cha
 } // namespace
 
 FileReadResult file_read_bounded(const char *path, std::uint64_t limit,
-                                 std::vector<unsigned char> *bytes)
+                                 std::vector<unsigned char> *bytes, FileReadLock lock)
 {
     bytes->clear();
     const UniqueFd file(
@@ -30,6 +31,9 @@ FileReadResult file_read_bounded(const char *path, std::uint64_t limit,
     if (!file)
         return fail(FileReadProblem::cannot_open, errno, bytes);
     const int fd = file.get();
+    if (lock == FileReadLock::unshared &&
+        fd_retry([fd] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0)
+        return fail(FileReadProblem::cannot_open, errno, bytes);
     struct stat info;
     if (fstat(fd, &info) != 0)
         return fail(FileReadProblem::cannot_open, errno, bytes);

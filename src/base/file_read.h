@@ -19,11 +19,17 @@ struct FileReadResult {
     int error = 0;
 };
 
+// Whether the read shares the file: `unshared` takes an exclusive advisory
+// lock for the read, and a file that another opener holds locked cannot be
+// opened (EWOULDBLOCK).
+enum class FileReadLock { shared, unshared };
+
 // Reads the regular file at `path`, at most `limit` bytes, into *bytes
 // (replacing what it held). On any problem *bytes is left empty; a file
 // that grows past `limit` while it is read is too large.
 FileReadResult file_read_bounded(const char *path, std::uint64_t limit,
-                                 std::vector<unsigned char> *bytes);
+                                 std::vector<unsigned char> *bytes,
+                                 FileReadLock lock = FileReadLock::shared);
 
 // Whether the file is not a file at all: the caller should not take it.
 inline bool file_read_refused(const FileReadResult &result)

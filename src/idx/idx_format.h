@@ -1,7 +1,7 @@
 // The IDX file: a text file beside a TAP file, one index record per line
 // ("0x14<TAB><TAB>Tape start"). This module names the file beside a tape and
 // turns its text into records and records into text and files; it holds no
-// list, no widget and shows nothing (the list is index/index_list.h, the
+// list, no widget and shows nothing (the list is index/idx_list.h, the
 // commands index/idx_commands.h).
 #pragma once
 

@@ -2,7 +2,8 @@
 
 #include "app/app.h"
 #include "config/config.h"
-#include "index/idx_commands.h"
+#include "document/tape_document.h"
+#include "index/document_commands.h"
 #include "ui/registry.h"
 
 #include <fstream>
@@ -126,6 +127,11 @@ GtkWidget *test_widget(const char *name)
     auto *widget = static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(ui_window_main()), name));
     EXPECT_NE(widget, nullptr) << "no widget " << name;
     return widget;
+}
+
+GtkTreeView *test_index_view()
+{
+    return GTK_TREE_VIEW(test_widget("treeview_indexes"));
 }
 
 bool test_sensitive(const char *name)

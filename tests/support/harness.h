@@ -45,6 +45,8 @@ std::string test_log_text();
 std::string test_log_after(const std::string &before);
 inline const std::string test_separator = "================================\n";
 GtkWidget *test_widget(const char *name);
+// The index list's view, "treeview_indexes"; its model holds the rows.
+GtkTreeView *test_index_view();
 bool test_sensitive(const char *name);
 bool test_controls_are(bool idle);
 // Replaces the configured ports as the settings window would; null keeps one.

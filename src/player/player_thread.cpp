@@ -1,14 +1,12 @@
-#include "player/player_worker.h"
+#include "player/player_thread.h"
 
 #include "device/messages.h"
 #include "device/serial.h"
 #include "player/player_state.h"
-#include "player/tap_file.h"
 #include "base/i18n.h"
 
 #include <gdk/gdk.h>
 
-#include <atomic>
 #include <cstring>
 
 namespace
@@ -29,21 +27,14 @@ constexpr guint32 no_seconds = 0xFFFFFFFFu;
 GMutex buffer_lock;
 guint32 buffer_seconds = 0;
 
-// The TAP file that a run opened: the worker sets it, the UI thread closes it
-// (player_close_tap_file()), hence atomic.
-std::atomic<int> open_tap_fd{-1};
-
-// The tape as one run reads it: the TAP file, or the bytes held in memory.
+// The tape as one run reads it: the job's bytes, from a position.
 struct Tape {
-    int fd = -1;
     const guint8 *memory = nullptr;
     guint32 size = 0;
     guint32 position = 0;
 
     bool seek(guint32 offset)
     {
-        if (memory == nullptr)
-            return player_tap_seek(fd, offset) != 0;
         position = offset;
         return true;
     }
@@ -51,8 +42,6 @@ struct Tape {
     // `length` bytes from the position; false when fewer are there.
     bool read(guint8 *buffer, guint32 length)
     {
-        if (memory == nullptr)
-            return player_tap_read(fd, buffer, length) == ssize_t(length);
         if (position > size || size - position < length)
             return false;
         std::memcpy(buffer, memory + position, length);
@@ -196,20 +185,15 @@ const char *serve(Run &run)
     }
 }
 
-// Opens the job's tape: the bytes in memory, or the TAP file with no sharing.
+// The job's tape, or why there is none.
 const char *open_tape(Run &run)
 {
-    if (run.job.memory != nullptr) {
-        gsize size = 0;
-        run.tape.memory = static_cast<const guint8 *>(g_bytes_get_data(run.job.memory, &size));
-        run.tape.size = guint32(MIN(size, gsize(G_MAXUINT32)));
-        return nullptr;
-    }
-    run.tape.fd = player_tap_open(run.job.tap_path.c_str());
-    if (run.tape.fd < 0)
-        return device_msg_open;
-    open_tap_fd.store(run.tape.fd);
-    return player_tap_size(run.tape.fd, &run.tape.size) ? nullptr : device_msg_size;
+    if (run.job.tape == nullptr)
+        return run.job.tape_problem;
+    gsize size = 0;
+    run.tape.memory = static_cast<const guint8 *>(g_bytes_get_data(run.job.tape, &size));
+    run.tape.size = guint32(MIN(size, gsize(G_MAXUINT32)));
+    return nullptr;
 }
 
 const char *play(PlayerJob &job)
@@ -250,16 +234,4 @@ guint32 player_buffer_seconds()
     const guint32 seconds = buffer_seconds;
     g_mutex_unlock(&buffer_lock);
     return seconds;
-}
-
-bool player_tap_file_is_open()
-{
-    return open_tap_fd.load() >= 0;
-}
-
-void player_close_tap_file()
-{
-    const int fd = open_tap_fd.exchange(-1);
-    if (fd >= 0)
-        player_tap_close(fd);
 }

@@ -1,12 +1,12 @@
-#include "player/playback.h"
+#include "player/player_controls.h"
 
 #include "config/config.h"
 #include "device/messages.h"
 #include "device/serial.h"
-#include "index/tape_document.h"
-#include "index/index_list.h"
+#include "document/tape_document.h"
+#include "index/idx_list.h"
 #include "player/player_state.h"
-#include "player/player_worker.h"
+#include "player/player_thread.h"
 #include "ui/feedback.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
@@ -23,16 +23,31 @@ constexpr PlayerReports reports{player_finished, player_show_buffer_time};
 guint32 playback_offset = tape_header_size;
 TapePulseCounter pulses_sent;
 
+// The ending of a run whose tape could not be read, as the file's open, its
+// size and its read failed before.
+const char *tape_problem(const FileReadResult &read)
+{
+    switch (read.problem) {
+    case FileReadProblem::none:
+        return nullptr;
+    case FileReadProblem::too_large:
+        return device_msg_size;
+    case FileReadProblem::read_failed:
+        return device_msg_read;
+    default:
+        return device_msg_open;
+    }
+}
+
 // The job of a run that starts now, for the attached tape.
 PlayerJob *job_new(bool resume)
 {
     auto *job = new PlayerJob;
     job->reports = &reports;
     job->port = config_device_port();
-    if (tape_document_is_image())
-        job->memory = tape_document_bytes_ref();
-    else
-        job->tap_path = tape_document_path();
+    FileReadResult read;
+    job->tape = tape_document_play_bytes(&read);
+    job->tape_problem = tape_problem(read);
     job->offset = playback_offset;
     job->resume = resume;
     if (resume)
@@ -42,8 +57,8 @@ PlayerJob *job_new(bool resume)
 
 void job_free(PlayerJob *job)
 {
-    if (job->memory != nullptr)
-        g_bytes_unref(job->memory);
+    if (job->tape != nullptr)
+        g_bytes_unref(job->tape);
     delete job;
 }
 
@@ -140,7 +155,6 @@ gboolean player_finished(gpointer data)
         player_set_resume_pending(false);
         player_set_running(false);
     }
-    player_close_tap_file();
     serial_close();
     set_controls_state(1);
     ui_worker_done();
@@ -165,5 +179,4 @@ gboolean player_show_buffer_time(gpointer)
 void player_quit()
 {
     player_set_running(false);
-    player_close_tap_file();
 }

@@ -1,6 +1,6 @@
-#include "index/index_list.h"
+#include "index/idx_list.h"
 
-#include "index/tape_document.h"
+#include "document/tape_document.h"
 #include "tape/tape_info.h"
 
 #include "base/glib_ptr.h"
@@ -11,15 +11,12 @@
 #include <cstring>
 #include <string>
 
-GtkListStore *index_store = nullptr;
-GtkTreeView *index_view = nullptr;
-
 namespace
 {
 
-// The IDX text of the rows last loaded or saved: any text that differs
-// from it, whatever the edit, would be lost unsaved.
-std::string saved_text;
+// The store behind the view; the view holds the only lasting reference.
+GtkListStore *index_store = nullptr;
+GtkTreeView *index_view = nullptr;
 
 GtkTreeModel *model()
 {
@@ -83,12 +80,42 @@ std::string time_text_at(gint32 offset)
     return time_text(tape_document_cycles_at_each({offset}).front());
 }
 
+// The rows in their display order.
+std::vector<IdxRecord> rows()
+{
+    std::vector<IdxRecord> rows;
+    rows.reserve(size_t(gtk_tree_model_iter_n_children(model(), nullptr)));
+    GtkTreeIter iter;
+    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
+         valid = gtk_tree_model_iter_next(model(), &iter)) {
+        gint offset = 0;
+        gchar *info = nullptr;
+        gtk_tree_model_get(model(), &iter, idx_column_offset, &offset, idx_column_info, &info, -1);
+        rows.push_back({offset, info != nullptr ? info : ""});
+        g_free(info);
+    }
+    return rows;
+}
+
+// The rows as the document's records, in display order.
+void sync_records()
+{
+    tape_document_set_records(rows());
+}
+
+// A new sort order (or an edit the sort moved) reorders the rows.
+void on_rows_reordered(GtkTreeModel *, GtkTreePath *, GtkTreeIter *, gpointer, gpointer)
+{
+    sync_records();
+}
+
 void insert_row(gint position, gint32 offset, const char *info)
 {
     GtkTreeIter iter;
     gtk_list_store_insert_with_values(index_store, &iter, position, idx_column_offset, offset,
                                       idx_column_info, info, idx_column_time,
                                       time_text_at(offset).c_str(), -1);
+    sync_records();
     set_cursor(&iter);
 }
 
@@ -165,6 +192,7 @@ void idx_list_setup()
 
     gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(index_store), idx_column_offset,
                                          GTK_SORT_ASCENDING);
+    g_signal_connect(index_store, "rows-reordered", G_CALLBACK(on_rows_reordered), nullptr);
     gtk_tree_view_set_model(index_view, model());
     g_object_unref(index_store);
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(index_view), GTK_SELECTION_BROWSE);
@@ -191,14 +219,18 @@ void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_t
         gtk_list_store_set(index_store, &iter, idx_column_info, new_text, -1);
         break;
     default:
-        break;
+        return;
     }
+    sync_records();
 }
 
 void idx_list_clear()
 {
-    DetachedStore detached;
-    gtk_list_store_clear(index_store);
+    {
+        DetachedStore detached;
+        gtk_list_store_clear(index_store);
+    }
+    sync_records();
 }
 
 bool idx_list_load(char *text)
@@ -244,32 +276,7 @@ void idx_list_insert(const std::vector<IdxRecord> &records)
         gtk_list_store_insert_with_values(
             index_store, nullptr, -1, idx_column_offset, records[i].offset, idx_column_info,
             records[i].info.c_str(), idx_column_time, time_text(times[i]).c_str(), -1);
-}
-
-std::vector<IdxRecord> idx_list_rows()
-{
-    std::vector<IdxRecord> rows;
-    rows.reserve(size_t(gtk_tree_model_iter_n_children(model(), nullptr)));
-    GtkTreeIter iter;
-    for (gboolean valid = gtk_tree_model_get_iter_first(model(), &iter); valid;
-         valid = gtk_tree_model_iter_next(model(), &iter)) {
-        gint offset = 0;
-        gchar *info = nullptr;
-        gtk_tree_model_get(model(), &iter, idx_column_offset, &offset, idx_column_info, &info, -1);
-        rows.push_back({offset, info != nullptr ? info : ""});
-        g_free(info);
-    }
-    return rows;
-}
-
-void idx_list_mark_saved()
-{
-    saved_text = idx_format_records(idx_list_rows());
-}
-
-bool idx_list_changed()
-{
-    return idx_format_records(idx_list_rows()) != saved_text;
+    sync_records();
 }
 
 void idx_remove_selected(const char *placeholder)
@@ -288,7 +295,9 @@ void idx_remove_selected(const char *placeholder)
     if (offset <= idx_tape_start && g_strcmp0(info, placeholder) != 0)
         return;
 
-    if (gtk_list_store_remove(index_store, &iter))
+    const bool has_below = gtk_list_store_remove(index_store, &iter);
+    sync_records();
+    if (has_below)
         set_cursor(&iter);
     else if (has_above)
         set_cursor(above.get());
@@ -324,4 +333,41 @@ gboolean idx_get_selected_offset(guint32 *offset)
     gtk_tree_model_get(model(), &iter, idx_column_offset, &value, -1);
     *offset = static_cast<guint32>(value);
     return TRUE;
+}
+
+namespace
+{
+// The placeholder description of rows made by Add.
+const char *new_entry_text()
+{
+    return _("<New entry>");
+}
+} // namespace
+
+gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)
+{
+    if (!tape_document_attached())
+        return FALSE;
+    switch (event->direction) {
+    case GDK_SCROLL_UP:
+        idx_select_previous();
+        return TRUE;
+    case GDK_SCROLL_DOWN:
+        idx_select_next();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void idx_on_add_clicked(GtkButton *, gpointer)
+{
+    if (tape_document_attached())
+        idx_list_append(idx_tape_start, new_entry_text());
+}
+
+void idx_on_remove_clicked(GtkButton *, gpointer)
+{
+    if (tape_document_attached())
+        idx_remove_selected(new_entry_text());
 }

@@ -1,8 +1,8 @@
-#include "index/tape_document.h"
+#include "document/tape_document.h"
 
-#include "idx/idx_format.h"
-#include "tape/tape_info.h"
 #include "base/i18n.h"
+#include "tape/tape_file.h"
+#include "tape/tape_info.h"
 
 #include <memory>
 #include <utility>
@@ -15,6 +15,10 @@ Kind kind = Kind::none;
 gchar *source_path = nullptr;
 gchar *idx_path = nullptr;
 GBytes *held = nullptr;
+std::vector<IdxRecord> records;
+// The IDX text of the records last loaded or saved: any text that differs
+// from it, whatever the edit, would be lost unsaved.
+std::string saved_text;
 
 template <typename Bytes> void free_bytes(gpointer bytes)
 {
@@ -121,4 +125,34 @@ gchar *tape_document_describe()
     const std::string time = tape_time_text(check.cycles);
     return g_strdup_printf(_("Tape check: version %u, %lu bytes of data, %s of tape time\n"),
                            check.version, gulong(check.data_length), time.c_str());
+}
+
+GBytes *tape_document_play_bytes(FileReadResult *read)
+{
+    *read = {};
+    if (kind != Kind::tap_file)
+        return tape_document_bytes_ref();
+    std::vector<unsigned char> bytes;
+    *read = file_read_bounded(source_path, tape_file_largest, &bytes, FileReadLock::unshared);
+    return read->problem == FileReadProblem::none ? bytes_new(std::move(bytes)) : nullptr;
+}
+
+const std::vector<IdxRecord> &tape_document_records()
+{
+    return records;
+}
+
+void tape_document_set_records(std::vector<IdxRecord> new_records)
+{
+    records = std::move(new_records);
+}
+
+void tape_document_mark_saved()
+{
+    saved_text = idx_format_records(records);
+}
+
+bool tape_document_changed()
+{
+    return idx_format_records(records) != saved_text;
 }

@@ -1,21 +1,199 @@
-#include "index/idx_commands.h"
+#include "index/document_commands.h"
 
-#include "index/image_commands.h"
-#include "index/index_list.h"
-#include "index/tape_document.h"
-#include "tape/tape_file.h"
-#include "tape/tape_info.h"
-#include "ui/feedback.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
+#include "document/tape_document.h"
+#include "idx/idx_format.h"
+#include "image/image_read.h"
+#include "image/image_tape.h"
+#include "index/idx_list.h"
+#include "tape/tape_file.h"
+#include "tape/tape_info.h"
+#include "tape/tape_scan.h"
+#include "ui/feedback.h"
 #include "ui/open_dialog.h"
 #include "ui/registry.h"
 #include "ui/worker.h"
 
+#include <gdk/gdk.h>
+
 #include <cstring>
 #include <initializer_list>
+#include <memory>
+#include <set>
 #include <string>
 #include <utility>
+#include <vector>
+
+namespace
+{
+
+void show_refusal(const gchar *path, ImageKind kind, const std::string &why)
+{
+    const GCharPtr shown(g_filename_display_name(path));
+    const GCharPtr status(
+        g_strdup_printf(_(" Error: Cannot play %s: %s"), shown.get(), why.c_str()));
+    status_show(status.get());
+    const GCharPtr line(g_strdup_printf(_("Cannot play %s as a %s: %s\n"), shown.get(),
+                                        image_kind_name(kind), why.c_str()));
+    log_append(line.get());
+}
+
+// Writes `content` whole or not at all; false with the status bar saying
+// why.
+bool write_whole(const gchar *path, const std::string &content)
+{
+    GError *error = nullptr;
+    if (g_file_set_contents(path, content.data(), gssize(content.size()), &error))
+        return true;
+    const GErrorPtr failure(error);
+    const GCharPtr text(g_strdup_printf(_(" Could not save the tape: %s"), failure->message));
+    status_show(text.get());
+    return false;
+}
+
+bool image_attach(const gchar *path, ImageKind kind, const std::string &bytes)
+{
+    const GCharPtr name(g_path_get_basename(path));
+    const ImageRead read = image_read(kind, name.get(), bytes);
+    if (!read.refusal.empty()) {
+        show_refusal(path, kind, read.refusal);
+        return false;
+    }
+    TapRomTape tape = image_make_tape(read.programs);
+    const auto *data = reinterpret_cast<const unsigned char *>(tape.tap.data());
+    std::vector<IdxRecord> records;
+    for (const TapeProgram &program : tape_scan(data, tape.tap.size()))
+        records.push_back({gint32(program.offset), program.name});
+    tape_document_attach_image(path, std::move(tape.tap));
+    idx_list_fill(records);
+    tape_document_mark_saved();
+
+    const int count = int(read.programs.size());
+    const GCharPtr line(g_strdup_printf(
+        dngettext(RAVELO_TEXT_DOMAIN, "%s with %d program\n", "%s with %d programs\n", count),
+        image_kind_name(kind), count));
+    log_append(line.get());
+    for (const std::string &skipped : read.skipped)
+        log_append((skipped + "\n").c_str());
+    return true;
+}
+
+gchar *image_save_tape_as()
+{
+    GtkWidget *dialog = gtk_file_chooser_dialog_new(
+        _("Save tape as"), GTK_WINDOW(ui_window_main()), GTK_FILE_CHOOSER_ACTION_SAVE, "gtk-cancel",
+        GTK_RESPONSE_CANCEL, "gtk-save", GTK_RESPONSE_OK, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
+    const gchar *image = tape_document_path();
+    const GCharPtr folder(g_path_get_dirname(image));
+    const GCharPtr base(g_path_get_basename(image));
+    if (char *dot = std::strrchr(base.get(), '.'))
+        *dot = '\0';
+    const GCharPtr proposed(g_strconcat(base.get(), ".tap", nullptr));
+    const GCharPtr shown(g_filename_display_name(proposed.get()));
+    gtk_file_chooser_set_current_folder(chooser, folder.get());
+    gtk_file_chooser_set_current_name(chooser, shown.get());
+
+    gchar *path = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK
+                      ? gtk_file_chooser_get_filename(chooser)
+                      : nullptr;
+    gtk_widget_destroy(dialog);
+    if (path == nullptr)
+        return nullptr;
+
+    GBytes *tape = tape_document_bytes_ref();
+    gsize size = 0;
+    const auto *data = static_cast<const char *>(g_bytes_get_data(tape, &size));
+    const bool written = write_whole(path, std::string(data, size));
+    g_bytes_unref(tape);
+    const std::string idx = idx_path_for_tap(path);
+    if (!written ||
+        idx_write_file(idx.c_str(), tape_document_records()) != IdxWriteResult::written) {
+        if (written)
+            status_show(_(" Could not save the list of index records. Check write and sharing "
+                          "permissions!"));
+        g_free(path);
+        return nullptr;
+    }
+    return path;
+}
+
+} // namespace
+
+namespace
+{
+struct Scan {
+    // A reference to the bytes scanned: while the scan holds it, no other
+    // tape can be held at the same address.
+    GBytes *tape;
+    std::vector<TapeProgram> programs;
+};
+
+bool scanning = false;
+
+gboolean scan_done(gpointer data)
+{
+    const std::unique_ptr<Scan> scan(static_cast<Scan *>(data));
+    scanning = false;
+    GBytes *held = tape_document_bytes_ref();
+    // A result for a tape that has been replaced since is dropped.
+    const bool current = held == scan->tape;
+    if (held != nullptr)
+        g_bytes_unref(held);
+    g_bytes_unref(scan->tape);
+    if (!current)
+        return FALSE;
+    if (scan->programs.empty()) {
+        status_show(_(" No programs found on the tape"));
+        return FALSE;
+    }
+    std::set<gint32> present;
+    for (const IdxRecord &row : tape_document_records())
+        present.insert(row.offset);
+    std::vector<IdxRecord> added;
+    for (const TapeProgram &program : scan->programs) {
+        const auto offset = gint32(program.offset);
+        if (present.insert(offset).second)
+            added.push_back({offset, program.name});
+    }
+    idx_list_insert(added);
+    const GCharPtr text(g_strdup_printf(_(" Found %d programs on the tape, %d added to the list"),
+                                        int(scan->programs.size()), int(added.size())));
+    status_show(text.get());
+    return FALSE;
+}
+
+gpointer scan_worker(gpointer data)
+{
+    auto *scan = static_cast<Scan *>(data);
+    gsize size = 0;
+    const auto *bytes = static_cast<const unsigned char *>(g_bytes_get_data(scan->tape, &size));
+    scan->programs = tape_scan(bytes, size);
+    gdk_threads_add_idle(scan_done, scan);
+    return nullptr;
+}
+} // namespace
+
+void document_on_index_from_tape(GtkMenuItem *, gpointer)
+{
+    if (!tape_document_attached() || scanning)
+        return;
+    GBytes *tape = tape_document_bytes_ref();
+    if (tape == nullptr) {
+        status_show(_(" No programs found on the tape"));
+        return;
+    }
+    auto *scan = new Scan{tape, {}};
+    if (!ui_start_thread("scan", scan_worker, scan)) {
+        g_bytes_unref(tape);
+        delete scan;
+        return;
+    }
+    scanning = true;
+}
 
 namespace
 {
@@ -24,12 +202,6 @@ namespace
 // program only.
 gchar *ui_tap_chooser_folder = nullptr;
 int ui_tap_chooser_filter = 0;
-
-// The placeholder description of rows made by Add.
-const char *new_entry_text()
-{
-    return _("<New entry>");
-}
 
 void replace_string(gchar **variable, gchar *value)
 {
@@ -71,7 +243,7 @@ bool save_tape_as()
 {
     const GCharPtr tape{image_save_tape_as()};
     if (tape != nullptr && !ui_worker_active())
-        idx_attach_tap_file(tape.get());
+        document_attach(tape.get());
     return tape != nullptr;
 }
 
@@ -81,16 +253,16 @@ bool save_list()
 {
     if (tape_document_is_image())
         return save_tape_as();
-    if (!idx_save_file(tape_document_idx_path(), idx_list_rows()))
+    if (!document_save_idx(tape_document_idx_path(), tape_document_records()))
         return false;
-    idx_list_mark_saved();
+    tape_document_mark_saved();
     status_show(_(" IDX list saved to file"));
     return true;
 }
 
 } // namespace
 
-gboolean ui_choose_tap_file(gchar **path)
+gboolean document_choose_tape(gchar **path)
 {
     GtkWidget *dialog = ui_open_dialog_create();
     GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
@@ -128,7 +300,7 @@ gboolean ui_choose_tap_file(gchar **path)
     return chosen;
 }
 
-gboolean idx_fill_list()
+gboolean document_fill_list()
 {
     idx_list_clear();
     gchar *text = nullptr;
@@ -142,11 +314,11 @@ gboolean idx_fill_list()
     }
     if (!has_tape_start)
         idx_list_prepend(idx_tape_start, _("Tape start"));
-    idx_list_mark_saved();
+    tape_document_mark_saved();
     return read;
 }
 
-gboolean idx_attach_tap_file(const gchar *path)
+gboolean document_attach(const gchar *path)
 {
     std::vector<unsigned char> bytes;
     const TapeFileResult read = tape_file_read(path, &bytes);
@@ -169,7 +341,7 @@ gboolean idx_attach_tap_file(const gchar *path)
             return FALSE;
     } else {
         tape_document_attach_tap(path, std::move(bytes), whole);
-        idx_fill_list();
+        document_fill_list();
     }
     set_control_allowed("menuitem_save_tape_as", image.has_value());
     set_controls_state(1);
@@ -188,41 +360,41 @@ gboolean idx_attach_tap_file(const gchar *path)
     return TRUE;
 }
 
-void idx_on_open_tap_file(GtkMenuItem *, gpointer)
+void document_on_open(GtkMenuItem *, gpointer)
 {
     gchar *chosen = nullptr;
-    if (!idx_may_discard_list() || !ui_choose_tap_file(&chosen))
+    if (!document_may_discard() || !document_choose_tape(&chosen))
         return;
     const GCharPtr owned(chosen);
-    idx_attach_tap_file(chosen);
+    document_attach(chosen);
 }
 
-gboolean idx_open_tap_path(const gchar *path)
+gboolean document_open_path(const gchar *path)
 {
     const GCharPtr full(g_canonicalize_filename(path, nullptr));
-    if (!idx_attach_tap_file(full.get()))
+    if (!document_attach(full.get()))
         return FALSE;
     replace_string(&ui_tap_chooser_folder, g_path_get_dirname(full.get()));
     return TRUE;
 }
 
-void idx_on_reload_clicked(GtkButton *, gpointer)
+void document_on_reload(GtkButton *, gpointer)
 {
-    if (!tape_document_attached() || !idx_may_discard_list())
+    if (!tape_document_attached() || !document_may_discard())
         return;
     // An image has no IDX file: its list is made from the image anew.
     if (tape_document_is_image()) {
         const GCharPtr image(g_strdup(tape_document_path()));
-        if (idx_attach_tap_file(image.get()))
+        if (document_attach(image.get()))
             status_show(_(" IDX list reloaded"));
         return;
     }
-    const gboolean read = idx_fill_list();
+    const gboolean read = document_fill_list();
     set_controls_state(1);
     status_show(read ? _(" IDX list reloaded") : _(" IDX list reset"));
 }
 
-bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows)
+bool document_save_idx(const char *path, const std::vector<IdxRecord> &rows)
 {
     const IdxWriteResult result = idx_write_file(path, rows);
     if (result == IdxWriteResult::written)
@@ -235,26 +407,27 @@ bool idx_save_file(const char *path, const std::vector<IdxRecord> &rows)
     return result == IdxWriteResult::written;
 }
 
-void idx_on_save_clicked(GtkButton *, gpointer)
+void document_on_save(GtkButton *, gpointer)
 {
     if (tape_document_attached() && (!tape_document_is_image() || !ui_worker_active()))
         save_list();
 }
 
-void idx_on_save_tape_as(GtkMenuItem *, gpointer)
+void document_on_save_tape_as(GtkMenuItem *, gpointer)
 {
     if (tape_document_is_image() && !ui_worker_active())
         save_tape_as();
 }
 
-bool idx_may_discard_list()
+bool document_may_discard()
 {
-    if (!tape_document_attached() || !idx_list_changed())
+    if (!tape_document_attached() || !tape_document_changed())
         return true;
     const GCharPtr name(g_filename_display_basename(tape_document_path()));
     GtkWidget *dialog = gtk_message_dialog_new(
-        GTK_WINDOW(ui_window_main()), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, _("Save changes to the index of %s?"), name.get());
+        GTK_WINDOW(ui_window_main()),
+        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_MESSAGE_WARNING,
+        GTK_BUTTONS_NONE, _("Save changes to the index of %s?"), name.get());
     gtk_dialog_add_buttons(GTK_DIALOG(dialog), _("Close _without saving"), GTK_RESPONSE_NO,
                            "gtk-cancel", GTK_RESPONSE_CANCEL, "gtk-save", GTK_RESPONSE_YES,
                            nullptr);
@@ -262,32 +435,4 @@ bool idx_may_discard_list()
     const gint answer = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
     return answer == GTK_RESPONSE_NO || (answer == GTK_RESPONSE_YES && save_list());
-}
-
-gboolean idx_on_scroll(GtkWidget *, GdkEventScroll *event, gpointer)
-{
-    if (!tape_document_attached())
-        return FALSE;
-    switch (event->direction) {
-    case GDK_SCROLL_UP:
-        idx_select_previous();
-        return TRUE;
-    case GDK_SCROLL_DOWN:
-        idx_select_next();
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
-void idx_on_add_clicked(GtkButton *, gpointer)
-{
-    if (tape_document_attached())
-        idx_list_append(idx_tape_start, new_entry_text());
-}
-
-void idx_on_remove_clicked(GtkButton *, gpointer)
-{
-    if (tape_document_attached())
-        idx_remove_selected(new_entry_text());
 }

@@ -1,7 +1,10 @@
-// The editable index list: "treeview_indexes" over index_store, sorted by
-// offset (signed) or by description (locale collation), in browse selection.
-// Its selected row is where playback starts. UI thread only; no operation
-// here shows a message.
+// The index list: the view of the tape document's records
+// (document/tape_document.h) in "treeview_indexes", sorted by offset
+// (signed) or by description (locale collation), in browse selection. Every
+// change it shows (an edit, Add, Remove, a fill, a new sort order) it puts
+// back into the document as its records, in display order. Its selected row
+// is where playback starts. The list's store and view are its own. UI thread
+// only; no operation here shows a message.
 #pragma once
 
 #include "idx/idx_format.h"
@@ -10,14 +13,9 @@
 
 #include <vector>
 
-// Column 0: offset (G_TYPE_INT, signed 32-bit); column 1: description
-// (G_TYPE_STRING, UTF-8); column 2: the offset's tape time as "m:ss" from
-// the attached tape (tape_document.h), empty past its end. The view holds the
-// only lasting reference.
-extern GtkListStore *index_store;
-// The view "treeview_indexes", set by idx_list_setup().
-extern GtkTreeView *index_view;
-
+// The store's columns: 0, the offset (G_TYPE_INT, signed 32-bit); 1, the
+// description (G_TYPE_STRING, UTF-8); 2, the offset's tape time as "m:ss"
+// from the attached tape, empty past its end.
 enum { idx_column_offset = 0, idx_column_info = 1, idx_column_time = 2 };
 
 // Builds the store and the columns: "Offset" and "Info", editable, and
@@ -57,17 +55,6 @@ void idx_list_append(gint32 offset, const char *info);
 // Inserts `records` where the sort places them, without moving the cursor.
 void idx_list_insert(const std::vector<IdxRecord> &records);
 
-// The rows in the list's current display order.
-std::vector<IdxRecord> idx_list_rows();
-
-// Remembers the rows as they are now, in their display order, as the ones
-// last loaded or saved.
-void idx_list_mark_saved();
-// Whether the rows, in their display order, would save differently from the
-// ones last remembered: an edit, Add, Remove, records found on the tape or a
-// new order. Before the first mark, whether there is any row.
-bool idx_list_changed();
-
 // Removes the selected row if its offset is above 20, or if its description
 // equals `placeholder` byte for byte; otherwise does nothing. The cursor then
 // goes to the row that took its place, else to the new last row; none when
@@ -83,3 +70,13 @@ gboolean idx_select_next();
 // returns true when exactly one row is selected; otherwise returns false and
 // leaves *offset alone.
 gboolean idx_get_selected_offset(guint32 *offset);
+
+// Wheel over the list: while a tape is attached, up/down select the
+// previous/next row (handled, even at either end) instead of scrolling.
+gboolean idx_on_scroll(GtkWidget *view, GdkEventScroll *event, gpointer user_data);
+
+// Add appends (20, "<New entry>") and selects it; Remove removes the selected
+// row unless it is protected (idx_remove_selected()). Both do nothing before
+// a tape is attached.
+void idx_on_add_clicked(GtkButton *button, gpointer user_data);
+void idx_on_remove_clicked(GtkButton *button, gpointer user_data);

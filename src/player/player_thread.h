@@ -31,11 +31,11 @@ struct PlayerReports {
 struct PlayerJob {
     const PlayerReports *reports = nullptr;
     std::string port; // the device port
-    // The tape: the TAP file at `tap_path`, opened by the run with no
-    // sharing, or when `memory` is set the bytes of a whole TAP file held
-    // in memory (a tape made from a program image; the job owns a reference).
-    std::string tap_path;
-    GBytes *memory = nullptr;
+    // The tape: the bytes of a whole TAP file, as the document handed them
+    // at Play (the job owns a reference); nullptr when they could not be
+    // read, and then `tape_problem` is the ending once the port is open.
+    GBytes *tape = nullptr;
+    const char *tape_problem = nullptr;
     // In: where the run starts, as a byte offset in the tape (20 = the first
     // data byte; an offset inside the header means 20). Out: the first data
     // byte not sent, so that a run resumed after Pause starts exactly there.
@@ -57,9 +57,3 @@ gpointer player_worker(gpointer job);
 // Whole seconds of tape time sent in the current (or last) run, counted
 // from clock cycles wrapped at 2^32; any thread.
 guint32 player_buffer_seconds();
-
-// Whether a run holds the TAP file open, and closing it: the worker opens
-// it, the UI thread closes it when the run has ended or the program quits
-// (the worker is not waited for).
-bool player_tap_file_is_open();
-void player_close_tap_file();

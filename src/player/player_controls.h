@@ -2,13 +2,13 @@
 // player's part of quitting.
 // UI thread only.
 //
-// Play starts the "player" worker (player_worker.h) and switches the controls
+// Play starts the "player" worker (player_thread.h) and switches the controls
 // to busy; it does nothing while any worker runs. Pause, Stop, Previous and
 // Next only clear player_running (having set resume_pending first) and the
 // worker ends within about 500 ms. The
 // worker's player_finished() then shows the outcome, " Playback over: " and
 // the ending looked up in the catalogue (and logs why, when the
-// device port could not be opened), closes the TAP file and the port and
+// device port could not be opened), closes the port and
 // restores the idle controls.
 #pragma once
 
@@ -33,6 +33,6 @@ gboolean player_show_buffer_time(gpointer unused);
 // minutes uncapped (3600 s is "60:00 "). The caller frees it.
 gchar *player_format_buffer_time(guint32 seconds);
 
-// The program is quitting: tells a running player to stop and closes the TAP
-// file, without waiting for the worker (it ends with the process).
+// The program is quitting: tells a running player to stop, without waiting
+// for the worker (it ends with the process).
 void player_quit();
