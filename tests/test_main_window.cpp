@@ -38,7 +38,7 @@ TEST(MainWindow, TheRegistryFindsByNameFromAnywhereAndReleasesWithTheWindow)
     g_log_remove_handler(nullptr, handler);
 
     // Held by the test alone once its window is gone.
-    GtkWidget *second = ui_window_main_create();
+    GtkWidget *second = app_window_main_create();
     GObject *play = G_OBJECT(g_object_ref(lookup_widget(second, "button_play")));
     gtk_widget_destroy(second);
     EXPECT_EQ(play->ref_count, 1u);

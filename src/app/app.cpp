@@ -107,13 +107,13 @@ void app_startup(int *argc, char ***argv)
     gtk_init(argc, argv);
     app_handle_endings();
     maintenance_folder_sweep();
-    ui_set_window_main(ui_window_main_create());
+    ui_set_window_main(app_window_main_create());
     ui_set_window_connection_settings(config_window_create());
     config_init();
     gtk_widget_show(ui_window_main());
-    g_signal_connect(ui_window_main(), "delete-event", G_CALLBACK(ui_on_window_main_delete),
+    g_signal_connect(ui_window_main(), "delete-event", G_CALLBACK(app_on_main_delete),
                      nullptr);
-    g_signal_connect(ui_window_main(), "destroy", G_CALLBACK(ui_on_window_main_destroy), nullptr);
+    g_signal_connect(ui_window_main(), "destroy", G_CALLBACK(app_on_main_destroy), nullptr);
     idx_list_setup();
     maintenance_update_setup();
     // Until a program image is attached there is no tape to save.

@@ -252,7 +252,7 @@ void connect_signals(const Registry &registry)
         {"menuitem_open", "activate", G_CALLBACK(document_on_open)},
         {"menuitem_save_tape_as", "activate", G_CALLBACK(document_on_save_tape_as)},
         {"menuitem_index_from_tape", "activate", G_CALLBACK(document_on_index_from_tape)},
-        {"menuitem_quit", "activate", G_CALLBACK(ui_on_quit)},
+        {"menuitem_quit", "activate", G_CALLBACK(app_on_quit)},
         {"menuitem_connection", "activate", G_CALLBACK(config_window_show)},
         {"menuitem_reset_into_bootloader", "activate", G_CALLBACK(maintenance_reset_activate)},
         {"menuitem_update", "activate", G_CALLBACK(maintenance_update_activate)},
@@ -277,7 +277,7 @@ void connect_signals(const Registry &registry)
 
 } // namespace
 
-GtkWidget *ui_window_main_create()
+GtkWidget *app_window_main_create()
 {
     Builder b{{}, gtk_tooltips_new(), gtk_accel_group_new()};
 

@@ -7,4 +7,4 @@
 // Builds the main window with every widget registered under its fixed name
 // and its handlers connected. Returned unshown (its children are
 // visible). Never fails.
-GtkWidget *ui_window_main_create();
+GtkWidget *app_window_main_create();

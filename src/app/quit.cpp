@@ -46,19 +46,19 @@ int display_lost(Display *)
 }
 } // namespace
 
-void ui_on_quit(GtkMenuItem *, gpointer)
+void app_on_quit(GtkMenuItem *, gpointer)
 {
     if (document_may_discard())
         quit();
 }
 
-gboolean ui_on_window_main_delete(GtkWidget *, GdkEvent *, gpointer)
+gboolean app_on_main_delete(GtkWidget *, GdkEvent *, gpointer)
 {
     // Kept open unless the list may go; otherwise "destroy" quits.
     return !document_may_discard();
 }
 
-void ui_on_window_main_destroy(GtkWidget *, gpointer)
+void app_on_main_destroy(GtkWidget *, gpointer)
 {
     quit();
 }

@@ -11,12 +11,12 @@
 // its flag cleared or its file and port closed, and ends with the process.
 // Each ignores its arguments. UI thread. File, Quit does this only once the
 // list may be discarded (document_may_discard()).
-void ui_on_quit(GtkMenuItem *item, gpointer user_data);
-void ui_on_window_main_destroy(GtkWidget *window, gpointer user_data);
+void app_on_quit(GtkMenuItem *item, gpointer user_data);
+void app_on_main_destroy(GtkWidget *window, gpointer user_data);
 // The main window's "delete-event" (the title bar's close button): TRUE,
 // keeping the window, unless the list may be discarded; then the window is
 // destroyed and "destroy" quits.
-gboolean ui_on_window_main_delete(GtkWidget *window, GdkEvent *event, gpointer user_data);
+gboolean app_on_main_delete(GtkWidget *window, GdkEvent *event, gpointer user_data);
 
 // After gtk_init: SIGTERM, SIGHUP and SIGINT (in the main loop) and the loss
 // of the display end a running device operation's tool and remove its files

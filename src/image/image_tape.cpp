@@ -21,5 +21,5 @@ TapRomTape image_make_tape(const std::vector<ImageProgram> &programs)
     options.data_pause_cycles = tape_clock_hz / 3;
     options.header_leader = 27136;
     options.data_leader = 5376;
-    return tap_make_rom(files, options);
+    return tape_rom_make(files, options);
 }

@@ -102,7 +102,7 @@ bool maintenance_start(const MaintenanceOperation &operation)
         return false;
     }
     status_show(_(operation.requested));
-    log_operation(_(operation.heading));
+    ui_log_operation(_(operation.heading));
     if (!ui_start_worker(operation.thread_name, operation_worker, job)) {
         if (operation.release != nullptr)
             operation.release(*job);

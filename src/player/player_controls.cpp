@@ -92,7 +92,7 @@ void player_on_play(GtkButton *, gpointer)
     }
     status_show(_(" Playback started"));
     if (!resume)
-        log_operation(_("Playback started\n"));
+        ui_log_operation(_("Playback started\n"));
     PlayerJob *job = job_new(resume);
     if (!ui_start_worker("player", player_worker, job)) {
         job_free(job);

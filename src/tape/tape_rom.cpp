@@ -93,7 +93,7 @@ std::string header_payload(const TapRomFile &file)
 
 } // namespace
 
-TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOptions &options)
+TapRomTape tape_rom_make(const std::vector<TapRomFile> &files, const TapRomOptions &options)
 {
     RomWriter out{options, {}};
     // Each byte is 20 pulses, written twice; the header goes in front.
@@ -127,7 +127,7 @@ TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOption
     return tape;
 }
 
-std::string tap_petscii(const std::string &text)
+std::string tape_rom_petscii(const std::string &text)
 {
     std::string name = text;
     for (char &c : name)

@@ -43,7 +43,7 @@ struct TapRomTape {
     std::vector<std::size_t> leaders, data_leaders;
 };
 
-TapRomTape tap_make_rom(const std::vector<TapRomFile> &files, const TapRomOptions &options = {});
+TapRomTape tape_rom_make(const std::vector<TapRomFile> &files, const TapRomOptions &options = {});
 
 // Plain text as a file name: lower-case letters in capitals, the rest as is.
-std::string tap_petscii(const std::string &text);
+std::string tape_rom_petscii(const std::string &text);

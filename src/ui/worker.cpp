@@ -9,7 +9,7 @@ namespace
 bool worker_active = false;
 } // namespace
 
-void log_operation(const gchar *heading)
+void ui_log_operation(const gchar *heading)
 {
     log_append(_("================================\n"));
     log_append(heading);

@@ -11,7 +11,7 @@
 
 // Writes the separator line of a new device operation to the log, then
 // `heading` (a translated line ending in "\n").
-void log_operation(const gchar *heading);
+void ui_log_operation(const gchar *heading);
 
 // Starts the thread `name` running `body` with `data` and drops its
 // reference (it is never joined). When the toolkit cannot create it, shows

@@ -205,7 +205,7 @@ void add_record(std::string &idx, std::uint32_t offset, const char *info)
 TapRomTape tap_make_programs(const std::vector<TapRomFile> &files,
                              const TapProgramsOptions &options)
 {
-    TapRomTape tape = tap_make_rom(files, options.rom);
+    TapRomTape tape = tape_rom_make(files, options.rom);
     for (const std::size_t file : options.bad_first_copies)
         spoil_check_byte(tape.tap, tape.leaders.at(file), 1);
     for (const std::size_t file : options.bad_repeats)

@@ -66,7 +66,7 @@ bool parse_program(const std::string &text, unsigned seed, TapRomFile *file)
     if (colon != std::string::npos && (!parse_number(text.c_str() + colon + 1, &bytes) ||
                                        bytes < 1 || bytes > 0xF000 || bytes != double(long(bytes))))
         return false;
-    file->name = tap_petscii(text.substr(0, colon));
+    file->name = tape_rom_petscii(text.substr(0, colon));
     file->data.clear();
     for (long i = 0; i < long(bytes); ++i)
         file->data.push_back(static_cast<char>((i * 131 + seed * 7 + file->name.size()) & 0xFF));
