@@ -105,16 +105,9 @@ int ms_until(gint64 deadline)
 // 0 when the deadline passed, -1 when poll() itself failed.
 int wait_for(int fd, short events, gint64 deadline)
 {
-    for (;;) {
-        pollfd entry{fd, events, 0};
-        const int result = poll(&entry, 1, ms_until(deadline));
-        if (result > 0)
-            return entry.revents;
-        if (result == 0)
-            return 0;
-        if (errno != EINTR)
-            return -1;
-    }
+    pollfd entry{fd, events, 0};
+    const int result = fd_retry([&entry, deadline] { return poll(&entry, 1, ms_until(deadline)); });
+    return result > 0 ? entry.revents : result;
 }
 
 // A read that failed returns only at its deadline, so that a caller that
@@ -192,12 +185,12 @@ ssize_t serial_platform_read(int fd, void *buffer, size_t size, int step_ms)
             break;
         if (events > 0 && (events & POLLIN) != 0) {
             // Bytes that arrived before a hang-up are still delivered.
-            const ssize_t count = read(fd, bytes + got, size - got);
+            const ssize_t count = fd_retry([&] { return read(fd, bytes + got, size - got); });
             if (count > 0) {
                 got += static_cast<size_t>(count);
                 continue;
             }
-            if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 continue;
         }
         // End of file, an error such as EIO, POLLHUP, POLLERR or POLLNVAL
@@ -221,10 +214,10 @@ ssize_t serial_platform_write(int fd, const void *buffer, size_t size, int step_
             break;
         if (events < 0 || (events & (POLLERR | POLLHUP | POLLNVAL)) != 0)
             return -1;
-        const ssize_t count = write(fd, bytes + sent, size - sent);
+        const ssize_t count = fd_retry([&] { return write(fd, bytes + sent, size - sent); });
         if (count > 0)
             sent += static_cast<size_t>(count);
-        else if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        else if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return -1;
     }
     return static_cast<ssize_t>(sent);

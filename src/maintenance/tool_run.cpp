@@ -57,10 +57,9 @@ bool tool_wait_end(GPid pid, gint64 deadline)
 {
     for (;;) {
         siginfo_t info{};
-        const int r = waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT);
-        if (r == 0 && info.si_pid == pid)
-            return true;
-        if (r < 0 && errno != EINTR)
+        const int r = fd_retry(
+            [pid, &info] { return waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT); });
+        if (r < 0 || info.si_pid == pid)
             return true;
         const gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
         if (left_ms <= 0)
@@ -150,14 +149,12 @@ bool output_read(int fd, ToolOutput &out, int reads)
     bool took = false;
     bool open = true;
     for (int i = 0; i < reads; ++i) {
-        const ssize_t count = read(fd, buffer, sizeof buffer);
+        const ssize_t count = fd_retry([&] { return read(fd, buffer, sizeof buffer); });
         if (count > 0) {
             output_take(out, buffer, std::size_t(count));
             took = true;
             continue;
         }
-        if (count < 0 && errno == EINTR)
-            continue;
         open = count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         break;
     }

@@ -342,14 +342,14 @@ bool port_write(EmuPort &port, unsigned session, const void *data, std::size_t s
         port_update(port);
         if (!port_session_alive(port, session) || emu_stopping)
             return false;
-        const ssize_t n = write(port.master, bytes, size);
+        const ssize_t n = fd_retry([&] { return write(port.master, bytes, size); });
         if (n > 0) {
             bytes += n;
             size -= static_cast<std::size_t>(n);
             deadline = emu_now_ms() + write_stall_ms;
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
+        if (n < 0 && errno != EAGAIN)
             return false;
         const std::int64_t left = deadline - emu_now_ms();
         if (left <= 0)
