@@ -6,9 +6,11 @@
 
 namespace
 {
-const char *type_text(unsigned type)
+const char *type_text(const TapeProgram &p)
 {
-    switch (type) {
+    if (p.turbo)
+        return p.type == 1 ? "turbo BASIC" : "turbo";
+    switch (p.type) {
     case 1:
         return "BASIC";
     case 3:
@@ -28,7 +30,7 @@ std::string tape_listing(const std::vector<TapeProgram> &programs, std::uint64_t
     for (const TapeProgram &p : programs) {
         std::snprintf(line, sizeof line, "0x%06zx  %6s  type %u %-15s $%04X-$%04X  ", p.offset,
                       tape_time_text(p.cycles).c_str(), p.type,
-                      ("(" + std::string(type_text(p.type)) + ")").c_str(), p.start, p.end);
+                      ("(" + std::string(type_text(p)) + ")").c_str(), p.start, p.end);
         text += line + ("\"" + p.name + "\"\n");
     }
     std::snprintf(line, sizeof line, "%zu program%s found, total tape time %s\n", programs.size(),

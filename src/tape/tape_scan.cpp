@@ -2,6 +2,8 @@
 
 #include "tape/tape_info.h"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace
@@ -325,6 +327,95 @@ struct Finder {
     }
 };
 
+// Turbotape 250: a bit is one pulse, 0 up to $1F, 1 from $21 to $32 (the
+// writer's are $1A and $28); bytes most significant bit first.
+constexpr std::uint32_t turbo_lowest = 0x10 * 8, turbo_threshold = 0x20 * 8,
+                        turbo_highest = 0x32 * 8;
+constexpr unsigned turbo_pilot_byte = 0x02;
+constexpr std::uint32_t turbo_min_pilot = 32;
+// The sync counts down from 9 to 1; the name follows ID, addresses and a
+// spare byte.
+constexpr std::size_t turbo_sync = 9;
+constexpr std::size_t turbo_name_at = 6;
+
+// Reads Turbotape header blocks from the pulses, bit by bit: a pilot byte is
+// looked for at any bit position, then the bytes that follow it are read
+// aligned to it.
+struct TurboFinder {
+    explicit TurboFinder(std::vector<TapeProgram> &found) : programs(found) {}
+
+    std::vector<TapeProgram> &programs;
+    std::size_t recent[8] = {}; // offsets of the last eight bit pulses
+    std::size_t count = 0;      // bit pulses in a row
+    unsigned window = 0;        // their last eight bits
+    bool aligned = false;
+    unsigned phase = 0; // bits into the byte being read
+    std::uint32_t pilot = 0;
+    std::size_t pilot_start = 0;
+    std::vector<unsigned char> block; // the sync and the header
+
+    void lose()
+    {
+        aligned = false;
+        pilot = 0;
+        block.clear();
+    }
+
+    void take(const Pulse &p)
+    {
+        if (p.cycles < turbo_lowest || p.cycles > turbo_highest || p.cycles == turbo_threshold) {
+            count = 0;
+            lose();
+            return;
+        }
+        recent[count % 8] = p.offset;
+        ++count;
+        window = (window << 1 | (p.cycles > turbo_threshold ? 1 : 0)) & 0xFF;
+        if (!aligned) {
+            if (count >= 8 && window == turbo_pilot_byte) {
+                aligned = true;
+                phase = 0;
+                pilot = 1;
+                pilot_start = recent[count % 8];
+            }
+            return;
+        }
+        if (++phase == 8) {
+            phase = 0;
+            byte(window);
+        }
+    }
+
+    void byte(unsigned value)
+    {
+        if (block.empty() && value == turbo_pilot_byte) {
+            ++pilot;
+            return;
+        }
+        if (block.size() < turbo_sync) {
+            if (pilot >= turbo_min_pilot && value == turbo_sync - block.size())
+                block.push_back(static_cast<unsigned char>(value));
+            else
+                lose();
+            return;
+        }
+        block.push_back(static_cast<unsigned char>(value));
+        // ID 0 is a data block.
+        if (block.size() == turbo_sync + 1 && value != 1 && value != 2)
+            return lose();
+        if (block.size() < turbo_sync + header_bytes)
+            return;
+        const unsigned char *h = block.data() + turbo_sync;
+        std::array<unsigned char, 16> name{};
+        for (std::size_t i = 0; i < name.size(); ++i)
+            name[i] = h[turbo_name_at + i];
+        programs.push_back({pilot_start, 0, h[0], static_cast<std::uint16_t>(h[1] | h[2] << 8),
+                            static_cast<std::uint16_t>(h[3] | h[4] << 8), tape_name_text(name),
+                            true});
+        lose();
+    }
+};
+
 } // namespace
 
 std::string tape_name_text(const std::array<unsigned char, 16> &name)
@@ -367,6 +458,16 @@ std::vector<TapeProgram> tape_scan(const unsigned char *file, std::size_t size)
         edge = p.cycles > pause_cycles ? Edge::pause : Edge::pulse;
     }
     std::vector<TapeProgram> &programs = finder.programs;
+    std::vector<TapeProgram> turbo;
+    TurboFinder turbo_finder(turbo);
+    reader.at = tape_header_size;
+    while (reader.next(&p))
+        turbo_finder.take(p);
+    std::vector<TapeProgram> merged;
+    std::merge(programs.begin(), programs.end(), turbo.begin(), turbo.end(),
+               std::back_inserter(merged),
+               [](const TapeProgram &a, const TapeProgram &b) { return a.offset < b.offset; });
+    programs.swap(merged);
     std::vector<std::size_t> offsets;
     for (const TapeProgram &program : programs)
         offsets.push_back(program.offset);
