@@ -3,6 +3,7 @@
 #include "tape/tape_info.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <optional>
 
@@ -338,6 +339,37 @@ constexpr std::uint32_t turbo_min_pilot = 32;
 constexpr std::size_t turbo_sync = 9;
 constexpr std::size_t turbo_name_at = 6;
 
+// Moves the reader to the next pulse that reads as a Turbotape 0 bit, the
+// first pulse of any pilot byte; false at the end of the file. The ROM
+// format has no pulse this short, so most of a tape is passed over here,
+// byte by byte.
+bool turbo_skip_to_zero_bit(PulseReader &reader)
+{
+    const unsigned char *file = reader.file;
+    std::size_t at = reader.at;
+    constexpr std::uint64_t ones = ~std::uint64_t{0} / 255, highs = ones * 0x80;
+    while (at < reader.size) {
+        // Eight bytes at a time while none is below 0x20 (no pause, no 0 bit).
+        std::uint64_t eight = 0;
+        if (reader.size - at >= sizeof eight) {
+            std::memcpy(&eight, file + at, sizeof eight);
+            if (((eight - ones * 0x20) & ~eight & highs) == 0) {
+                at += sizeof eight;
+                continue;
+            }
+        }
+        const unsigned char b = file[at];
+        if (b == 0 && !reader.version0)
+            at += 4;
+        else if (b >= turbo_lowest / 8 && b < turbo_threshold / 8)
+            break;
+        else
+            ++at;
+    }
+    reader.at = at;
+    return at < reader.size;
+}
+
 // Reads Turbotape header blocks from the pulses, bit by bit: a pilot byte is
 // looked for at any bit position, then the bytes that follow it are read
 // aligned to it.
@@ -361,12 +393,13 @@ struct TurboFinder {
         block.clear();
     }
 
-    void take(const Pulse &p)
+    // False for a pulse that is no bit: the finder starts over.
+    bool take(const Pulse &p)
     {
         if (p.cycles < turbo_lowest || p.cycles > turbo_highest || p.cycles == turbo_threshold) {
             count = 0;
             lose();
-            return;
+            return false;
         }
         recent[count % 8] = p.offset;
         ++count;
@@ -378,12 +411,13 @@ struct TurboFinder {
                 pilot = 1;
                 pilot_start = recent[count % 8];
             }
-            return;
+            return true;
         }
         if (++phase == 8) {
             phase = 0;
             byte(window);
         }
+        return true;
     }
 
     void byte(unsigned value)
@@ -461,8 +495,9 @@ std::vector<TapeProgram> tape_scan(const unsigned char *file, std::size_t size)
     std::vector<TapeProgram> turbo;
     TurboFinder turbo_finder(turbo);
     reader.at = tape_header_size;
-    while (reader.next(&p))
-        turbo_finder.take(p);
+    while (turbo_skip_to_zero_bit(reader))
+        while (reader.next(&p) && turbo_finder.take(p)) {
+        }
     std::vector<TapeProgram> merged;
     std::merge(programs.begin(), programs.end(), turbo.begin(), turbo.end(),
                std::back_inserter(merged),
