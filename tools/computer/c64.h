@@ -86,13 +86,12 @@ struct C64Cia {
     std::uint8_t registers[16] = {}; // ports, directions, time of day, serial data, as written
 };
 
-// The machine. A new one (allocate it: it holds 64 KB) is
-// switched on: RAM all 0 (so the screen is off), port $00 = $2F and
-// $01 = $37 (motor off), both CIAs' timers stopped at $FFFF with no mask
-// set, clock 0, the CPU as Cpu6502 starts, no tape. Between runs the caller
-// may set anything but the clock and the machine's own fields: RAM (the VIC
-// and other RAM-like registers included), the port, the CIAs, the CPU's
-// registers, the tape.
+// The machine. A new one (allocate it: it holds 64 KB) is switched on: RAM
+// all 0 (so the screen is off), port $00 = $2F and $01 = $37 (motor off),
+// both CIAs' timers stopped at $FFFF with no mask set, clock 0, the CPU as
+// Cpu6502 starts, no tape. Between runs the caller may set anything but the
+// clock and the machine's own fields: RAM (the VIC and other RAM-like
+// registers included), the port, the CIAs, the CPU's registers, the tape.
 struct C64 {
     Cpu6502 cpu;
     std::uint8_t ram[0x10000] = {};

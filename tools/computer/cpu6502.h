@@ -48,8 +48,7 @@ constexpr std::uint8_t cpu_flag_c = 0x01; // carry
 constexpr std::uint8_t cpu_flag_z = 0x02; // zero
 constexpr std::uint8_t cpu_flag_i = 0x04; // IRQ disabled
 constexpr std::uint8_t cpu_flag_d = 0x08; // decimal mode
-constexpr std::uint8_t cpu_flag_b =
-    0x10; // only on the stack: pushed by BRK and PHP, not by IRQ/NMI
+constexpr std::uint8_t cpu_flag_b = 0x10; // only on the stack: set by BRK and PHP
 constexpr std::uint8_t cpu_flag_u = 0x20; // always 1
 constexpr std::uint8_t cpu_flag_v = 0x40; // overflow
 constexpr std::uint8_t cpu_flag_n = 0x80; // negative
