@@ -35,6 +35,9 @@ const char help_text[] =
     "  --buffer N                   playback buffer in bytes (default 256, at least 64)\n"
     "  --fast                       no tape pacing: ask for data as fast as it comes\n"
     "  --speed F                    tape pace multiplier (default 1.0)\n"
+    "  --computer                   play the tape into a model computer and print, per\n"
+    "                               program, what it loaded, where it went and when\n"
+    "  --computer-dump DIR          with --computer: write what was loaded as DIR/N.prg\n"
     "  --boot-delay MS              delay before the bootloader port appears (default 300)\n"
     "  --bootloader-timeout MS      leave an idle bootloader after MS (default 8000, 0: never)\n"
     "  --block-time MS              time the bootloader takes per flash block written or\n"
@@ -119,6 +122,7 @@ int emu_parse_options(int argc, char **argv)
                      : is("--noise")         ? &o.noise
                      : is("--header-twice")  ? &o.header_twice
                      : is("--bad-signature") ? &o.bad_signature
+                     : is("--computer")      ? &o.computer
                                              : nullptr;
         if (flag != nullptr) {
             *flag = true;
@@ -138,6 +142,8 @@ int emu_parse_options(int argc, char **argv)
             o.record = value;
         else if (is("--flash-out"))
             o.flash_out = value;
+        else if (is("--computer-dump"))
+            o.computer_dump = value;
         else if (is("--buffer")) {
             ok = parse_long(value, 64, 1 << 20, &buffer);
             o.buffer = static_cast<unsigned>(buffer);

@@ -13,6 +13,8 @@ struct EmuOptions {
     bool fast = false;           // no tape pacing
     double speed = 1.0;          // pace multiplier
     bool verbose = false;        // events on stderr
+    bool computer = false;       // the model computer takes the pulses (no pacing)
+    std::string computer_dump;   // with it: PRG files of what it loaded ("" = none)
 
     // Misbehaviour on request.
     bool no_prompt = false;

@@ -2,6 +2,7 @@
 
 #include "base/fd.h"
 
+#include "emu_computer.h"
 #include "emu_options.h"
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <vector>
 
 namespace
 {
@@ -113,6 +115,37 @@ struct Player {
         played += bytes;
     }
 
+    // The model computer takes the pulses as fast as it reads them; those it
+    // does not take yet (its motor is off, or it waits for more) stay.
+    int offer_to_computer()
+    {
+        std::vector<std::uint32_t> pulses;
+        std::vector<std::size_t> sizes;
+        std::size_t at = 0;
+        for (; at < buffer.size();) {
+            if (buffer[at] != 0) {
+                pulses.push_back(8u * buffer[at]);
+                sizes.push_back(1);
+                ++at;
+            } else if (buffer.size() - at >= 4) {
+                pulses.push_back(buffer[at + 1] | buffer[at + 2] << 8 | buffer[at + 3] << 16);
+                sizes.push_back(4);
+                at += 4;
+            } else {
+                break;
+            }
+        }
+        const bool ended = all_in() && played + at >= length;
+        const std::size_t taken = computer_offer(pulses, ended);
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < taken; ++i)
+            bytes += sizes[i];
+        if (ended && taken == pulses.size())
+            bytes = buffer.size(); // a count cut off by the end
+        consume(bytes);
+        return taken < pulses.size() ? 2 : -1;
+    }
+
     // Plays what the time since the last call allows. Returns the time in
     // milliseconds until the next pulse has been played, or -1 if no pulse
     // is waiting.
@@ -120,6 +153,8 @@ struct Player {
     {
         std::uint32_t cycles = 0;
         std::size_t bytes = 0;
+        if (emu_options().computer)
+            return offer_to_computer();
         if (emu_options().fast) {
             while (next_pulse(&cycles, &bytes))
                 consume(bytes);
@@ -251,6 +286,8 @@ PlayEnd tape_play(EmuPort &port, unsigned session)
     if (header != PlayEnd::done)
         return header;
     player.last_ms = emu_now_ms();
+    if (emu_options().computer)
+        computer_start(emu_options().computer_dump);
     for (;;) {
         std::int64_t now = emu_now_ms();
         int wait = player.advance(now);
