@@ -7,7 +7,8 @@
 #include <sys/types.h>
 
 // ravelo-emulator with `args`, its ports linked as test_path("ttyEMU") and
-// "ttyEMU-boot", its flash written to "flash.bin"; ready once constructed,
+// "ttyEMU-boot", its flash written to "flash.bin", its bootloader port up
+// 1.5 s after the jump unless `args` say otherwise; ready once constructed,
 // ended by the destructor or the end of the thread that made it.
 class Emulator
 {
