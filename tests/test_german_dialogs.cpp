@@ -98,7 +98,7 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
 
 // Each way out of the connection window, with a by-id name typed in and the
 // focus moved to the second entry: only Enter keeps the name.
-TEST(ConnectionWindow, EscAndCancelDiscardEnterSavesOverTheMainWindow)
+TEST(ConnectionWindow, EscCancelAndClosingDiscardEnterSavesOverTheMainWindow)
 {
     test_app_start();
     const std::string file = test_path("config/ravelo-client/user.ini"),
@@ -113,6 +113,7 @@ TEST(ConnectionWindow, EscAndCancelDiscardEnterSavesOverTheMainWindow)
     const std::function<void()> ways[] = {
         [] { test_send_key(ui_window_connection_settings(), GDK_KEY_Escape); },
         [&] { gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_cancel"))); },
+        [] { test_send_delete(ui_window_connection_settings()); },
         [] { test_send_key(ui_window_connection_settings(), GDK_KEY_Return); }};
     for (const auto &leave : ways) {
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_connection")));
@@ -126,7 +127,7 @@ TEST(ConnectionWindow, EscAndCancelDiscardEnterSavesOverTheMainWindow)
         gtk_widget_grab_focus(widget("entry_connection_settings_bootloader_port"));
         leave();
         EXPECT_FALSE(gtk_widget_get_visible(ui_window_connection_settings()));
-        const bool kept = &leave == &ways[2];
+        const bool kept = &leave == &ways[3];
         EXPECT_STREQ(config_device_port(), kept ? by_id.c_str() : "/dev/ttyACM0");
         EXPECT_EQ(test_read_file(file) == saved, !kept);
     }
