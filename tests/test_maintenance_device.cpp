@@ -80,8 +80,14 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     refused(update_request, missing,
             "The avrdude program was not found on the program search path: install the avrdude "
             "package\n");
-    ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\nexit 0"));
-    ASSERT_TRUE(g_remove("avrdude.conf") == 0 && g_mkdir("avrdude.conf", 0755) == 0);
+    // No avrdude.conf here, and the tool names a system's that is not there.
+    ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\necho 'System wide configuration file is "
+                                          "\"/none.conf\"'") &&
+                g_remove("avrdude.conf") == 0);
+    refused(update_request, missing,
+            "No avrdude configuration was found, neither avrdude.conf in the working folder nor "
+            "the system's: install the avrdude package\n");
+    ASSERT_EQ(g_mkdir("avrdude.conf", 0755), 0);
     refused(update_request, " Error: Could not copy firmware");
 }
 
