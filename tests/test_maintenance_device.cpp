@@ -4,7 +4,6 @@
 #include "support/emulator.h"
 
 #include "maintenance/firmware.h"
-#include "maintenance/tool_run.h"
 #include "maintenance/update.h"
 #include "player/player_state.h"
 #include "ui/feedback.h"
@@ -92,7 +91,9 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
 }
 
 // Each failure names its cause, and every request forgets a paused run;
-// neither a missing nor a mute device gets as far as the tool.
+// neither a missing nor a mute device gets as far as the tool. Only the
+// tool's status 0 succeeds. (Its words, input, folder, output lines and
+// group: test_flash_from_anywhere; its time limit: the vanishing bootloader.)
 TEST(Update, FailuresNameTheirCause)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
@@ -111,6 +112,7 @@ TEST(Update, FailuresNameTheirCause)
         {update_request, {"--bad-signature"}, nullptr, tool_failed},
         // Executable, but its interpreter is missing: no tool at all.
         {update_request, {}, "#!/nonexistent/interpreter\n", tool_failed},
+        {update_request, {}, "#!/bin/sh\nkill -9 $$\n", tool_failed}, // ended by a signal
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.status);
@@ -150,20 +152,4 @@ TEST(Reset, SucceedsAndTheDeviceGetsItsCommand)
     test_set_ports(console.slave.c_str());
     run_request(reset_request, " Device reset succeeded");
     EXPECT_EQ(console.read_for(300), "b\r");
-}
-
-// Only status 0 succeeds. (Its words, input, folder and output lines, and
-// its group ended with the update: test_flash_from_anywhere; its time
-// limit: the vanishing bootloader.)
-TEST(ToolRun, PassesEachWordAsItIsAndOnlyStatusZeroSucceeds)
-{
-    const std::pair<std::vector<const char *>, int> cases[] = {
-        {{"true", nullptr}, 1},
-        {{"false", nullptr}, 0},
-        {{"sh", "-c", "kill -9 $$", nullptr}, 0}, // ended by a signal
-        {{"ravelo-no-such-program", nullptr}, 0}, // cannot be started
-    };
-    for (const auto &[argv, result] : cases)
-        EXPECT_EQ(maintenance_tool_run(argv.data(), nullptr, 10000, nullptr, nullptr), result)
-            << argv[argv.size() - 2];
 }
