@@ -132,9 +132,3 @@ bool avrdude_fixture_fake_tool(const std::string &script)
     test_write_file(dir + "/avrdude", script);
     return chmod((dir + "/avrdude").c_str(), 0755) == 0;
 }
-
-bool test_process_gone(pid_t pid)
-{
-    const std::string stat = test_read_file("/proc/" + std::to_string(pid) + "/stat");
-    return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
-}

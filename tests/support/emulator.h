@@ -59,5 +59,3 @@ class PtyDevice
 // folder test_path("fake-bin"), put first on PATH.
 bool avrdude_fixture_write(const std::string &dir);
 bool avrdude_fixture_fake_tool(const std::string &script);
-// Whether process `pid` has ended: gone, or a zombie not yet reaped.
-bool test_process_gone(pid_t pid);
