@@ -52,14 +52,27 @@ done
 LC_ALL=C.UTF-8 LANGUAGE=de "$usr/bin/ravelo-client" --help | grep -q 'BAND.tap' ||
   fail "the installed client does not find its German catalogue"
 
-# Each checker runs when it is installed, and must say nothing.
+# Each checker runs when it is installed, and must say nothing. Every program answers --help,
+# --version and an unknown option the GNU way: exit status, first and last lines, nothing on the
+# wrong stream. run: the status and standard error ("PROG: " and what follows masked) of the
+# program run with $1, its standard output in $stage/out.
 has() { command -v "$1" >/dev/null; }
+run() { env -u DISPLAY "$program" "$1" >"$stage/out" 2>"$stage/err"; echo $?; sed '1s/: .*/: .../' "$stage/err"; }
+expect() { [ "$2" = "$3" ] || fail "$p $1 gave [$2], wanted [$3]"; }
 for program in "$stage"/*/usr/bin/*; do
-  page=${program%/bin/*}/share/man/man1/${program##*/}.1.gz
+  p=${program##*/}
+  page=${program%/bin/*}/share/man/man1/$p.1.gz
   ! has man || out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   [ -z "${out-}" ] || fail "$page: $out"
+  # The client's usage line, from its option parser, wraps after "Usage:".
+  expect --help "$(run --help) $(head -n2 "$stage/out" | tr -s ' \n' ' ' | cut -d' ' -f1-2)
+$(tail -n1 "$stage/out")" "0 Usage: $p
+Report bugs at: $2"
+  expect --version "$(run --version) $(head -n1 "$stage/out")" "0 $p $3"
+  expect --bogus "$(run --bogus)$(cat "$stage/out")" "2
+$p: ...
+Try '$p --help' for more information."
 done
-"$(dirname "$0")/cli_check.sh" "$2" "$3" "$stage"/*/usr/bin/*
 ! has appstreamcli || out=$(appstreamcli validate --no-net --pedantic --format=yaml \
   "$usr"/share/metainfo/*.xml 2>&1) || fail "metainfo: $out"
 

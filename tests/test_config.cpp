@@ -77,55 +77,62 @@ TEST(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
     }
 }
 
-TEST(ConnectionWindow, ShowsModallyCloseDiscardsOkStoresAndRewrites)
+// Configuration > Connection... shows the stored ports, modally over the
+// main window, the focus in the first entry, a by-id name whole. OK, and
+// Enter in the second entry, take the texts as typed, an empty device port
+// too, and write the whole file even when nothing changed; a control
+// character in either name is refused in the window itself: it stays open,
+// nothing is stored or written. Esc, Cancel and closing discard the edits.
+TEST(ConnectionWindow, OkAndEnterStoreAndRewriteTheOtherWaysOutDiscard)
 {
     test_app_start();
-    const std::string file = test_path("config/ravelo-client/user.ini");
-    const auto widget = [](const char *name) {
-        return GTK_WIDGET(g_object_get_data(G_OBJECT(ui_window_connection_settings()), name));
-    };
-    GtkEntry *device = GTK_ENTRY(widget("entry_connection_settings_device_port"));
-    GtkEntry *bootloader = GTK_ENTRY(widget("entry_connection_settings_bootloader_port"));
-
-    // Configuration > Connection..., as the user picks it.
-    const auto show = [] {
-        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_connection")));
-        return test_spin_until([] { return gtk_widget_get_mapped(ui_window_connection_settings()); });
-    };
-    EXPECT_FALSE(gtk_widget_get_visible(ui_window_connection_settings()));
-    // Closing discards the edits. (That they do not come back: the refused
-    // names below.)
-    ASSERT_TRUE(show());
-    EXPECT_STREQ(gtk_entry_get_text(device), "/dev/ttyACM0");
-    EXPECT_STREQ(gtk_entry_get_text(bootloader), "/dev/ttyACM1");
-    EXPECT_EQ(gtk_grab_get_current(), ui_window_connection_settings());
-    gtk_entry_set_text(device, "/dev/abandoned");
-    test_send_delete(ui_window_connection_settings());
-    EXPECT_FALSE(gtk_widget_get_visible(ui_window_connection_settings()));
-    EXPECT_STREQ(config_device_port(), "/dev/ttyACM0");
-    EXPECT_EQ(test_read_file(file), defaults);
-
-    // OK takes the texts as typed, an empty device port too, and writes the
-    // whole file even when nothing changed; a control character in either
-    // name is refused in the window itself: it stays open, nothing is stored
-    // or written. (Typed, into, written; nullptr: refused.)
-    const std::string by_hand = "[connection]\n# edited by hand\n";
-    GtkWidget *error = widget("label_connection_settings_error");
-    const std::tuple<const char *, GtkEntry *, const char *> cases[] = {
-        {"/dev/tty\x7f", device, nullptr},
-        {"/dev/\tx", bootloader, nullptr},
-        {"/dev/ttyACM0", device, "/dev/ttyACM0"},
-        {"", device, ""},
-        {" /dev/ttyUSB0", device, "\\s/dev/ttyUSB0"}};
-    for (const auto &[typed, entry, written] : cases) {
+    GtkWidget *window = ui_window_connection_settings();
+    const auto widget = [&](const char *name) { return lookup_widget(window, name); };
+    GtkWidget *device = widget("entry_connection_settings_device_port"),
+              *bootloader = widget("entry_connection_settings_bootloader_port"),
+              *error = widget("label_connection_settings_error");
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(window)), GTK_WINDOW(ui_window_main()));
+    EXPECT_FALSE(gtk_widget_get_visible(window));
+    const std::function<void()>
+        ok = [&] { gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_ok"))); },
+        enter = [&] { test_send_key(window, GDK_KEY_Return); },
+        esc = [&] { test_send_key(window, GDK_KEY_Escape); },
+        cancel =
+            [&] { gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_cancel"))); },
+        close = [&] { test_send_delete(window); };
+    const std::string file = test_path("config/ravelo-client/user.ini"),
+                      by_hand = "[connection]\n# edited by hand\n",
+                      by_id = "/dev/serial/by-id/usb-Ravelo_Player_0123456789AB-if00";
+    // Typed, into, the way out, written (nullptr: nothing).
+    const std::tuple<std::string, GtkWidget *, const std::function<void()> *, const char *>
+        cases[] = {{"/dev/tty\x7f", device, &ok, nullptr},
+                   {"/dev/\tx", bootloader, &ok, nullptr},
+                   {by_id, device, &esc, nullptr},
+                   {by_id, device, &cancel, nullptr},
+                   {by_id, device, &close, nullptr},
+                   {"/dev/ttyACM0", device, &ok, "/dev/ttyACM0"},
+                   {"", device, &ok, ""},
+                   {" /dev/ttyUSB0", device, &ok, "\\s/dev/ttyUSB0"},
+                   {by_id, device, &enter, by_id.c_str()}};
+    for (const auto &[typed, entry, leave, written] : cases) {
+        SCOPED_TRACE(typed);
         test_write_file(file, by_hand);
-        ASSERT_TRUE(show());
-        EXPECT_FALSE(gtk_widget_get_visible(error));
-        gtk_entry_set_text(entry, typed);
-        gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_ok")));
-        EXPECT_EQ(gtk_widget_get_visible(ui_window_connection_settings()), written == nullptr);
-        EXPECT_EQ(gtk_widget_get_visible(error), written == nullptr);
-        EXPECT_STREQ(config_device_port(), written ? typed : "/dev/ttyACM0");
+        const std::string stored = config_device_port();
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_connection")));
+        ASSERT_TRUE(test_spin_until([&] { return gtk_widget_get_mapped(window); }));
+        EXPECT_TRUE(gtk_grab_get_current() == window && gtk_widget_is_focus(device) &&
+                    !gtk_widget_get_visible(error));
+        EXPECT_EQ(gtk_entry_get_text(GTK_ENTRY(device)), stored);
+        gtk_entry_set_text(GTK_ENTRY(entry), typed.c_str());
+        int shown = 0;
+        pango_layout_get_pixel_size(gtk_entry_get_layout(GTK_ENTRY(entry)), &shown, nullptr);
+        EXPECT_LT(shown, entry->allocation.width);
+        gtk_widget_grab_focus(bootloader);
+        (*leave)();
+        const bool refused = leave == &ok && written == nullptr;
+        EXPECT_TRUE(gtk_widget_get_visible(window) == refused &&
+                    gtk_widget_get_visible(error) == refused);
+        EXPECT_EQ(config_device_port(), written ? typed : stored);
         EXPECT_EQ(test_read_file(file), written ? five_lines(written, "/dev/ttyACM1") : by_hand);
     }
 }

@@ -3,9 +3,7 @@
 // its output in the log; ending mid-update; and why a port is busy.
 #include "support/emulator.h"
 
-#include "maintenance/firmware.h"
 #include "device/messages.h"
-#include "maintenance/update.h"
 #include "maintenance/update_folder.h"
 
 #include "tap_maker.h"
@@ -16,28 +14,10 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
-#include <set>
 #include <sstream>
 
 namespace
 {
-
-const std::string heading = test_separator + "Updating device firmware\n";
-
-// A new folder to work in, and what it holds.
-std::string enter(const std::string &name)
-{
-    const std::string dir = test_path(name);
-    EXPECT_TRUE(g_mkdir(dir.c_str(), 0755) == 0 && g_chdir(dir.c_str()) == 0);
-    return dir;
-}
-std::set<std::string> listing(const std::string &dir)
-{
-    std::set<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir))
-        names.insert(entry.path().filename());
-    return names;
-}
 
 // The tool's folder (a line end may follow) was not the working one; gone.
 bool tool_folder_gone(std::string folder)
@@ -48,62 +28,35 @@ bool tool_folder_gone(std::string folder)
 
 } // namespace
 
-// From an empty folder the installed avrdude flashes the emulated device
-// with the configuration the client wrote (only it has the part "ravelo").
-TEST(FlashFromAnywhere, TheInstalledToolFlashesFromAnEmptyFolder)
-{
-    Emulator device;
-    test_set_ports(device.link().c_str(), device.bootloader_link().c_str());
-    const std::string work = enter("empty");
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
-    ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 90000));
-    EXPECT_EQ(test_status_text(), " Firmware update succeeded");
-    const std::string log = test_log_text();
-    EXPECT_TRUE(log.rfind(heading, 0) == 0 && g_str_has_suffix(log.c_str(), "\nCompleted\n") &&
-                log.find("avrdude: 8048 bytes of flash verified\n") != log.npos &&
-                std::count(log.begin(), log.end(), '\n') < 100)
-        << log;
-    EXPECT_TRUE(listing(work).empty());
-    // The device holds the image's bytes, the rest of its last page erased.
-    ASSERT_TRUE(maintenance_firmware_write(test_dir().c_str(), maintenance_firmware_embedded()) == 1 &&
-                std::system("cd .. && objcopy -I ihex -O binary ravelo32u4.hex image.bin") == 0);
-    std::string data = test_read_file(test_path("image.bin"));
-    const std::string flash = test_read_file(device.flash_path());
-    ASSERT_TRUE(data.size() == 8048u && flash.size() >= data.size());
-    data.resize(flash.size(), '\xFF');
-    EXPECT_TRUE(flash == data);
-}
-
 // The tool first on PATH runs, never one planted in the working folder; the
 // configuration is the working folder's, else the system's with the part
 // added; progress bars, redraws and stray bytes come out as readable lines.
 TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
 {
-    const std::string work = enter("work"), system = test_path("system.conf");
+    const std::string work = test_path("work"), system = test_path("system.conf");
+    ASSERT_TRUE(g_mkdir(work.c_str(), 0755) == 0 && g_chdir(work.c_str()) == 0);
     test_write_file(system, "# the system's\n");
     test_write_file(work + "/avrdude", "#!/bin/sh\ntouch ~/planted-ran\n");
     ASSERT_EQ(chmod("avrdude", 0755), 0);
-    const auto tool = [&](int status, const std::string &config) {
-        return avrdude_fixture_fake_tool(
-            "[ \"$1\" = -v ] && echo '  System wide configuration file is \"" + config +
+    ASSERT_TRUE(
+        avrdude_fixture_write(work) &&
+        avrdude_fixture_fake_tool(
+            "[ \"$1\" = -v ] && echo '  System wide configuration file is \"" + system +
             "\"' && exit 1\n"
-            "printf '%s\\n' \"$0\" \"$@\" \"$(readlink /proc/$$/fd/0)\" > ~/args; pwd > ~/where; "
-            "cp avrdude.conf ~/seen\n"
+            "printf '%s\\n' \"$0\" \"$@\" \"$(readlink /proc/$$/fd/0)\" > ~/args; pwd > "
+            "~/where; cp avrdude.conf ~/seen\n"
             "printf 'Writing | '; i=0\n"
             "while [ $i -lt 3000 ]; do printf '#'; i=$((i+1)); done; echo ' | 100%'\n"
             "for p in 1 50 100; do printf '\\rReading | %s%%' $p; done; printf '\\r\\n\\n'\n"
-            "printf 'bad \\377 byte\\n' >&2; exit " +
-            std::to_string(status));
-    };
-    ASSERT_TRUE(avrdude_fixture_write(work));
+            "printf 'bad \\377 byte\\n' >&2; exit $(cat ~/status)"));
     for (const int run : {0, 1, 2}) { // succeeds, fails, succeeds with no avrdude.conf here
         SCOPED_TRACE(run);
-        ASSERT_TRUE(tool(run % 2, system));
+        test_write_file(test_path("status"), std::to_string(run % 2));
         const std::string local = test_read_file(work + "/avrdude.conf");
         ASSERT_TRUE(run < 2 || g_remove("avrdude.conf") == 0);
         Emulator device;
         test_set_ports(device.link().c_str(), "boot port;x");
-        const std::set<std::string> before = listing(work);
+        const auto files = std::distance(fs::directory_iterator(work), {});
         const std::string log = test_log_text();
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
         ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 30000));
@@ -111,8 +64,8 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
                   run != 1 ? " Firmware update succeeded"
                            : std::string(" Firmware update failed: ") + device_msg_tool_failed);
         EXPECT_EQ(test_log_after(log),
-                  heading + "Writing | " + std::string(50, '#') + " | 100%\nReading | 100%\n" +
-                      "bad \xEF\xBF\xBD byte\n" +
+                  test_separator + "Updating device firmware\nWriting | " + std::string(50, '#') +
+                      " | 100%\nReading | 100%\n" + "bad \xEF\xBF\xBD byte\n" +
                       (run != 1 ? "Completed\n"
                                 : "Cannot open port boot port;x: No such file or directory (is "
                                   "the device plugged in? see /dev/serial/by-id/)\nFailed\n"));
@@ -127,15 +80,8 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
                               seen.find("part parent \"m32u4\"\n    id = \"ravelo\";") != seen.npos)
             << seen.substr(0, 100);
         EXPECT_TRUE(tool_folder_gone(test_read_file(test_path("where"))));
-        EXPECT_EQ(listing(work), before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(work), {}), files);
     }
-    ASSERT_TRUE(tool(0, test_path("none.conf")));
-    const std::string log = test_log_text();
-    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_update")));
-    EXPECT_EQ(test_status_text(), " Error: Some update components are missing");
-    EXPECT_EQ(test_log_after(log),
-              "No avrdude configuration was found, neither avrdude.conf in the "
-              "working folder nor the system's: install the avrdude package\n");
     EXPECT_FALSE(fs::exists(test_path("planted-ran")));
 }
 
@@ -181,9 +127,11 @@ TEST(FlashFromAnywhere, EndingMidUpdateLeavesNothingBehind)
         pid_t tool = 0, child = 0;
         std::istringstream(test_read_file(test_path("pids"))) >> tool >> child;
         ASSERT_TRUE(tool > 0 && child > 0);
-        EXPECT_TRUE(test_spin_until([&] {
-            return test_process_gone(tool) && (way == SIGKILL || test_process_gone(child));
-        }));
+        const auto gone = [](pid_t pid) { // or a zombie not yet reaped
+            const std::string stat = test_read_file("/proc/" + std::to_string(pid) + "/stat");
+            return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
+        };
+        EXPECT_TRUE(test_spin_until([&] { return gone(tool) && (way == SIGKILL || gone(child)); }));
         kill(child, SIGKILL);
         const std::string where = test_read_file(test_path("where"));
         EXPECT_EQ(tool_folder_gone(where), way != SIGKILL);

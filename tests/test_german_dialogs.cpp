@@ -1,5 +1,4 @@
-// Every text the user meets under LANGUAGE=de, and how the dialogs answer
-// the keyboard.
+// Every text the user meets under LANGUAGE=de.
 #include "support/harness.h"
 
 #include "base/i18n.h"
@@ -94,40 +93,4 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
         for (size_t at = 0; at != std::string::npos; at = text.find(": ", at + 1))
             for (const std::regex &msgid : english)
                 EXPECT_FALSE(std::regex_match(text.substr(at == 0 ? 0 : at + 2), msgid)) << text;
-}
-
-// Each way out of the connection window, with a by-id name typed in and the
-// focus moved to the second entry: only Enter keeps the name.
-TEST(ConnectionWindow, EscAndCancelDiscardEnterSavesOverTheMainWindow)
-{
-    test_app_start();
-    const std::string file = test_path("config/ravelo-client/user.ini"),
-                      saved = test_read_file(file);
-    const auto widget = [](const char *name) {
-        return lookup_widget(ui_window_connection_settings(), name);
-    };
-    GtkWidget *device = widget("entry_connection_settings_device_port");
-    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(ui_window_connection_settings())),
-              GTK_WINDOW(ui_window_main()));
-    const std::string by_id = "/dev/serial/by-id/usb-Ravelo_Player_0123456789AB-if00";
-    const std::function<void()> ways[] = {
-        [] { test_send_key(ui_window_connection_settings(), GDK_KEY_Escape); },
-        [&] { gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_cancel"))); },
-        [] { test_send_key(ui_window_connection_settings(), GDK_KEY_Return); }};
-    for (const auto &leave : ways) {
-        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_connection")));
-        ASSERT_TRUE(
-            test_spin_until([] { return gtk_widget_get_mapped(ui_window_connection_settings()); }));
-        EXPECT_TRUE(gtk_widget_is_focus(device));
-        gtk_entry_set_text(GTK_ENTRY(device), by_id.c_str());
-        int shown = 0;
-        pango_layout_get_pixel_size(gtk_entry_get_layout(GTK_ENTRY(device)), &shown, nullptr);
-        EXPECT_LT(shown, device->allocation.width);
-        gtk_widget_grab_focus(widget("entry_connection_settings_bootloader_port"));
-        leave();
-        EXPECT_FALSE(gtk_widget_get_visible(ui_window_connection_settings()));
-        const bool kept = &leave == &ways[2];
-        EXPECT_STREQ(config_device_port(), kept ? by_id.c_str() : "/dev/ttyACM0");
-        EXPECT_EQ(test_read_file(file) == saved, !kept);
-    }
 }

@@ -7,22 +7,15 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
-
-// `size` bytes that take every value, different for each `seed`.
-std::string bytes(std::size_t size, unsigned seed)
-{
-    std::string s;
-    for (std::size_t i = 0; i < size; ++i)
-        s.push_back(static_cast<char>(i * 37 + seed));
-    return s;
-}
-
-} // namespace
-
 TEST(ImageTape, DecodesToEveryProgramWithIdealPulsesAndTheKernalLayout)
 {
+    // `size` bytes that take every value, different for each `seed`.
+    const auto bytes = [](std::size_t size, unsigned seed) {
+        std::string s;
+        for (std::size_t i = 0; i < size; ++i)
+            s.push_back(static_cast<char>(i * 37 + seed));
+        return s;
+    };
     const std::vector<std::vector<ImageProgram>> sets = {
         {{"HELLO", 0x0801, bytes(300, 1)}},
         {{"GAME", 0xC000, bytes(1000, 2)}},

@@ -1,10 +1,8 @@
 // Firmware, Reset into bootloader and Update firmware through the real
-// window, against the emulated device and the installed avrdude; then
-// running the flashing tool.
+// window, against the emulated device and the installed avrdude.
 #include "support/emulator.h"
 
 #include "maintenance/firmware.h"
-#include "maintenance/tool_run.h"
 #include "maintenance/update.h"
 #include "player/player_state.h"
 #include "ui/feedback.h"
@@ -80,13 +78,22 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     refused(update_request, missing,
             "The avrdude program was not found on the program search path: install the avrdude "
             "package\n");
-    ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\nexit 0"));
-    ASSERT_TRUE(g_remove("avrdude.conf") == 0 && g_mkdir("avrdude.conf", 0755) == 0);
+    // No avrdude.conf here, and the tool names a system's that is not there.
+    ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\necho 'System wide configuration file is "
+                                          "\"/none.conf\"'") &&
+                g_remove("avrdude.conf") == 0);
+    refused(update_request, missing,
+            "No avrdude configuration was found, neither avrdude.conf in the working folder nor "
+            "the system's: install the avrdude package\n");
+    ASSERT_EQ(g_mkdir("avrdude.conf", 0755), 0);
     refused(update_request, " Error: Could not copy firmware");
 }
 
-// Each failure names its cause, and every request forgets a paused run;
-// neither a missing nor a mute device gets as far as the tool.
+// Each failure names its cause, and every request forgets a paused run; a
+// mute device gets no further than a missing one (test_bootloader_log), not
+// as far as the tool. Only the tool's status 0 succeeds. (Its words, input,
+// folder, output lines and group: test_flash_from_anywhere; its time limit:
+// the vanishing bootloader.)
 TEST(Update, FailuresNameTheirCause)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
@@ -99,12 +106,12 @@ TEST(Update, FailuresNameTheirCause)
         const char *fake_tool; // nullptr: the installed one
         std::string status;
     } cases[] = {
-        {update_request, {}, tool_ran, failed + no_port}, // unplugged
-        {reset_request, {}, tool_ran, " Device reset failed: " + no_port},
+        {reset_request, {}, tool_ran, " Device reset failed: " + no_port}, // unplugged
         {update_request, {"--no-prompt"}, tool_ran, failed + "Unable to sync with device"},
         {update_request, {"--bad-signature"}, nullptr, tool_failed},
         // Executable, but its interpreter is missing: no tool at all.
         {update_request, {}, "#!/nonexistent/interpreter\n", tool_failed},
+        {update_request, {}, "#!/bin/sh\nkill -9 $$\n", tool_failed}, // ended by a signal
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.status);
@@ -144,20 +151,4 @@ TEST(Reset, SucceedsAndTheDeviceGetsItsCommand)
     test_set_ports(console.slave.c_str());
     run_request(reset_request, " Device reset succeeded");
     EXPECT_EQ(console.read_for(300), "b\r");
-}
-
-// Only status 0 succeeds. (Its words, input, folder and output lines, and
-// its group ended with the update: test_flash_from_anywhere; its time
-// limit: the vanishing bootloader.)
-TEST(ToolRun, PassesEachWordAsItIsAndOnlyStatusZeroSucceeds)
-{
-    const std::pair<std::vector<const char *>, int> cases[] = {
-        {{"true", nullptr}, 1},
-        {{"false", nullptr}, 0},
-        {{"sh", "-c", "kill -9 $$", nullptr}, 0}, // ended by a signal
-        {{"ravelo-no-such-program", nullptr}, 0}, // cannot be started
-    };
-    for (const auto &[argv, result] : cases)
-        EXPECT_EQ(maintenance_tool_run(argv.data(), nullptr, 10000, nullptr, nullptr), result)
-            << argv[argv.size() - 2];
 }

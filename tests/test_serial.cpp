@@ -3,7 +3,6 @@
 #include "support/emulator.h"
 
 #include "device/serial.h"
-#include "device/serial_platform.h"
 
 #include <ctime>
 #include <future>
@@ -14,13 +13,6 @@
 
 namespace
 {
-// Most cases start with the port open; it is closed after each.
-struct SerialLink : testing::Test {
-    void SetUp() override { ASSERT_EQ(serial_open(pty.slave.c_str()), 1) << pty.slave; }
-    void TearDown() override { serial_close(); }
-    PtyDevice pty;
-};
-
 // Proves which terminal the open port is: a byte written through it arrives
 // at `pty`'s master.
 bool port_reaches(PtyDevice &pty)
@@ -75,8 +67,10 @@ TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
     serial_close();
 }
 
-TEST_F(SerialLink, PromptAndEchoAreExactOthersAreKeptOutAndCloseClosesOnlyWhatIsOpen)
+TEST(SerialLink, PromptAndEchoAreExactOthersAreKeptOutAndCloseClosesOnlyWhatIsOpen)
 {
+    PtyDevice pty;
+    ASSERT_EQ(serial_open(pty.slave.c_str()), 1);
     const std::string longest(254, 'c'), too_long(255, 'c');
     // An empty command stands for the wait for the prompt; the device sends
     // its parts, the result, and what is left unread.
@@ -138,13 +132,10 @@ TEST_F(SerialLink, PromptAndEchoAreExactOthersAreKeptOutAndCloseClosesOnlyWhatIs
     serial_close();
     // Something else now lives under the number the port had:
     // closing with no port open leaves it alone.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(dup2(fds[0], handle), handle);
+    ASSERT_EQ(dup2(pty.held, handle), handle);
     serial_close();
     EXPECT_NE(fcntl(handle, F_GETFD), -1);
-    for (const int fd : {handle, fds[0], fds[1]})
-        close(fd);
+    close(handle);
     // Another program's mark keeps even root out, and stays.
     const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     int marked = 0;
@@ -158,8 +149,10 @@ TEST_F(SerialLink, PromptAndEchoAreExactOthersAreKeptOutAndCloseClosesOnlyWhatIs
 // worker by the UI thread (quit): every exchange fails within its bound, and
 // waiting does not burn the processor. A failed read takes its step; a
 // loop that repeats it, as the player does, must not spin.
-TEST_F(SerialLink, ASilentOrVanishedDeviceFailsEachExchangeWithinItsBound)
+TEST(SerialLink, ASilentOrVanishedDeviceFailsEachExchangeWithinItsBound)
 {
+    PtyDevice pty;
+    ASSERT_EQ(serial_open(pty.slave.c_str()), 1);
     const std::string block(4 << 20, 'w');
     bool gone = false; // a silent device takes nothing more once its buffer is full
     const std::pair<const char *, std::function<bool()>> exchanges[] = {

@@ -15,7 +15,9 @@ Emulator::Emulator(const std::vector<std::string> &args)
 {
     std::vector<std::string> line = {RAVELO_TOOLS_DIR "/emulator/ravelo-emulator", "--link", link(),
                                      "--flash-out", flash_path()};
-    line.insert(line.end(), args.begin(), args.end());
+    // A real device's bootloader port takes well over a second to come up.
+    line.insert(line.end(), {"--boot-delay", "1500"});
+    line.insert(line.end(), args.begin(), args.end()); // the last of an option counts
     std::vector<char *> argv;
     for (std::string &arg : line)
         argv.push_back(arg.data());
@@ -129,10 +131,4 @@ bool avrdude_fixture_fake_tool(const std::string &script)
     fs::create_directory(dir);
     test_write_file(dir + "/avrdude", script);
     return chmod((dir + "/avrdude").c_str(), 0755) == 0;
-}
-
-bool test_process_gone(pid_t pid)
-{
-    const std::string stat = test_read_file("/proc/" + std::to_string(pid) + "/stat");
-    return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
 }

@@ -7,7 +7,8 @@
 #include <sys/types.h>
 
 // ravelo-emulator with `args`, its ports linked as test_path("ttyEMU") and
-// "ttyEMU-boot", its flash written to "flash.bin"; ready once constructed,
+// "ttyEMU-boot", its flash written to "flash.bin", its bootloader port up
+// 1.5 s after the jump unless `args` say otherwise; ready once constructed,
 // ended by the destructor or the end of the thread that made it.
 class Emulator
 {
@@ -58,5 +59,3 @@ class PtyDevice
 // folder test_path("fake-bin"), put first on PATH.
 bool avrdude_fixture_write(const std::string &dir);
 bool avrdude_fixture_fake_tool(const std::string &script);
-// Whether process `pid` has ended: gone, or a zombie not yet reaped.
-bool test_process_gone(pid_t pid);
