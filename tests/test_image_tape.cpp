@@ -3,6 +3,7 @@
 #include "support/tape_decode.h"
 
 #include "image/image_tape.h"
+#include "tape/tape_fast.h"
 #include "tape/tape_scan.h"
 
 #include <gtest/gtest.h>
@@ -57,4 +58,24 @@ TEST(ImageTape, DecodesToEveryProgramWithIdealPulsesAndTheKernalLayout)
             EXPECT_EQ(got.bytes, want.bytes);
         }
     }
+}
+
+// The loader's code: the boot starts with SEI and ends with BASIC's vectors,
+// the exits are the ROM entries that tape_fast.h names, and neither part
+// holds a byte string by which a tape analyser knows another loader.
+TEST(FastTape, TheLoaderBootsItselfAndLeavesByTheNamedExits)
+{
+    const std::string body(tape_fast_body.begin(), tape_fast_body.end());
+    const std::string boot(tape_fast_boot.begin(), tape_fast_boot.end());
+    EXPECT_EQ(boot.front(), '\x78');
+    EXPECT_EQ(boot.substr(0x300 - tape_fast_boot_start), "\x8B\xE3\xA7\x02");
+    for (const unsigned entry :
+         {tape_fast_exit_run, tape_fast_exit_ready, tape_fast_exit_load_error})
+        EXPECT_NE(body.find({'\x58', '\x4C', char(entry & 0xFF), char(entry >> 8)}),
+                  std::string::npos)
+            << "CLI, JMP " << entry;
+    EXPECT_NE(body.find({'\xA2', char(tape_fast_load_error)}), std::string::npos);
+    for (const char *known : {"\x0E\x0F\x16\x01", "NOVA", "\x03\x19\x02\x05\x12", "GO AW", "SNAKE",
+                              "\xCC\xC5\xD8\xD0\xC5"})
+        EXPECT_EQ((body + boot).find(known), std::string::npos) << known;
 }
