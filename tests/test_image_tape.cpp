@@ -1,5 +1,6 @@
 // The tape the client makes of programs, read back by a decoder of its own
 // and by the client's scanner.
+#include "support/harness.h"
 #include "support/tape_decode.h"
 
 #include "image/image_tape.h"
@@ -34,7 +35,7 @@ TEST(ImageTape, DecodesToEveryProgramWithIdealPulsesAndTheKernalLayout)
          {"", 0x0800, bytes(2, 6)}},
     };
     for (const auto &programs : sets) {
-        const TapRomTape tape = image_make_tape(programs);
+        const TapFastTape tape = image_make_tape(programs, ImageTapeFormat::rom);
         const DecodedTape decoded = test_tape_decode(tape.tap);
         EXPECT_EQ(decoded.errors, 0u);
         std::vector<std::uint32_t> pauses;
@@ -144,4 +145,22 @@ TEST(FastTape, WhatTheLoaderCannotCarryIsWrittenForTheRomLoader)
         EXPECT_EQ(decoded.programs[1].fast_bytes, "x");
     }
     EXPECT_FALSE(tape_fast_carries(0x0801, 0));
+}
+
+// ravelo-totap writes the fast tape, or with --rom the ROM loader's, and
+// names what fast load cannot carry.
+TEST(FastTape, TotapWritesTheFastTapeAndWithRomTheRomLoaders)
+{
+    const std::string totap = RAVELO_TOOLS_DIR "/totap/ravelo-totap ";
+    const std::vector<ImageProgram> one = {{"ONE", 0x0801, "xy"}};
+    const std::string fast = tape_fast_make({{0x0801, "ONE", "xy"}}).tap;
+    test_write_file("one.prg", "\x01\x08xy");
+    test_write_file("low.prg", "\xFF\x02xy");
+    EXPECT_TRUE(image_make_tape(one).tap == fast);
+    EXPECT_TRUE(test_run(totap + "one.prg") == 0 && test_read_file("one.tap") == fast);
+    EXPECT_TRUE(test_run(totap + "--rom --force one.prg") == 0 &&
+                test_read_file("one.tap") == image_make_tape(one, ImageTapeFormat::rom).tap);
+    EXPECT_EQ(test_run(totap + "low.prg"), 0);
+    EXPECT_EQ(test_read_file("err"), "ravelo-totap: low.prg: \"LOW\" ($02FF-$0300) written for the "
+                                     "ROM loader: fast load cannot carry it\n");
 }
