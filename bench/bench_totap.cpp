@@ -1,6 +1,7 @@
 // How long making the tape of a full 1541 disk takes (cbmconvert writes the
-// disk: four programs that use every free block), the memory it needs, and
-// the tape time of one 40 KB program, which the ROM loader makes slow.
+// disk: four programs that use every free block), for the ROM loader and
+// fast, the memory it needs, and the tape time of one 40 KB program, which
+// the ROM loader makes slow.
 //
 // Run: build/bench/bench_totap [runs]
 #include "image/image_read.h"
@@ -66,25 +67,32 @@ int main(int argc, char **argv)
     g_free(dir);
 
     const long before = peak_kib();
-    std::vector<double> ms;
-    TapRomTape tape;
-    std::size_t programs = 0;
-    for (int i = 0; i < runs; ++i) {
-        const gint64 start = g_get_monotonic_time();
-        const ImageRead read = image_read(ImageKind::d64, "full.d64", bytes);
-        tape = image_make_tape(read.programs);
-        ms.push_back(double(g_get_monotonic_time() - start) / 1000.0);
-        programs = read.programs.size();
+    for (const ImageTapeFormat format : {ImageTapeFormat::rom, ImageTapeFormat::fast}) {
+        const bool fast = format == ImageTapeFormat::fast;
+        std::vector<double> ms;
+        TapFastTape tape;
+        std::size_t programs = 0;
+        for (int i = 0; i < runs; ++i) {
+            const gint64 start = g_get_monotonic_time();
+            const ImageRead read = image_read(ImageKind::d64, "full.d64", bytes);
+            tape = image_make_tape(read.programs, format);
+            ms.push_back(double(g_get_monotonic_time() - start) / 1000.0);
+            programs = read.programs.size();
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("Full disk: %zu programs, %zu bytes of programs -> a %stape of %.1f MB, %s of "
+                    "tape\n",
+                    programs, std::size_t(4 * (166 * 254 - 4)), fast ? "fast " : "",
+                    double(tape.tap.size()) / 1e6, cycles_text(tape.tap).c_str());
+        std::printf("%-28s median %7.2f ms, best %7.2f ms (%d runs)\n",
+                    fast ? "disk to fast tape" : "disk to tape", ms[ms.size() / 2], ms.front(),
+                    runs);
     }
-    std::sort(ms.begin(), ms.end());
-    std::printf("Full disk: %zu programs, %zu bytes of programs -> a tape of %.1f MB, %s of tape\n",
-                programs, std::size_t(4 * (166 * 254 - 4)), double(tape.tap.size()) / 1e6,
-                cycles_text(tape.tap).c_str());
-    std::printf("%-28s median %7.2f ms, best %7.2f ms (%d runs)\n", "disk to tape",
-                ms[ms.size() / 2], ms.front(), runs);
     std::printf("%-28s %ld KiB more than before\n", "peak memory", peak_kib() - before);
 
-    const TapRomTape forty = image_make_tape({{"FORTY", 0x0801, std::string(40 * 1024, '\x5A')}});
-    std::printf("%-28s %s of tape\n", "one 40 KB program", cycles_text(forty.tap).c_str());
+    const std::vector<ImageProgram> forty = {{"FORTY", 0x0801, std::string(40 * 1024, '\x5A')}};
+    std::printf("%-28s %s of tape, %s fast\n", "one 40 KB program",
+                cycles_text(image_make_tape(forty, ImageTapeFormat::rom).tap).c_str(),
+                cycles_text(image_make_tape(forty).tap).c_str());
     return 0;
 }

@@ -5,7 +5,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config cc65
   libgtk2.0-dev libgtest-dev
   xvfb xauth
   avrdude

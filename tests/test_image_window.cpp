@@ -51,7 +51,7 @@ TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
 {
     write_programs();
     const std::string disk = test_path("disk.d64");
-    ASSERT_EQ(test_run(totap + "disk.d64 -o made.tap"), 0);
+    ASSERT_EQ(test_run(totap + "--rom disk.d64 -o made.tap"), 0);
     const std::string made = test_read_file("made.tap"), all = decoded(made);
     const DecodedTape tape = test_tape_decode(made);
     ASSERT_EQ(tape.programs.size(), 3u);

@@ -1,25 +1,20 @@
 #include "image/image_tape.h"
 
-namespace
+#include "tape/tape_rom.h"
+
+#include <utility>
+
+TapFastTape image_make_tape(const std::vector<ImageProgram> &programs, ImageTapeFormat format)
 {
-
-// Where a BASIC program loads; the kernal marks it relocatable (type 1).
-constexpr std::uint16_t basic_start = 0x0801;
-
-} // namespace
-
-TapRomTape image_make_tape(const std::vector<ImageProgram> &programs)
-{
-    std::vector<TapRomFile> files;
-    for (const ImageProgram &p : programs) {
-        const unsigned char type = p.load == basic_start ? 1 : 3;
-        files.push_back({type, p.load, p.name, p.bytes});
+    if (format == ImageTapeFormat::fast) {
+        std::vector<TapFastFile> files;
+        for (const ImageProgram &p : programs)
+            files.push_back({p.load, p.name, p.bytes});
+        return tape_fast_make(files);
     }
-    TapRomOptions options;
-    options.pause_after = true;
-    options.pause_cycles = tape_clock_hz;
-    options.data_pause_cycles = tape_clock_hz / 3;
-    options.header_leader = 27136;
-    options.data_leader = 5376;
-    return tape_rom_make(files, options);
+    std::vector<TapRomFile> files;
+    for (const ImageProgram &p : programs)
+        files.push_back(tape_rom_program(p.load, p.name, p.bytes));
+    TapRomTape tape = tape_rom_make(files, tape_rom_saved());
+    return {std::move(tape.tap), std::move(tape.leaders), {}};
 }

@@ -60,7 +60,7 @@ bool image_attach(const gchar *path, ImageKind kind, const std::string &bytes)
         show_refusal(path, kind, read.refusal);
         return false;
     }
-    TapRomTape tape = image_make_tape(read.programs);
+    TapFastTape tape = image_make_tape(read.programs, ImageTapeFormat::rom);
     const auto *data = reinterpret_cast<const unsigned char *>(tape.tap.data());
     std::vector<IdxRecord> records;
     for (const TapeProgram &program : tape_scan(data, tape.tap.size()))

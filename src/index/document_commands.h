@@ -3,8 +3,8 @@
 //
 // Opening a file attaches it to the document (document/tape_document.h): a
 // TAP file, whose IDX file lies beside it ("game.tap" -> "game.idx"), or a
-// program image (PRG, P00, T64, D64) attached as the tape made of its
-// programs, one record per program (the image file itself is never
+// program image (PRG, P00, T64, D64) attached as the ROM loader's tape made
+// of its programs, one record per program (the image file itself is never
 // written). Reload, Save and Play do nothing before the first attach.
 #pragma once
 

@@ -13,6 +13,15 @@ constexpr std::size_t length_at = 16;
 
 } // namespace
 
+void tape_write_header(std::string &tap, unsigned version)
+{
+    const auto length = static_cast<std::uint32_t>(tap.size() - tape_header_size);
+    tap.replace(0, tape_signature_size, tape_signature);
+    tap[version_at] = static_cast<char>(version);
+    for (int i = 0; i < 4; ++i)
+        tap[length_at + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+}
+
 TapeCheck tape_check(const unsigned char *file, std::size_t size)
 {
     TapeCheck check{TapeProblem::too_short, 0, 0, 0, 0};

@@ -20,6 +20,10 @@ inline constexpr std::size_t tape_header_size = 20;
 // Clock cycles per second that pulse lengths refer to.
 inline constexpr std::uint32_t tape_clock_hz = 985248;
 
+// Writes the header over the first tape_header_size bytes of `tap`: the
+// signature, `version` and the length of what follows.
+void tape_write_header(std::string &tap, unsigned version);
+
 // The first thing wrong with a file as a TAP file, in this order of
 // precedence.
 enum class TapeProblem {

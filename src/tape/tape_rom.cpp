@@ -88,6 +88,8 @@ std::string header_payload(const TapRomFile &file)
     h[3] = static_cast<char>(end & 0xFF);
     h[4] = static_cast<char>(end >> 8);
     h.replace(5, std::min<std::size_t>(file.name.size(), 16), file.name, 0, 16);
+    h.replace(21, std::min<std::size_t>(file.body.size(), header_size - 21), file.body, 0,
+              header_size - 21);
     return h;
 }
 
@@ -118,13 +120,26 @@ TapRomTape tape_rom_make(const std::vector<TapRomFile> &files, const TapRomOptio
         if (options.pauses && options.pause_after)
             out.pause(options.pause_cycles);
     }
-    const auto length = static_cast<std::uint32_t>(out.data.size() - tape_header_size);
-    out.data.replace(0, tape_signature_size, tape_signature);
-    out.data[12] = static_cast<char>(options.version);
-    for (int i = 0; i < 4; ++i)
-        out.data[16 + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+    tape_write_header(out.data, options.version);
     tape.tap = std::move(out.data);
     return tape;
+}
+
+TapRomFile tape_rom_program(std::uint16_t start, const std::string &name, const std::string &data)
+{
+    return {static_cast<unsigned char>(start == tape_rom_basic_start ? 1 : 3), start, name, data,
+            ""};
+}
+
+TapRomOptions tape_rom_saved()
+{
+    TapRomOptions options;
+    options.pause_after = true;
+    options.pause_cycles = tape_clock_hz;
+    options.data_pause_cycles = tape_clock_hz / 3;
+    options.header_leader = 27136;
+    options.data_leader = 5376;
+    return options;
 }
 
 std::string tape_rom_petscii(const std::string &text)

@@ -21,6 +21,9 @@ struct TapRomFile {
     // The data block (none when empty). The header's end address is
     // start + size, cut to 16 bits: a block that ends at $FFFF gives 0.
     std::string data;
+    // The header's bytes after the name (21-191, which a LOAD leaves at
+    // $0351-$03FB): these, cut to 171, then blanks (0x20).
+    std::string body = {};
 };
 
 struct TapRomOptions {
@@ -44,6 +47,18 @@ struct TapRomTape {
 };
 
 TapRomTape tape_rom_make(const std::vector<TapRomFile> &files, const TapRomOptions &options = {});
+
+// Where BASIC programs load.
+inline constexpr std::uint16_t tape_rom_basic_start = 0x0801;
+
+// A program as a real SAVE writes it: type 1 when it loads at
+// tape_rom_basic_start, else 3.
+TapRomFile tape_rom_program(std::uint16_t start, const std::string &name, const std::string &data);
+
+// The layout of a real SAVE: 27136 short pulses before each header, a third
+// of a second of silence and 5376 short pulses before each data block, and a
+// second of silence after each file.
+TapRomOptions tape_rom_saved();
 
 // Plain text as a file name: lower-case letters in capitals, the rest as is.
 std::string tape_rom_petscii(const std::string &text);

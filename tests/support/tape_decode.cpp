@@ -1,5 +1,8 @@
 #include "support/tape_decode.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace
 {
 
@@ -52,7 +55,36 @@ struct Reader {
         }
     }
 
-    // Leader, first copy, gap, repeat, trailer, pause.
+    // The fast loader's pulses as bytes, most significant bit first: two
+    // blocks of a pilot, the countdown and their bytes, then 0x1A pulses.
+    void fast_program(DecodedProgram *p)
+    {
+        std::string b;
+        unsigned bits = 1;
+        for (; at < pulses.size() && (pulses[at] == '0' || pulses[at] == '1'); ++at)
+            if ((bits = bits << 1 | (pulses[at] == '1')) > 0xFF)
+                b.push_back(static_cast<char>(bits)), bits = 1;
+        std::size_t i = 0;
+        const auto block = [&](std::size_t size) {
+            const std::size_t pilot = std::min(b.find_first_not_of('\x02', i), b.size()) - i;
+            errors +=
+                pilot < 256 || b.compare(i + pilot, 9, "\x09\x08\x07\x06\x05\x04\x03\x02\x01");
+            i = std::min(i + pilot + 9 + size, b.size());
+            return b.substr(i - std::min(size, i), size);
+        };
+        p->fast_header = block(192);
+        const unsigned size =
+            (little_endian(p->fast_header, 3, 2) - little_endian(p->fast_header, 1, 2)) & 0xFFFF;
+        const std::string data = block(size + 2);
+        unsigned char sum = 0;
+        for (const char c : data.substr(1))
+            sum ^= static_cast<unsigned char>(c);
+        errors += data[0] != 0 || sum != 0 || bits != 1 || i == b.size() ||
+                  b.find_first_not_of('\0', i) != std::string::npos;
+        p->fast_bytes = data.substr(1, size);
+    }
+
+    // Leader, first copy, gap, repeat, trailer.
     std::string block(unsigned *leader)
     {
         *leader = run();
@@ -60,7 +92,6 @@ struct Reader {
         errors += run() != 79;
         errors += copy(0x09) != first;
         errors += run() != 78;
-        errors += next() != 'P';
         return first;
     }
 };
@@ -76,20 +107,27 @@ DecodedTape test_tape_decode(const std::string &tap)
     for (std::size_t at = 20; at < tap.size(); ++at) {
         const auto b = static_cast<unsigned char>(tap[at]);
         r.offsets.push_back(at);
-        r.pulses.push_back(b == 0x30 ? 'S' : b == 0x42 ? 'M' : b == 0x56 ? 'L' : b ? '?' : 'P');
+        const char *const values = "\x30\x42\x56\x1A\x28";
+        const char *const value = b ? std::strchr(values, b) : nullptr;
+        r.pulses.push_back(value ? "SML01"[value - values] : b ? '?' : 'P');
         r.errors += r.pulses.back() == '?' || (b == 0 && at + 3 >= tap.size());
         if (b == 0 && at + 3 < tap.size())
             tape.pauses.push_back(little_endian(tap, at + 1, 3)), at += 3;
     }
     while (r.at < r.pulses.size()) {
-        DecodedProgram p{r.offsets[r.at], 0, 0, 0, 0, 0, "", ""};
+        DecodedProgram p{r.offsets[r.at], 0, 0, 0, 0, 0, "", "", "", "", ""};
         std::string header = r.block(&p.header_leader);
+        r.errors += r.next() != 'P';
         p.bytes = r.block(&p.data_leader);
-        r.errors += header.size() != 192 || header.find_first_not_of(' ', 21) != std::string::npos;
+        if (r.at < r.pulses.size() && (r.pulses[r.at] == '0' || r.pulses[r.at] == '1'))
+            r.fast_program(&p);
+        r.errors += r.next() != 'P';
+        r.errors += header.size() != 192;
         header.resize(192);
         p.type = static_cast<unsigned char>(header[0]);
         p.start = little_endian(header, 1, 2), p.end = little_endian(header, 3, 2);
         p.name = header.substr(5, 16);
+        p.body = header.substr(21);
         tape.programs.push_back(p);
     }
     tape.errors = r.errors;

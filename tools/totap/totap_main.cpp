@@ -1,6 +1,6 @@
-// ravelo-totap: writes the tape that the client would play for a program or
-// disk image (PRG, P00, T64, D64), and its IDX file with a record for each
-// program, so that any TAP player can load them.
+// ravelo-totap: writes the fast tape of a program or disk image (PRG, P00,
+// T64, D64), or with --rom the tape that the client plays for it, and its IDX
+// file with a record for each program, so that any TAP player can load them.
 #include "cli/command_line.h"
 #include "base/glib_ptr.h"
 #include "idx/idx_format.h"
@@ -13,6 +13,8 @@
 
 #include <glib.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,12 +28,14 @@ const char program_name[] = "ravelo-totap";
 const char help_text[] =
     "Usage: ravelo-totap [OPTION]... IMAGE\n"
     "Makes a TAP file of the programs in IMAGE (a .prg, .p00, .t64 or .d64 file),\n"
-    "as the computer's ROM loader saves them, and an IDX file beside it with a\n"
-    "record for each program; then lists the programs.\n"
+    "each behind a short boot that loads a fast loader, and an IDX file beside it\n"
+    "with a record for each program; then lists what the ROM loader finds on it.\n"
     "\n"
     "  -o, --output=OUT.tap  write OUT.tap and OUT.idx (default: the image's name\n"
     "                        with .tap, in the current folder)\n"
     "  -f, --force           overwrite files that exist\n"
+    "      --rom             write the programs as the computer's ROM loader saves\n"
+    "                        them (some 7 times slower to load)\n"
     "      --help            show this text and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -67,12 +71,15 @@ int main(int argc, char **argv)
 {
     std::string image, out;
     bool force = false;
+    ImageTapeFormat format = ImageTapeFormat::fast;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (cli_answered(argv[i], program_name, help_text)) {
             return 0;
         } else if (arg == "-f" || arg == "--force") {
             force = true;
+        } else if (arg == "--rom") {
+            format = ImageTapeFormat::rom;
         } else if (arg == "-o" || arg == "--output") {
             if (++i == argc)
                 return cli_usage_error(program_name, "option '" + arg + "' needs a file name");
@@ -110,7 +117,18 @@ int main(int argc, char **argv)
         if (!force && g_file_test(path.c_str(), G_FILE_TEST_EXISTS))
             return fail(path, "exists already (--force overwrites it)");
 
-    const TapRomTape tape = image_make_tape(read.programs);
+    const TapFastTape tape = image_make_tape(read.programs, format);
+    for (const std::size_t i : tape.rom_only) {
+        const ImageProgram &p = read.programs[i];
+        std::array<unsigned char, 16> name;
+        name.fill(' ');
+        std::copy(p.name.begin(), p.name.end(), name.begin());
+        std::fprintf(stderr,
+                     "%s: %s: \"%s\" ($%04X-$%04zX) written for the ROM loader: "
+                     "fast load cannot carry it\n",
+                     program_name, image.c_str(), tape_name_text(name).c_str(), p.load,
+                     p.load + p.bytes.size() - 1);
+    }
     const auto *data = reinterpret_cast<const unsigned char *>(tape.tap.data());
     const std::vector<TapeProgram> programs = tape_scan(data, tape.tap.size());
     std::vector<IdxRecord> records;
