@@ -103,6 +103,7 @@ TEST(FirmwareFile, AFileThatIsNoImageTouchesNothing)
     const std::pair<std::string, std::string> cases[] = {
         {file("empty.hex", ""), ": the file is empty"},
         {file("binary.hex", std::string("\0\1\2\3\xff", 5)), ", line 1: not an Intel HEX record"},
+        {file("picture.hex", "\x89PNG\r\n\x1a\n"), ", line 1: not an Intel HEX record"},
         {big, ": larger than 1 MiB, which no firmware image is"},
         {fifo, ": not a regular file"},
         {test_dir(), ": Is a directory"},
@@ -130,7 +131,7 @@ TEST(FirmwareFile, AFileThatIsNoImageTouchesNothing)
 // A chosen image (lower-case, LF line ends, an address record, a gap) is
 // flashed by the installed avrdude: the device holds its bytes, the log
 // describes it; the tool gets the file byte for byte. The chooser then
-// starts where it was left.
+// starts where it was left. A device in its bootloader gets the file too.
 TEST(FirmwareFile, AChosenImageIsFlashedByteForByte)
 {
     std::string image = record(4, 0, std::string("\0\0", 2)), data;
@@ -175,4 +176,12 @@ TEST(FirmwareFile, AChosenImageIsFlashedByteForByte)
     EXPECT_TRUE(flash.size() >= 0x680 && flash.substr(0x400, data.size()) == data);
     EXPECT_EQ(test_read_file(test_path("seen")), image);
     EXPECT_EQ(test_choose(choose, test_dir(), Answer::cancel).folder, test_path("images"));
+
+    // A device already in its bootloader is flashed from the file as well.
+    ASSERT_TRUE(avrdude_fixture_fake_tool("[ \"$1\" = -v ] || cp ravelo32u4.hex ~/again"));
+    test_set_ports(test_path("ttyGONE").c_str(), file("ttyBOOT", "").c_str());
+    test_choose(choose, path);
+    ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 30000));
+    EXPECT_EQ(test_status_text(), " Firmware update succeeded");
+    EXPECT_EQ(test_read_file(test_path("again")), image);
 }

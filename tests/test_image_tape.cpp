@@ -10,15 +10,27 @@
 
 #include <gtest/gtest.h>
 
+namespace
+{
+// `size` bytes that take every value, different for each `seed`.
+std::string bytes(std::size_t size, unsigned seed)
+{
+    std::string s;
+    for (std::size_t i = 0; i < size; ++i)
+        s.push_back(static_cast<char>(i * 37 + seed));
+    return s;
+}
+std::array<unsigned char, 16> name_bytes(const std::string &name)
+{
+    std::array<unsigned char, 16> padded;
+    padded.fill(' ');
+    std::copy(name.begin(), name.end(), padded.begin());
+    return padded;
+}
+} // namespace
+
 TEST(ImageTape, DecodesToEveryProgramWithIdealPulsesAndTheKernalLayout)
 {
-    // `size` bytes that take every value, different for each `seed`.
-    const auto bytes = [](std::size_t size, unsigned seed) {
-        std::string s;
-        for (std::size_t i = 0; i < size; ++i)
-            s.push_back(static_cast<char>(i * 37 + seed));
-        return s;
-    };
     const std::vector<std::vector<ImageProgram>> sets = {
         {{"HELLO", 0x0801, bytes(300, 1)}},
         {{"GAME", 0xC000, bytes(1000, 2)}},
@@ -92,12 +104,17 @@ TEST(FastTape, DecodesToABootForTheRomLoaderAndTheProgramForOurs)
               std::vector<std::uint32_t>({third, second, third, second, third, second}));
     const auto scanned =
         tape_scan(reinterpret_cast<const unsigned char *>(tape.tap.data()), tape.tap.size());
-    ASSERT_TRUE(decoded.programs.size() == 3 && scanned.size() == 3);
+    // The scanner finds each boot's header and, at its pilot, each Turbotape header.
+    ASSERT_TRUE(decoded.programs.size() == 3 && scanned.size() == 6);
     for (std::size_t i = 0; i < files.size(); ++i) {
         const TapFastFile &want = files[i];
         const DecodedProgram &got = decoded.programs[i];
         SCOPED_TRACE(want.name);
-        EXPECT_TRUE(got.offset == tape.leaders.at(i) && scanned[i].offset == got.offset);
+        EXPECT_TRUE(got.offset == tape.leaders.at(i) && scanned[2 * i].offset == got.offset);
+        const TapeProgram &turbo = scanned[2 * i + 1];
+        EXPECT_TRUE(turbo.turbo && turbo.offset > got.offset && turbo.start == want.start &&
+                    turbo.end == std::uint16_t(want.start + want.data.size()) &&
+                    turbo.name == tape_name_text(name_bytes(want.name)));
         EXPECT_TRUE(got.header_leader == 27136 && got.data_leader == 5376);
         const std::string name = want.name + std::string(16 - want.name.size(), ' ');
         EXPECT_TRUE(got.type == 3 && got.start == 0x02A7 && got.end == 0x0304 && got.name == name);

@@ -35,14 +35,22 @@ std::string rows_text()
 }
 
 // Each program the tape holds as a decoder of our own reads it: its name
-// (padding cut), type, addresses and bytes; "errors" when anything is off.
+// (padding cut), type (a fast program's Turbotape ID), addresses and bytes;
+// "errors" when anything is off.
 std::string decoded(const std::string &tap)
 {
     const DecodedTape tape = test_tape_decode(tap);
     std::string text = tape.errors != 0 ? "errors\n" : "";
-    for (const DecodedProgram &p : tape.programs)
-        text += p.name.substr(0, p.name.find_last_not_of(' ') + 1) + " " + std::to_string(p.type) +
-                " " + std::to_string(p.start) + "-" + std::to_string(p.end) + " " + p.bytes + "\n";
+    for (const DecodedProgram &p : tape.programs) {
+        // A fast program: what its Turbotape header says and its data.
+        const auto *h = reinterpret_cast<const unsigned char *>(p.fast_header.data());
+        const bool fast = p.fast_header.size() >= 5;
+        text += p.name.substr(0, p.name.find_last_not_of(' ') + 1) + " " +
+                std::to_string(fast ? h[0] : p.type) + " " +
+                std::to_string(fast ? h[1] | h[2] << 8 : p.start) + "-" +
+                std::to_string(fast ? h[3] | h[4] << 8 : p.end) + " " +
+                (fast ? p.fast_bytes : p.bytes) + "\n";
+    }
     return text;
 }
 } // namespace
@@ -51,12 +59,12 @@ TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
 {
     write_programs();
     const std::string disk = test_path("disk.d64");
-    ASSERT_EQ(test_run(totap + "--rom disk.d64 -o made.tap"), 0);
+    ASSERT_EQ(test_run(totap + "disk.d64 -o made.tap"), 0);
     const std::string made = test_read_file("made.tap"), all = decoded(made);
     const DecodedTape tape = test_tape_decode(made);
     ASSERT_EQ(tape.programs.size(), 3u);
     const auto at = [&](int i) { return std::to_string(tape.programs[i].offset); };
-    EXPECT_TRUE(all == "ONE 1 2049-2349 " + std::string(300, 'A') + "\nTWO 3 49152-50152 " +
+    EXPECT_TRUE(all == "ONE 1 2049-2349 " + std::string(300, 'A') + "\nTWO 2 49152-50152 " +
                            test_read_file("two.prg").substr(2) +
                            "\nTHREE 1 2049-2059 cccccccccc\n");
     EXPECT_EQ(tape.programs[0].offset, 20u);
@@ -66,7 +74,8 @@ TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
     const std::string log = test_log_text();
     ASSERT_TRUE(document_open_path("disk.d64"));
     EXPECT_EQ(test_status_text(), " Attached: " + disk);
-    EXPECT_EQ(test_log_after(log), "D64 disk image with 3 programs\n");
+    EXPECT_EQ(test_log_after(log),
+              "D64 disk image with 3 programs: fast load 1:06 (ROM loader 1:19)\n");
     EXPECT_EQ(rows_text(), "20 ONE\n" + at(1) + " TWO\n" + at(2) + " THREE\n");
     EXPECT_EQ(idx_format_records(tape_document_records()), test_read_file("made.idx"));
     EXPECT_TRUE(test_sensitive("menuitem_save_tape_as"));
@@ -111,8 +120,9 @@ TEST(ImageInWindow, WhatCannotBePlayedIsRefusedWithItsReason)
     EXPECT_FALSE(document_open_path("junk.d64"));
     const std::string why = "not a 1541 disk image (1000 bytes)";
     EXPECT_EQ(test_status_text(), " Error: Cannot play " + test_path("junk.d64") + ": " + why);
-    EXPECT_EQ(test_log_after(log), "PRG file with 1 program\nCannot play " + test_path("junk.d64") +
-                                       " as a D64 disk image: " + why + "\n");
+    EXPECT_EQ(test_log_after(log),
+              "PRG file with 1 program: fast load 0:21 (ROM loader 0:23)\nCannot play " +
+                  test_path("junk.d64") + " as a D64 disk image: " + why + "\n");
     EXPECT_EQ(rows_text(), "20 ONE\n");
     log = test_log_text();
     EXPECT_TRUE(document_open_path("tape.d64"));

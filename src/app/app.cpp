@@ -4,6 +4,7 @@
 #include "app/quit.h"
 #include "config/config.h"
 #include "config/connection_window.h"
+#include "document/tape_document.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
 #include "device/messages.h"
@@ -110,9 +111,12 @@ void app_startup(int *argc, char ***argv)
     ui_set_window_main(app_window_main_create());
     ui_set_window_connection_settings(config_window_create());
     config_init();
+    tape_document_set_fast_load(config_fast_load());
+    gtk_check_menu_item_set_active(
+        GTK_CHECK_MENU_ITEM(lookup_widget(ui_window_main(), "menuitem_fast_load")),
+        config_fast_load());
     gtk_widget_show(ui_window_main());
-    g_signal_connect(ui_window_main(), "delete-event", G_CALLBACK(app_on_main_delete),
-                     nullptr);
+    g_signal_connect(ui_window_main(), "delete-event", G_CALLBACK(app_on_main_delete), nullptr);
     g_signal_connect(ui_window_main(), "destroy", G_CALLBACK(app_on_main_destroy), nullptr);
     idx_list_setup();
     maintenance_update_setup();

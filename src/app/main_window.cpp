@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/quit.h"
+#include "config/config.h"
 #include "config/connection_window.h"
 #include "index/document_commands.h"
 #include "index/document_commands.h"
@@ -138,6 +139,9 @@ void build_menus(Builder &b, GtkWidget *vbox)
     GtkWidget *config =
         menu_title(b, menubar, "configuration", N_("_Configuration"), "gtk-preferences");
     menu_entry(b, config, "connection", N_("C_onnection..."), "gtk-network");
+    GtkWidget *fast = b.registry.shown(
+        gtk_check_menu_item_new_with_mnemonic(_("_Fast load for programs")), "menuitem_fast_load");
+    gtk_container_add(GTK_CONTAINER(config), fast);
 
     GtkWidget *firmware = menu_title(b, menubar, "firmware", N_("Firm_ware"), "gtk-media-record");
     menu_entry(b, firmware, "reset_into_bootloader", N_("_Reset into bootloader"), "gtk-execute");
@@ -254,6 +258,7 @@ void connect_signals(const Registry &registry)
         {"menuitem_index_from_tape", "activate", G_CALLBACK(document_on_index_from_tape)},
         {"menuitem_quit", "activate", G_CALLBACK(app_on_quit)},
         {"menuitem_connection", "activate", G_CALLBACK(config_window_show)},
+        {"menuitem_fast_load", "toggled", G_CALLBACK(config_on_fast_load_toggled)},
         {"menuitem_reset_into_bootloader", "activate", G_CALLBACK(maintenance_reset_activate)},
         {"menuitem_update", "activate", G_CALLBACK(maintenance_update_activate)},
         {"menuitem_update_from_file", "activate",

@@ -1,5 +1,6 @@
 #include "config/config.h"
 
+#include "index/document_commands.h"
 #include "ui/feedback.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
@@ -13,6 +14,8 @@ namespace
 gchar *device_port = nullptr;
 gchar *bootloader_port = nullptr;
 gchar *file_path = nullptr;
+bool fast_load = true;
+constexpr const char *playback_group = "playback";
 
 constexpr const char *config_group = "connection";
 
@@ -29,6 +32,7 @@ void set_port(gchar **port, gchar *value)
 
 void set_defaults()
 {
+    fast_load = true;
     set_port(&device_port, g_strdup(config_default_device_port));
     set_port(&bootloader_port, g_strdup(config_default_bootloader_port));
 }
@@ -88,6 +92,12 @@ void config_load()
     set_port(&device_port, read_port(key_file.get(), "device_port", config_default_device_port));
     set_port(&bootloader_port,
              read_port(key_file.get(), "bootloader_port", config_default_bootloader_port));
+    GError *error = nullptr;
+    const gboolean fast =
+        g_key_file_get_boolean(key_file.get(), playback_group, "fast_load", &error);
+    fast_load = error != nullptr || fast;
+    if (error != nullptr)
+        g_error_free(error);
 }
 
 int config_save()
@@ -101,6 +111,8 @@ int config_save()
         return 0;
     g_key_file_set_string(key_file.get(), config_group, "device_port", device_port);
     g_key_file_set_string(key_file.get(), config_group, "bootloader_port", bootloader_port);
+    if (!fast_load)
+        g_key_file_set_boolean(key_file.get(), playback_group, "fast_load", FALSE);
     return g_key_file_save_to_file(key_file.get(), file_path, nullptr) ? 1 : 0;
 }
 
@@ -146,4 +158,19 @@ void config_set_ports(const gchar *device, const gchar *bootloader)
 const gchar *config_file_path()
 {
     return file_path;
+}
+
+bool config_fast_load()
+{
+    return fast_load;
+}
+
+void config_on_fast_load_toggled(GtkCheckMenuItem *item, gpointer)
+{
+    const bool on = gtk_check_menu_item_get_active(item);
+    if (on == fast_load)
+        return;
+    fast_load = on;
+    config_save();
+    document_set_fast_load(on);
 }

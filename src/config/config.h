@@ -4,7 +4,7 @@
 // the current directory and is never reported. UI thread only.
 #pragma once
 
-#include <glib.h>
+#include <gtk/gtk.h>
 
 // The two port names, always strings (possibly empty) once config_init()
 // has run. UI thread: a worker gets copies in its job when it starts. The
@@ -14,6 +14,9 @@ const gchar *config_bootloader_port();
 // Replaces the port names (nullptr keeps one), as the connection settings
 // window does; nothing is saved.
 void config_set_ports(const gchar *device, const gchar *bootloader);
+// Whether program images play as the fast tape (our loader) rather than the
+// ROM loader's. On unless the file says "fast_load=false" in [playback].
+bool config_fast_load();
 // Full path of "user.ini", set by config_init().
 const gchar *config_file_path();
 
@@ -37,9 +40,16 @@ bool config_device_port_ready();
 bool config_bootloader_port_ready();
 
 // Writes the whole file anew (five lines: a comment, an empty line,
-// "[connection]", "device_port=...", "bootloader_port=..."). The values are
+// "[connection]", "device_port=...", "bootloader_port=..."; with fast load
+// off, an empty line, "[playback]" and "fast_load=false" follow). The values are
 // escaped as key files escape them (a leading blank, a line break, a
 // backslash), so config_load() gives back any UTF-8 name exactly; ordinary
 // names stand as they are. Returns 1 when written, 0 when the write failed;
 // callers may ignore it.
 int config_save();
+
+// The "toggled" handler of "Configuration, Fast load for programs": stores
+// the choice, saves the file and has an attached image made into a tape
+// anew (document_set_fast_load()). A toggle to what is stored already (the
+// window showing the setting at start) changes nothing. UI thread.
+void config_on_fast_load_toggled(GtkCheckMenuItem *item, gpointer user_data);

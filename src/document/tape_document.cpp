@@ -16,6 +16,7 @@ gchar *source_path = nullptr;
 gchar *idx_path = nullptr;
 GBytes *held = nullptr;
 std::vector<IdxRecord> records;
+bool fast_load = true;
 // The IDX text of the records last loaded or saved: any text that differs
 // from it, whatever the edit, would be lost unsaved.
 std::string saved_text;
@@ -155,4 +156,14 @@ void tape_document_mark_saved()
 bool tape_document_changed()
 {
     return idx_format_records(records) != saved_text;
+}
+
+bool tape_document_fast_load()
+{
+    return fast_load;
+}
+
+void tape_document_set_fast_load(bool on)
+{
+    fast_load = on;
 }

@@ -65,6 +65,11 @@ gchar *tape_document_describe();
 // a FIFO or a device node.
 GBytes *tape_document_play_bytes(FileReadResult *read);
 
+// Whether a program image is made into the fast tape (on until told
+// otherwise) or the ROM loader's.
+bool tape_document_fast_load();
+void tape_document_set_fast_load(bool on);
+
 // The records, in the list's display order.
 const std::vector<IdxRecord> &tape_document_records();
 // Replaces the records (the list does, after every change it shows).

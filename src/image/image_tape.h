@@ -24,6 +24,7 @@
 // of clock cycles. The same programs always give the same bytes.
 #pragma once
 
+#include "idx/idx_format.h"
 #include "image/image_program.h"
 #include "tape/tape_fast.h"
 
@@ -37,3 +38,8 @@ enum class ImageTapeFormat { fast, rom };
 // loader, which the caller tells the user of (none in the ROM format).
 TapFastTape image_make_tape(const std::vector<ImageProgram> &programs,
                             ImageTapeFormat format = ImageTapeFormat::fast);
+
+// One record per program of `tape`, made of `programs`: the offset of its
+// record and its name as text (tape_name_text()).
+std::vector<IdxRecord> image_tape_records(const std::vector<ImageProgram> &programs,
+                                          const TapFastTape &tape);

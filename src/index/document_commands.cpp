@@ -17,6 +17,8 @@
 
 #include <gdk/gdk.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -52,6 +54,13 @@ bool write_whole(const gchar *path, const std::string &content)
     return false;
 }
 
+// The whole tape time of a made tape, as "m:ss".
+std::string tape_time(const std::string &tap)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(tap.data());
+    return tape_time_text(tape_check(data, tap.size()).cycles);
+}
+
 bool image_attach(const gchar *path, ImageKind kind, const std::string &bytes)
 {
     const GCharPtr name(g_path_get_basename(path));
@@ -60,20 +69,36 @@ bool image_attach(const gchar *path, ImageKind kind, const std::string &bytes)
         show_refusal(path, kind, read.refusal);
         return false;
     }
-    TapFastTape tape = image_make_tape(read.programs, ImageTapeFormat::rom);
-    const auto *data = reinterpret_cast<const unsigned char *>(tape.tap.data());
-    std::vector<IdxRecord> records;
-    for (const TapeProgram &program : tape_scan(data, tape.tap.size()))
-        records.push_back({gint32(program.offset), program.name});
+    const bool fast = tape_document_fast_load();
+    TapFastTape tape =
+        image_make_tape(read.programs, fast ? ImageTapeFormat::fast : ImageTapeFormat::rom);
+    const std::vector<IdxRecord> records = image_tape_records(read.programs, tape);
+    const std::string rom_time =
+        fast ? tape_time(image_make_tape(read.programs, ImageTapeFormat::rom).tap)
+             : tape_time(tape.tap);
+    const std::string fast_time = tape_time(tape.tap);
     tape_document_attach_image(path, std::move(tape.tap));
     idx_list_fill(records);
     tape_document_mark_saved();
 
     const int count = int(read.programs.size());
-    const GCharPtr line(g_strdup_printf(
-        dngettext(RAVELO_TEXT_DOMAIN, "%s with %d program\n", "%s with %d programs\n", count),
+    const GCharPtr what(g_strdup_printf(
+        dngettext(RAVELO_TEXT_DOMAIN, "%s with %d program", "%s with %d programs", count),
         image_kind_name(kind), count));
+    const GCharPtr line(
+        fast ? g_strdup_printf(_("%s: fast load %s (ROM loader %s)\n"), what.get(),
+                               fast_time.c_str(), rom_time.c_str())
+             : g_strdup_printf(_("%s: ROM loader %s\n"), what.get(), rom_time.c_str()));
     log_append(line.get());
+    for (const std::size_t slow : tape.rom_only) {
+        const ImageProgram &program = read.programs[slow];
+        const GCharPtr why(g_strdup_printf(
+            _("%s loads at $%04X-$%04X, where fast load cannot put it: it is on the tape for "
+              "the ROM loader\n"),
+            records[slow].info.c_str(), unsigned(program.load),
+            unsigned(program.load + program.bytes.size() - 1)));
+        log_append(why.get());
+    }
     for (const std::string &skipped : read.skipped)
         log_append((skipped + "\n").c_str());
     return true;
@@ -435,4 +460,26 @@ bool document_may_discard()
     const gint answer = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
     return answer == GTK_RESPONSE_NO || (answer == GTK_RESPONSE_YES && save_list());
+}
+
+void document_set_fast_load(bool on)
+{
+    tape_document_set_fast_load(on);
+    if (!tape_document_is_image() || ui_worker_active())
+        return;
+    // The made tape anew; the descriptions, in tape order, stay.
+    std::vector<IdxRecord> before = tape_document_records();
+    std::stable_sort(before.begin(), before.end(),
+                     [](const IdxRecord &a, const IdxRecord &b) { return a.offset < b.offset; });
+    const GCharPtr image(g_strdup(tape_document_path()));
+    if (!document_attach(image.get()))
+        return;
+    std::vector<IdxRecord> after = tape_document_records();
+    if (after.size() != before.size())
+        return;
+    std::stable_sort(after.begin(), after.end(),
+                     [](const IdxRecord &a, const IdxRecord &b) { return a.offset < b.offset; });
+    for (std::size_t i = 0; i < after.size(); ++i)
+        after[i].info = before[i].info;
+    idx_list_fill(after);
 }

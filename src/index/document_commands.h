@@ -89,3 +89,8 @@ gboolean document_fill_list();
 // its sort, and the status bar shows " Found %d programs on the tape, %d
 // added to the list" or " No programs found on the tape". Nothing is saved.
 void document_on_index_from_tape(GtkMenuItem *item, gpointer user_data);
+
+// Whether program images play as the fast tape (our loader) or as the ROM
+// loader's. An image attached now is made into a tape anew, its records'
+// descriptions kept in tape order. UI thread.
+void document_set_fast_load(bool on);

@@ -62,11 +62,12 @@ struct ControlRule {
 };
 
 // The order is the order in which the arrangement is applied.
-constexpr std::array<ControlRule, 17> control_rules{{
+constexpr std::array<ControlRule, 18> control_rules{{
     {"menuitem_open", true},
     {"menuitem_save_tape_as", true},
     {"menuitem_index_from_tape", true},
     {"menuitem_configuration", true},
+    {"menuitem_fast_load", true},
     {"menuitem_reset_into_bootloader", true},
     {"menuitem_update", true},
     {"menuitem_update_from_file", true},

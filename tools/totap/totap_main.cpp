@@ -131,9 +131,7 @@ int main(int argc, char **argv)
     }
     const auto *data = reinterpret_cast<const unsigned char *>(tape.tap.data());
     const std::vector<TapeProgram> programs = tape_scan(data, tape.tap.size());
-    std::vector<IdxRecord> records;
-    for (const TapeProgram &p : programs)
-        records.push_back({gint32(p.offset), p.name});
+    const std::vector<IdxRecord> records = image_tape_records(read.programs, tape);
     if (const std::string why = write_file(out, tape.tap); !why.empty())
         return fail(out, why);
     if (const std::string why = write_file(idx, idx_format_records(records)); !why.empty())
