@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 Emulator::Emulator(const std::vector<std::string> &args)
@@ -28,22 +29,34 @@ Emulator::Emulator(const std::vector<std::string> &args)
             [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, &pid_, nullptr, &out,
             nullptr, nullptr))
         pid_ = -1;
-    std::string said;
-    char buffer[64];
-    for (pollfd fd{out, POLLIN, 0};
-         said.find("ready\n") == std::string::npos && poll(&fd, 1, 10000) > 0;) {
-        const ssize_t n = read(out, buffer, sizeof buffer);
+    out_ = out;
+    said(1, 10000);
+    if (said_.rfind("ready\n", 0) != 0)
+        ADD_FAILURE() << "the emulator did not get ready; it said: " << said_;
+    said_.erase(0, said_.find('\n') + 1);
+}
+
+std::string Emulator::said(std::size_t lines, int timeout_ms)
+{
+    char buffer[256];
+    const gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
+    for (pollfd fd{out_, POLLIN, 0};
+         std::size_t(std::count(said_.begin(), said_.end(), '\n')) < lines;) {
+        const gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
+        if (left_ms <= 0 || poll(&fd, 1, int(left_ms)) <= 0)
+            break;
+        const ssize_t n = read(out_, buffer, sizeof buffer);
         if (n <= 0)
             break;
-        said.append(buffer, size_t(n));
+        said_.append(buffer, size_t(n));
     }
-    close(out);
-    if (said.find("ready\n") == std::string::npos)
-        ADD_FAILURE() << "the emulator did not get ready; it said: " << said;
+    return said_;
 }
 
 Emulator::~Emulator()
 {
+    if (out_ >= 0)
+        close(out_);
     // One that ignores SIGTERM holds the test up until its time limit.
     for (bool ended = pid_ <= 0 || kill(pid_, SIGTERM) != 0; !ended;)
         ended = waitpid(pid_, nullptr, 0) >= 0 || errno != EINTR;

@@ -21,9 +21,14 @@ class Emulator
     std::string bootloader_link() const { return test_path("ttyEMU-boot"); }
     std::string flash_path() const { return test_path("flash.bin"); }
     pid_t pid() const { return pid_; }
+    // What it printed after "ready" (--computer's lines), once it holds
+    // `lines` lines or `timeout_ms` passed.
+    std::string said(std::size_t lines, int timeout_ms = 60000);
 
   private:
     pid_t pid_ = -1;
+    int out_ = -1;
+    std::string said_;
 };
 
 // The device at the master of a new pseudo-terminal; the client opens the
