@@ -6,7 +6,9 @@
 #include "document/tape_document.h"
 #include "support/tape_decode.h"
 
+#include "config/config.h"
 #include "index/document_commands.h"
+#include "index/idx_list.h"
 #include "index/idx_list.h"
 #include "tap_maker.h"
 
@@ -149,4 +151,32 @@ TEST(ImageInWindow, WhatCannotBePlayedIsRefusedWithItsReason)
     }
     EXPECT_FALSE(fs::exists("junk.tap") || fs::exists("junk.idx"));
     EXPECT_EQ(test_read_file("one.idx"), "0x14\t\tONE\r\n");
+}
+
+// Fast load off: the attached image becomes the ROM loader's tape anew, an
+// edited description stays, and user.ini remembers it; on again, the file
+// is byte for byte what it was.
+TEST(ImageInWindow, FastLoadOffMakesTheRomLoadersTapeAndIsRemembered)
+{
+    write_programs();
+    ASSERT_EQ(test_run(totap + "--rom disk.d64 -o rom.tap"), 0);
+    test_app_start();
+    const std::string ini = test_read_file(config_file_path());
+    ASSERT_TRUE(document_open_path("disk.d64"));
+    GList *cells = gtk_cell_layout_get_cells(
+        GTK_CELL_LAYOUT(gtk_tree_view_get_column(test_index_view(), idx_column_info)));
+    idx_on_cell_edited(GTK_CELL_RENDERER_TEXT(cells->data), const_cast<gchar *>("1"),
+                       const_cast<gchar *>("Second"), nullptr);
+    g_list_free(cells);
+    GtkCheckMenuItem *fast = GTK_CHECK_MENU_ITEM(test_widget("menuitem_fast_load"));
+    ASSERT_TRUE(gtk_check_menu_item_get_active(fast));
+    const std::string log = test_log_text();
+    gtk_check_menu_item_set_active(fast, FALSE);
+    EXPECT_EQ(test_log_after(log), "D64 disk image with 3 programs: ROM loader 1:19\n");
+    std::string rom_idx = test_read_file("rom.idx");
+    rom_idx.replace(rom_idx.find("TWO"), 3, "Second");
+    EXPECT_EQ(idx_format_records(tape_document_records()), rom_idx);
+    EXPECT_EQ(test_read_file(config_file_path()), ini + "\n[playback]\nfast_load=false\n");
+    gtk_check_menu_item_set_active(fast, TRUE);
+    EXPECT_EQ(test_read_file(config_file_path()), ini);
 }
