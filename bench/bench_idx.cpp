@@ -4,11 +4,11 @@
 //
 // Run under an X server: xvfb-run -a build/bench/bench_idx [records]
 #include "app/app.h"
-#include "ui/registry.h"
+#include "document/tape_document.h"
 #include "idx/idx_format.h"
 #include "index/document_commands.h"
-#include "document/tape_document.h"
 #include "index/idx_list.h"
+#include "ui/registry.h"
 
 #include <glib/gstdio.h>
 #include <gtk/gtk.h>

@@ -15,7 +15,6 @@
 // It works in a private temporary folder (HOME, configuration, files) and
 // starts the emulator from the build tree, both as the tests do.
 #include "app/app.h"
-#include "ui/registry.h"
 #include "config/config.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
@@ -373,10 +372,11 @@ int pace(double minutes)
         fail("emulator run ended with: " + outcome);
     std::printf("wall %.1f s, client CPU %.3f s = %.3f %% of one core (emulator %.2f s)\n", wall,
                 cpu, 100.0 * cpu / wall, emulator_cpu);
-    std::printf("buffer-time updates: %d for %.0f s of tape (%.3f per second of tape), label "
-                "\"%s\"\n",
-                updates, tape_s, updates / tape_s,
-                gtk_label_get_text(GTK_LABEL(lookup_widget(ui_window_main(), "label_buffer_time"))));
+    std::printf(
+        "buffer-time updates: %d for %.0f s of tape (%.3f per second of tape), label "
+        "\"%s\"\n",
+        updates, tape_s, updates / tape_s,
+        gtk_label_get_text(GTK_LABEL(lookup_widget(ui_window_main(), "label_buffer_time"))));
     return 0;
 }
 } // namespace

@@ -1,9 +1,9 @@
 // The configuration file and the connection settings window. Every test case
 // runs in a process of its own with XDG_CONFIG_HOME in its private folder;
 // GLib fixes the user's configuration folder at the first call that asks.
-#include "ui/registry.h"
 #include "config/config.h"
 #include "config/connection_window.h"
+#include "ui/registry.h"
 
 #include "support/harness.h"
 

@@ -9,7 +9,6 @@
 #include "config/config.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
-#include "index/idx_list.h"
 #include "tap_maker.h"
 
 namespace

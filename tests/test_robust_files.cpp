@@ -8,10 +8,10 @@
 #include "index/idx_list.h"
 
 #include <grp.h>
-#include <termios.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <termios.h>
 
 namespace
 {

@@ -2,18 +2,18 @@
 
 #include "app/main_window.h"
 #include "app/quit.h"
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
+#include "cli/command_line.h"
 #include "config/config.h"
 #include "config/connection_window.h"
+#include "device/messages.h"
 #include "document/tape_document.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
-#include "device/messages.h"
 #include "maintenance/update.h"
 #include "maintenance/update_folder.h"
 #include "ui/feedback.h"
-#include "cli/command_line.h"
-#include "base/glib_ptr.h"
-#include "base/i18n.h"
 #include "ui/registry.h"
 
 #include <cstdlib>

@@ -1,16 +1,15 @@
 #include "app/main_window.h"
 
 #include "app/quit.h"
+#include "base/i18n.h"
 #include "config/config.h"
 #include "config/connection_window.h"
-#include "index/document_commands.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
 #include "maintenance/reset.h"
 #include "maintenance/update.h"
 #include "player/player_controls.h"
 #include "ui/about.h"
-#include "base/i18n.h"
 #include "ui/registry.h"
 
 #include <string>

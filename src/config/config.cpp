@@ -1,9 +1,9 @@
 #include "config/config.h"
 
-#include "index/document_commands.h"
-#include "ui/feedback.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
+#include "index/document_commands.h"
+#include "ui/feedback.h"
 
 #include <glib/gstdio.h>
 

@@ -1,8 +1,8 @@
 #include "config/connection_window.h"
 
-#include "ui/registry.h"
-#include "config/config.h"
 #include "base/i18n.h"
+#include "config/config.h"
+#include "ui/registry.h"
 
 #include <gdk/gdkkeysyms.h>
 

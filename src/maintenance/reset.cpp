@@ -1,7 +1,7 @@
 #include "maintenance/reset.h"
 
-#include "maintenance/operation.h"
 #include "base/i18n.h"
+#include "maintenance/operation.h"
 
 namespace
 {

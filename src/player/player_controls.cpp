@@ -1,5 +1,7 @@
 #include "player/player_controls.h"
 
+#include "base/glib_ptr.h"
+#include "base/i18n.h"
 #include "config/config.h"
 #include "device/messages.h"
 #include "device/serial.h"
@@ -8,8 +10,6 @@
 #include "player/player_state.h"
 #include "player/player_thread.h"
 #include "ui/feedback.h"
-#include "base/glib_ptr.h"
-#include "base/i18n.h"
 #include "ui/registry.h"
 #include "ui/worker.h"
 

@@ -1,9 +1,9 @@
 #include "player/player_thread.h"
 
+#include "base/i18n.h"
 #include "device/messages.h"
 #include "device/serial.h"
 #include "player/player_state.h"
-#include "base/i18n.h"
 
 #include <gdk/gdk.h>
 

@@ -1,8 +1,8 @@
 #include "ui/about.h"
 
-#include "ui/registry.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
+#include "ui/registry.h"
 
 #include <cstdlib>
 #include <memory>

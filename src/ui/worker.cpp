@@ -1,8 +1,8 @@
 #include "ui/worker.h"
 
-#include "ui/feedback.h"
 #include "base/glib_ptr.h"
 #include "base/i18n.h"
+#include "ui/feedback.h"
 
 namespace
 {

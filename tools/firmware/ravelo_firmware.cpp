@@ -153,7 +153,8 @@ std::string embed_source(const char *path, const std::string &text)
         out += ',';
     }
     out += "\n};\n} // namespace\n\n";
-    out += "std::string_view maintenance_firmware_embedded()\n{\n    return {image, sizeof image};\n}\n";
+    out += "std::string_view maintenance_firmware_embedded()\n{\n    return {image, sizeof "
+           "image};\n}\n";
     return out;
 }
 

@@ -1,8 +1,8 @@
 // ravelo-tapmaker: writes a made-up TAP file (and its IDX file) for trying
 // the client without real tape images.
-#include "tap_maker.h"
 #include "cli/command_line.h"
 #include "idx/idx_format.h"
+#include "tap_maker.h"
 
 #include <cerrno>
 #include <cmath>

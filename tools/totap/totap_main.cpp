@@ -1,8 +1,8 @@
 // ravelo-totap: writes the fast tape of a program or disk image (PRG, P00,
 // T64, D64), or with --rom the tape that the client plays for it, and its IDX
 // file with a record for each program, so that any TAP player can load them.
-#include "cli/command_line.h"
 #include "base/glib_ptr.h"
+#include "cli/command_line.h"
 #include "idx/idx_format.h"
 #include "image/image_read.h"
 #include "image/image_tape.h"
