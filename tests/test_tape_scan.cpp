@@ -24,15 +24,6 @@ TapRomFile file(const std::string &name, unsigned char type = 1, std::size_t siz
     // reads like a header.
     return {type, std::uint16_t(0x0801 + size), name, std::string(size, char(type))};
 }
-
-struct Case {
-    const char *what;
-    std::vector<TapRomFile> files;
-    TapProgramsOptions options;
-    std::function<void(TapRomTape &)> damage; // done to the made tape
-    std::vector<std::size_t> found;           // the files the scan must report
-    bool exact;                               // at the leader's first pulse
-};
 } // namespace
 
 TEST(TapeScan, FindsEachProgramAtItsLeader)
@@ -73,7 +64,14 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
     tight.rom.pauses = false; // each trailer runs straight into the next leader
     short_leaders.rom.header_leader = 200, short_leaders.rom.data_leader = 100;
     bad.bad_first_copies = {0, 1}, bad.bad_repeats = {1, 3};
-    const Case cases[] = {
+    const struct {
+        const char *what;
+        std::vector<TapRomFile> files;
+        TapProgramsOptions options;
+        std::function<void(TapRomTape &)> damage; // done to the made tape
+        std::vector<std::size_t> found;           // the files the scan must report
+        bool exact;                               // at the leader's first pulse
+    } cases[] = {
         {"names", names, {}, nullptr, {0, 1}, true},
         {"slow", three, slow, nullptr, {0, 1, 2}, true},
         {"fast", three, fast, nullptr, {0, 1, 2}, true},
@@ -89,7 +87,7 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
         {"zeros", three, {}, zeros, {}, true},
         {"zeros v0", three, {}, [&](TapRomTape &t) { zeros(t), version(0)(t); }, {}, true},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         TapRomTape tape = tap_make_programs(c.files, c.options);
         if (c.damage)
             c.damage(tape);
