@@ -9,8 +9,6 @@
 
 #include <glib/gstdio.h>
 
-#include <cstdlib>
-
 namespace
 {
 
@@ -72,8 +70,8 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
     // "", "." and "sub" on PATH are never searched; a file not executable is
     // no tool.
     ASSERT_TRUE(avrdude_fixture_fake_tool("#!/bin/sh\n") && g_mkdir("sub", 0755) == 0 &&
-                std::system("cp -p fake-bin/avrdude . && cp -p avrdude sub/ && "
-                            "chmod -x fake-bin/avrdude") == 0);
+                test_run("cp -p fake-bin/avrdude . && cp -p avrdude sub/ && "
+                         "chmod -x fake-bin/avrdude") == 0);
     setenv("PATH", (":.:sub:" + test_path("fake-bin")).c_str(), 1);
     refused(update_request, missing,
             "The avrdude program was not found on the program search path: install the avrdude "
