@@ -112,41 +112,35 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
 TEST(Update, FailuresNameTheirCause)
 {
     ASSERT_TRUE(avrdude_fixture_write(test_dir()));
-    maintenance_update_set_tool_limit_ms(
-        20000); // two pages on a loaded machine (6 s was not enough)
+    // Two pages on a loaded machine (6 s was not enough).
+    maintenance_update_set_tool_limit_ms(20000);
     const std::string failed = " Firmware update failed: ",
                       no_port = "Unable to access communication port to device";
     const char *tool_ran = "#!/bin/sh\ntouch tool-ran\n";
-    const struct {
-        const Request &request;
-        std::vector<std::string> device;
-        const char *fake_tool; // nullptr: the installed one
-        std::string status;
-    } cases[] = {
+    // The bootloader up at once: still there after the 2 s wait.
+    const std::vector<std::string> vanish = {"--bootloader-vanish-after", "2", "--boot-delay", "0"};
+    // The request, the device's options, the tool (nullptr: the installed one).
+    const std::tuple<Request, std::vector<std::string>, const char *, std::string> cases[] = {
         {reset_request, {}, tool_ran, " Device reset failed: " + no_port}, // unplugged
         {update_request, {"--no-prompt"}, tool_ran, failed + "Unable to sync with device"},
         // Executable, but its interpreter is missing: no tool at all.
         {update_request, {}, "#!/nonexistent/interpreter\n", tool_failed},
         {update_request, {}, "#!/bin/sh\nkill -9 $$\n", tool_failed}, // ended by a signal
-        // The bootloader up at once: still there after the 2 s wait.
-        {update_request,
-         {"--bootloader-vanish-after", "2", "--boot-delay", "0"},
-         nullptr,
-         tool_failed},
+        {update_request, vanish, nullptr, tool_failed},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.status + (c.fake_tool ? c.fake_tool : " (installed tool)"));
-        Emulator device(c.device);
-        const bool plugged = c.status.find(no_port) == std::string::npos;
+    for (const auto &[request, options, tool, status] : cases) {
+        SCOPED_TRACE(status + (tool ? tool : " (installed tool)"));
+        Emulator device(options);
+        const bool plugged = status.find(no_port) == std::string::npos;
         test_set_ports(plugged ? device.link().c_str() : "ttyGONE",
                        device.bootloader_link().c_str());
         g_remove("fake-bin/avrdude");
-        ASSERT_TRUE(c.fake_tool == nullptr || avrdude_fixture_fake_tool(c.fake_tool));
+        ASSERT_TRUE(tool == nullptr || avrdude_fixture_fake_tool(tool));
         player_set_resume_pending(true); // no worker runs now
-        run_request(c.request, c.status, 90000);
+        run_request(request, status, 90000);
         EXPECT_FALSE(player_resume_pending() || g_file_test("tool-ran", G_FILE_TEST_EXISTS));
         // The installed tool was ended only after the port vanished.
-        EXPECT_EQ(test_read_file(device.flash_path()).size() >= 256, c.fake_tool == nullptr);
+        EXPECT_EQ(test_read_file(device.flash_path()).size() >= 256, tool == nullptr);
     }
 }
 
