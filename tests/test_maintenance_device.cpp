@@ -117,8 +117,6 @@ TEST(Update, FailuresNameTheirCause)
     const std::string failed = " Firmware update failed: ",
                       no_port = "Unable to access communication port to device";
     const char *tool_ran = "#!/bin/sh\ntouch tool-ran\n";
-    // The bootloader up at once: still there after the 2 s wait.
-    const std::vector<std::string> vanish = {"--bootloader-vanish-after", "2", "--boot-delay", "0"};
     // The request, the device's options, the tool (nullptr: the installed one).
     const std::tuple<Request, std::vector<std::string>, const char *, std::string> cases[] = {
         {reset_request, {}, tool_ran, " Device reset failed: " + no_port}, // unplugged
@@ -126,7 +124,7 @@ TEST(Update, FailuresNameTheirCause)
         // Executable, but its interpreter is missing: no tool at all.
         {update_request, {}, "#!/nonexistent/interpreter\n", tool_failed},
         {update_request, {}, "#!/bin/sh\nkill -9 $$\n", tool_failed}, // ended by a signal
-        {update_request, vanish, nullptr, tool_failed},
+        {update_request, {"--bootloader-vanish-after", "2"}, nullptr, tool_failed},
     };
     for (const auto &[request, options, tool, status] : cases) {
         SCOPED_TRACE(status + (tool ? tool : " (installed tool)"));
