@@ -24,13 +24,10 @@ expected=$(printf '%s\n' $c/bin/ravelo-{client,tapscan,totap} \
   $c/share/{metainfo/org.ravelo.client.metainfo.xml,mime/packages/ravelo-client.xml} \
   $t/bin/ravelo-{emulator,tapmaker} $t/share/man/man1/ravelo-{emulator,tapmaker}.1.gz \
   $t/share/doc/ravelo-client-tools/{changelog.gz,copyright} | sort)
-if [ "$files" != "$expected" ]; then
-  echo "$expected" >"$stage/expected"
-  fail "the packages hold other files: $(echo "$files" | diff "$stage/expected" -)"
-fi
+changes=$(diff <(echo "$expected") <(echo "$files")) || fail "the packages hold other files: $changes"
 usr=$stage/ravelo-client/usr
-report=$(desktop-file-validate "$usr/share/applications/ravelo-client.desktop" 2>&1) || fail "$report"
-[ -z "$report" ] || fail "$report"
+report=$(desktop-file-validate "$usr/share/applications/ravelo-client.desktop" 2>&1) &&
+  [ -z "$report" ] || fail "$report"
 
 update-mime-database "$usr/share/mime"
 printf 'C64-TAPE-RAW\001\0\0\0' >"$stage/tape.bin"

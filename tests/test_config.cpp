@@ -42,7 +42,6 @@ TEST(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
 {
     const std::string file = test_path("config/ravelo-client/user.ini");
     config_init();
-    // clang-format off
     const std::tuple<std::string, const char *, const char *> cases[] = {
         {"[connection]\ndevice_port=/dev/ttyUSB7\n", "/dev/ttyUSB7", "/dev/ttyACM1"},
         {"# mine\n[connection]\nbootloader_port=/dev/ttyS9\ndevice_port=/dev/ttyS8\n", "/dev/ttyS8",
@@ -53,8 +52,8 @@ TEST(ConfigFile, LoadTakesWhatTheFileGivesSaveWritesItAnew)
         // Unparsable, empty, or a value that is not UTF-8: the defaults.
         {"device_port /dev/ttyUSB0\nno equals sign here\n", "/dev/ttyACM0", "/dev/ttyACM1"},
         {"", "/dev/ttyACM0", "/dev/ttyACM1"},
-        {"[connection]\ndevice_port=/dev/caf\xe9\nbootloader_port=/dev/b\n", "/dev/ttyACM0", "/dev/b"}};
-    // clang-format on
+        {"[connection]\ndevice_port=/dev/caf\xe9\nbootloader_port=/dev/b\n", "/dev/ttyACM0",
+         "/dev/b"}};
     for (const auto &[content, device, bootloader] : cases) {
         test_write_file(file, content);
         test_set_ports("x", "y");

@@ -2,7 +2,6 @@
 #include "support/harness.h"
 
 #include "base/i18n.h"
-#include "config/config.h"
 #include "ui/registry.h"
 
 #include "tap_maker.h"
@@ -32,24 +31,6 @@ void collect_texts(GtkWidget *widget, gpointer texts)
         gtk_container_forall(GTK_CONTAINER(widget), collect_texts, texts);
 }
 
-// Each English text that the German catalogue translates, as a pattern that
-// the text with its blanks filled in matches too.
-std::vector<std::regex> translated_english()
-{
-    const std::string mo = test_read_file(std::string(bindtextdomain(RAVELO_TEXT_DOMAIN, nullptr)) +
-                                          "/de/LC_MESSAGES/" RAVELO_TEXT_DOMAIN ".mo");
-    const auto word = [&](size_t at) { return *reinterpret_cast<const guint32 *>(&mo[at]); };
-    const auto text = [&](size_t table, guint32 i) {
-        return mo.substr(word(word(table) + 8 * i + 4), word(word(table) + 8 * i));
-    };
-    std::vector<std::regex> patterns;
-    for (guint32 i = 0; i < word(8); ++i)
-        if (!text(12, i).empty() && text(12, i) != text(16, i))
-            patterns.emplace_back(std::regex_replace(
-                std::regex_replace(text(12, i), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"),
-                std::regex("%[lz]?[sdu]"), ".*"));
-    return patterns;
-}
 } // namespace
 
 TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
@@ -87,7 +68,20 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
                text.find(std::string(": ") + date) != std::string::npos;
     }));
 
-    const auto english = translated_english();
+    // Each English text that the German catalogue translates, as a pattern
+    // that the text with its blanks filled in matches too.
+    const std::string mo = test_read_file(std::string(bindtextdomain(RAVELO_TEXT_DOMAIN, nullptr)) +
+                                          "/de/LC_MESSAGES/" RAVELO_TEXT_DOMAIN ".mo");
+    const auto word = [&](size_t at) { return *reinterpret_cast<const guint32 *>(&mo[at]); };
+    const auto text = [&](size_t table, guint32 i) {
+        return mo.substr(word(word(table) + 8 * i + 4), word(word(table) + 8 * i));
+    };
+    std::vector<std::regex> english;
+    for (guint32 i = 0; i < word(8); ++i)
+        if (!text(12, i).empty() && text(12, i) != text(16, i))
+            english.emplace_back(std::regex_replace(
+                std::regex_replace(text(12, i), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"),
+                std::regex("%[lz]?[sdu]"), ".*"));
     ASSERT_GT(english.size(), 100u);
     for (const std::string &text : texts)
         for (size_t at = 0; at != std::string::npos; at = text.find(": ", at + 1))

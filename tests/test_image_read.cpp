@@ -5,7 +5,6 @@
 #include "image/image_read.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 namespace
@@ -24,12 +23,9 @@ std::string le(unsigned value, int size)
 std::string summary(const ImageRead &read, bool with_bytes = false)
 {
     std::string text = read.refusal.empty() ? "" : read.refusal + "\n";
-    for (const auto &p : read.programs) {
-        char load[8];
-        std::snprintf(load, sizeof load, "$%04X", p.load);
-        text += p.name + " " + load + " " +
+    for (const auto &p : read.programs)
+        text += p.name + test_owned(g_strdup_printf(" $%04X ", p.load)) +
                 (with_bytes ? p.bytes : std::to_string(p.bytes.size())) + "\n";
-    }
     for (const auto &line : read.skipped)
         text += line + "\n";
     return text;

@@ -64,7 +64,6 @@ TEST(SerialOpen, NameAsGivenElseUnderDevRaw8N1At921600OrNothingIsLeftOpen)
     // Non-blocking (waits have deadlines), not inherited by the tools run.
     EXPECT_TRUE((fcntl(serial_descriptor(), F_GETFL) & O_NONBLOCK) &&
                 (fcntl(serial_descriptor(), F_GETFD) & FD_CLOEXEC));
-    serial_close();
 }
 
 TEST(SerialLink, PromptAndEchoAreExactOthersAreKeptOutAndCloseClosesOnlyWhatIsOpen)

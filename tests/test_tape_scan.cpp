@@ -24,15 +24,6 @@ TapRomFile file(const std::string &name, unsigned char type = 1, std::size_t siz
     // reads like a header.
     return {type, std::uint16_t(0x0801 + size), name, std::string(size, char(type))};
 }
-
-struct Case {
-    const char *what;
-    std::vector<TapRomFile> files;
-    TapProgramsOptions options;
-    std::function<void(TapRomTape &)> damage; // done to the made tape
-    std::vector<std::size_t> found;           // the files the scan must report
-    bool exact;                               // at the leader's first pulse
-};
 } // namespace
 
 TEST(TapeScan, FindsEachProgramAtItsLeader)
@@ -73,7 +64,14 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
     tight.rom.pauses = false; // each trailer runs straight into the next leader
     short_leaders.rom.header_leader = 200, short_leaders.rom.data_leader = 100;
     bad.bad_first_copies = {0, 1}, bad.bad_repeats = {1, 3};
-    const Case cases[] = {
+    const struct {
+        const char *what;
+        std::vector<TapRomFile> files;
+        TapProgramsOptions options;
+        std::function<void(TapRomTape &)> damage; // done to the made tape
+        std::vector<std::size_t> found;           // the files the scan must report
+        bool exact;                               // at the leader's first pulse
+    } cases[] = {
         {"names", names, {}, nullptr, {0, 1}, true},
         {"slow", three, slow, nullptr, {0, 1, 2}, true},
         {"fast", three, fast, nullptr, {0, 1, 2}, true},
@@ -89,7 +87,7 @@ TEST(TapeScan, FindsEachProgramAtItsLeader)
         {"zeros", three, {}, zeros, {}, true},
         {"zeros v0", three, {}, [&](TapRomTape &t) { zeros(t), version(0)(t); }, {}, true},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         TapRomTape tape = tap_make_programs(c.files, c.options);
         if (c.damage)
             c.damage(tape);
@@ -136,42 +134,35 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
     test_write_file("v2.tap", std::string("C64-TAPE-RAW\x02", 13) + std::string(7, '\0'));
     test_write_file("plain.txt", std::string(100, 'x'));
     test_write_file("empty.tap", tap_make_programs({}).tap);
-    const std::string tool = RAVELO_TOOLS_DIR "/tapscan/ravelo-tapscan ";
-    const struct {
-        std::string args;
-        int status;
-        std::string out; // a pattern for all of standard output
-        int error_lines;
-    } runs[] = {
+    // Refused at once and in bounded memory, as the window refuses them.
+    test_write_file("huge.tap", "");
+    ASSERT_EQ(mkfifo("fifo.tap", 0644) | truncate("huge.tap", 3LL << 30), 0);
+    // The arguments, the exit status, patterns for all of standard output and
+    // of standard error.
+    const std::tuple<std::string, int, std::string, std::string> runs[] = {
         {"--idx game.tap", 0,
-         "0x18\t\tFIRST\r\n0x[0-9a-f]+\t\tSECOND\r\n0x[0-9a-f]+\t\t<Missing info>\r\n", 0},
+         "0x18\t\tFIRST\r\n0x[0-9a-f]+\t\tSECOND\r\n0x[0-9a-f]+\t\t<Missing info>\r\n", ""},
         {"game.tap", 0,
          "0x000018 +0:00  type 1 \\(BASIC\\) +\\$092D-\\$0A59  \"FIRST\"\n"
          "0x[0-9a-f]{6} +0:[0-5][0-9]  type 3 .*\"SECOND\"\n"
          ".*type 1 .*\"\"\n"
          "3 programs found, total tape time [0-9]+:[0-5][0-9]\n",
-         0},
-        {"empty.tap", 0, "0 programs found, total tape time 0:00\n", 0},
-        {"missing.tap", 1, "", 1},
-        {"short.tap", 1, "", 1},
-        {"v2.tap", 1, "", 1},
-        {"plain.txt", 1, "", 1},
-        {"--bogus game.tap", 2, "", 2},
+         ""},
+        {"empty.tap", 0, "0 programs found, total tape time 0:00\n", ""},
+        {"missing.tap", 1, "", "ravelo-tapscan: missing.tap: .+\n"},
+        {"short.tap", 1, "", "ravelo-tapscan: short.tap: .+\n"},
+        {"v2.tap", 1, "", "ravelo-tapscan: v2.tap: .+\n"},
+        {"plain.txt", 1, "", "ravelo-tapscan: plain.txt: .+\n"},
+        {"--bogus game.tap", 2, "", "ravelo-tapscan: .+\nTry .+\n"},
+        {"fifo.tap", 1, "", "ravelo-tapscan: fifo.tap: not a regular file\n"},
+        {"/dev/zero", 1, "", "ravelo-tapscan: /dev/zero: not a regular file\n"},
+        {"huge.tap", 1, "", "ravelo-tapscan: huge.tap: larger than any tape \\(256 MiB\\)\n"},
     };
-    for (const auto &r : runs) {
-        EXPECT_EQ(test_run(tool + r.args), r.status) << r.args;
-        const std::string out = test_read_file("out"), err = test_read_file("err");
-        EXPECT_TRUE(std::regex_match(out, std::regex(r.out))) << r.args << "\n" << out;
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), r.error_lines) << r.args << err;
-    }
-    // Refused at once and in bounded memory, as the window refuses them.
-    test_write_file("huge.tap", "");
-    ASSERT_EQ(mkfifo("fifo.tap", 0644) | truncate("huge.tap", 3LL << 30), 0);
-    for (const std::string name : {"fifo.tap", "/dev/zero", "huge.tap"}) {
-        EXPECT_EQ(test_run(tool + name), 1) << name;
-        EXPECT_EQ(test_read_file("err"), "ravelo-tapscan: " + name + ": " +
-                                             (name == "huge.tap" ? "larger than any tape (256 MiB)"
-                                                                 : "not a regular file") +
-                                             "\n");
+    for (const auto &[args, status, out, err] : runs) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(test_run(RAVELO_TOOLS_DIR "/tapscan/ravelo-tapscan " + args), status);
+        const std::string printed = test_read_file("out"), complained = test_read_file("err");
+        EXPECT_TRUE(std::regex_match(printed, std::regex(out))) << printed;
+        EXPECT_TRUE(std::regex_match(complained, std::regex(err))) << complained;
     }
 }

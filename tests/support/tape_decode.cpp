@@ -24,10 +24,9 @@ struct Reader {
 
     unsigned run() // of short pulses
     {
-        unsigned n = 0;
-        for (; at < pulses.size() && pulses[at] == 'S'; ++at)
-            ++n;
-        return n;
+        const std::size_t from = at;
+        at = std::min(pulses.find_first_not_of('S', at), pulses.size());
+        return unsigned(at - from);
     }
 
     // The payload of one copy up to its end marker (L, S), after the
