@@ -5,6 +5,7 @@
 
 #include "image/image_tape.h"
 #include "tape/tape_fast.h"
+#include "tape/tape_listing.h"
 #include "tape/tape_rom.h"
 #include "tape/tape_scan.h"
 
@@ -106,6 +107,8 @@ TEST(FastTape, DecodesToABootForTheRomLoaderAndTheProgramForOurs)
         tape_scan(reinterpret_cast<const unsigned char *>(tape.tap.data()), tape.tap.size());
     // The scanner finds each boot's header and, at its pilot, each Turbotape header.
     ASSERT_TRUE(decoded.programs.size() == 3 && scanned.size() == 6);
+    EXPECT_NE(tape_listing(scanned, 0).find("type 1 (turbo BASIC)   $0801-$092D  \"HELLO\""),
+              std::string::npos);
     for (std::size_t i = 0; i < files.size(); ++i) {
         const TapFastFile &want = files[i];
         const DecodedProgram &got = decoded.programs[i];
