@@ -29,8 +29,6 @@ constexpr Entry entries[] = {
     {0xA474, "READY"}, // the READY. warm start
     {0xA483, "READY"}, // the main loop, where a LOAD's JMP ($0302) goes
     {0xA871, "RUN"},   // the RUN statement
-    {0xA7AE, "RUN"},   // the statement loop, entered after CLR as RUN does
-    {0xA659, "RUN"},   // CLR, as a run from the program's start begins
 };
 // BASIC's error handler, with the error number in X.
 constexpr std::uint16_t basic_error = 0xA437;
