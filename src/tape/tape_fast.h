@@ -33,9 +33,9 @@
 //
 // Then it leaves what a LOAD leaves: the screen on, the motor off ($01 bit 5
 // set, and $C0 not 0, so that the KERNAL's interrupt leaves it off),
-// $0302/$0303 = $83,$A4, the end address in $2D/$2E and $AE/$AF (the start
-// address is lost). With CLI as the last instruction before it, it jumps to
-// one of the tape_fast_exit_* entries.
+// $0302/$0303 = $83,$A4, the end address in $2D/$2E and $AE/$AF (and in
+// $AC/$AD, where the start address was). With CLI as the last instruction
+// before it, it jumps to one of the tape_fast_exit_* entries.
 #pragma once
 
 #include <array>
