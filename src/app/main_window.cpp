@@ -188,8 +188,10 @@ void build_playback_controls(Builder &b, GtkWidget *page)
     gtk_container_add(GTK_CONTAINER(frame), alignment);
     gtk_alignment_set_padding(GTK_ALIGNMENT(alignment), 4, 4, 8, 8);
 
+    GtkWidget *vbox = b.registry.shown(gtk_vbox_new(FALSE, 4), "vbox_playback_controls");
+    gtk_container_add(GTK_CONTAINER(alignment), vbox);
     GtkWidget *hbox = b.registry.shown(gtk_hbox_new(FALSE, 0), "hbox_playback_controls");
-    gtk_container_add(GTK_CONTAINER(alignment), hbox);
+    pack(vbox, hbox, FALSE, FALSE, 0);
     face_button(b, hbox, "previous", "gtk-media-previous", N_("Prev"), 0.5,
                 N_("Stop playback and select the previous IDX record, if any"));
     face_button(b, hbox, "play", "gtk-media-play", N_("Play"), 0.5,
@@ -207,6 +209,12 @@ void build_playback_controls(Builder &b, GtkWidget *page)
     pack(time_box, info, FALSE, FALSE, 0);
     GtkWidget *time = b.registry.shown(gtk_label_new(_("0:00")), "label_buffer_time");
     pack(time_box, time, FALSE, FALSE, 0);
+
+    // The record being played, how far into it and how long is left.
+    GtkWidget *progress = b.registry.shown(gtk_progress_bar_new(), "progressbar_playback");
+    gtk_progress_bar_set_ellipsize(GTK_PROGRESS_BAR(progress), PANGO_ELLIPSIZE_MIDDLE);
+    gtk_progress_bar_set_text(GTK_PROGRESS_BAR(progress), "");
+    pack(vbox, progress, FALSE, FALSE, 0);
 
     GtkWidget *title =
         b.registry.shown(gtk_label_new(_("Playback controls")), "label_playback_controls");

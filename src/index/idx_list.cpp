@@ -17,6 +17,8 @@ namespace
 // The store behind the view; the view holds the only lasting reference.
 GtkListStore *index_store = nullptr;
 GtkTreeView *index_view = nullptr;
+// The row of the record being played, or nullptr.
+GtkTreeRowReference *playing_row = nullptr;
 
 GtkTreeModel *model()
 {
@@ -167,6 +169,64 @@ GtkTreeViewColumn *add_column(const char *title, int column, int sort_by, bool r
     return view_column;
 }
 
+// The mark column's cell: a play icon on the playing row only.
+void show_mark(GtkTreeViewColumn *, GtkCellRenderer *renderer, GtkTreeModel *, GtkTreeIter *iter,
+               gpointer)
+{
+    bool playing = false;
+    if (playing_row != nullptr) {
+        const TreePathPtr marked(gtk_tree_row_reference_get_path(playing_row));
+        const TreePathPtr path(gtk_tree_model_get_path(model(), iter));
+        playing = marked && gtk_tree_path_compare(marked.get(), path.get()) == 0;
+    }
+    g_object_set(renderer, "stock-id", playing ? GTK_STOCK_MEDIA_PLAY : nullptr, nullptr);
+}
+
+GtkTreeViewColumn *mark_column()
+{
+    GtkCellRenderer *renderer = gtk_cell_renderer_pixbuf_new();
+    g_object_set(renderer, "stock-size", GTK_ICON_SIZE_MENU, nullptr);
+    GtkTreeViewColumn *column = gtk_tree_view_column_new();
+    gtk_tree_view_column_pack_start(column, renderer, TRUE);
+    gtk_tree_view_column_set_cell_data_func(column, renderer, show_mark, nullptr, nullptr);
+    gint width = 0;
+    gtk_icon_size_lookup(GTK_ICON_SIZE_MENU, &width, nullptr);
+    gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_fixed_width(column, width + 8);
+    return column;
+}
+
+constexpr int hint_margin_px = 8;
+
+// With nothing attached, the empty list says how to start. The view draws
+// itself first: the hint goes on top.
+gboolean draw_hint(GtkWidget *widget, GdkEventExpose *event, gpointer)
+{
+    if (tape_document_attached() || event->window != gtk_tree_view_get_bin_window(index_view))
+        return FALSE;
+    GTK_WIDGET_GET_CLASS(widget)->expose_event(widget, event);
+    PangoLayout *layout =
+        gtk_widget_create_pango_layout(widget, _("Open a tape or a disk image with File, Open "
+                                                 "(Ctrl+O)"));
+    gint width = 0;
+    gdk_drawable_get_size(event->window, &width, nullptr);
+    pango_layout_set_width(layout, MAX(width - 2 * hint_margin_px, 1) * PANGO_SCALE);
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    gtk_paint_layout(gtk_widget_get_style(widget), event->window, GTK_STATE_INSENSITIVE, FALSE,
+                     &event->area, widget, "hint", hint_margin_px, hint_margin_px, layout);
+    g_object_unref(layout);
+    return TRUE;
+}
+
+// A selection read while the focus is elsewhere (on Play, say) or while the
+// list cannot be edited during a run keeps the text colour of an editable
+// list: the toolkit's white would sit on light grey.
+void keep_selection_readable(GtkWidget *view)
+{
+    gtk_widget_modify_text(view, GTK_STATE_ACTIVE,
+                           &gtk_widget_get_style(view)->text[GTK_STATE_NORMAL]);
+}
+
 } // namespace
 
 void idx_list_setup()
@@ -177,6 +237,7 @@ void idx_list_setup()
     // The lowest offset, and a time of four-digit minutes (a tape of days).
     const std::string offset_widest = "-" + std::string(10, digit);
     const std::string time_widest = std::string(4, digit) + ":" + std::string(2, digit);
+    gtk_tree_view_append_column(index_view, mark_column());
     gtk_tree_view_append_column(index_view, add_column(_("Offset"), idx_column_offset,
                                                        idx_column_offset, true, offset_widest));
     GtkTreeViewColumn *info = add_column(_("Info"), idx_column_info, idx_column_info, false, "");
@@ -196,6 +257,35 @@ void idx_list_setup()
     gtk_tree_view_set_model(index_view, model());
     g_object_unref(index_store);
     gtk_tree_selection_set_mode(gtk_tree_view_get_selection(index_view), GTK_SELECTION_BROWSE);
+    g_signal_connect(index_view, "expose-event", G_CALLBACK(draw_hint), nullptr);
+    keep_selection_readable(GTK_WIDGET(index_view));
+}
+
+void idx_list_mark_playing(std::optional<gint32> offset)
+{
+    GtkTreeIter iter;
+    bool found = false;
+    if (offset) {
+        gint value = 0;
+        if (selected_row(&iter)) {
+            gtk_tree_model_get(model(), &iter, idx_column_offset, &value, -1);
+            found = value == *offset;
+        }
+        for (gboolean valid = found ? FALSE : gtk_tree_model_get_iter_first(model(), &iter); valid;
+             valid = gtk_tree_model_iter_next(model(), &iter)) {
+            gtk_tree_model_get(model(), &iter, idx_column_offset, &value, -1);
+            if ((found = value == *offset))
+                break;
+        }
+    }
+    if (playing_row != nullptr)
+        gtk_tree_row_reference_free(playing_row);
+    playing_row = nullptr;
+    if (found) {
+        const TreePathPtr path(gtk_tree_model_get_path(model(), &iter));
+        playing_row = gtk_tree_row_reference_new(model(), path.get());
+    }
+    gtk_widget_queue_draw(GTK_WIDGET(index_view));
 }
 
 void idx_on_cell_edited(GtkCellRendererText *renderer, gchar *path, gchar *new_text, gpointer)

@@ -11,6 +11,7 @@
 
 #include <gtk/gtk.h>
 
+#include <optional>
 #include <vector>
 
 // The store's columns: 0, the offset (G_TYPE_INT, signed 32-bit); 1, the
@@ -18,13 +19,20 @@
 // from the attached tape, empty past its end.
 enum { idx_column_offset = 0, idx_column_info = 1, idx_column_time = 2 };
 
-// Builds the store and the columns: "Offset" and "Info", editable, and
-// "Time", which sorts by offset; sorted by offset ascending, browse
-// selection. Rows have one fixed height and columns fixed widths, from the
-// widest offset and time and the titles ("Info" takes the rest of the room,
-// and can be widened): a list of 100,000 rows shows at once. Once, after
-// the main window is shown.
+// Builds the store and the columns: a narrow one for the playing mark,
+// "Offset" and "Info", editable, and "Time", which sorts by offset; sorted by offset ascending,
+// browse selection. Rows have one fixed height and columns fixed widths, from the widest offset and
+// time and the titles ("Info" takes the rest of the room, and can be widened): a list of 100,000
+// rows shows at once. Once, after the main window is shown. While nothing is attached, the empty
+// list shows a one-line hint on how to open something.
 void idx_list_setup();
+
+// Marks the row of the record being played with a play icon: the selected
+// row when its offset is `offset`, else the first row at `offset` in display
+// order; no row for nothing. The mark follows its row through a new sort
+// order. The selected row keeps its text colour while the list cannot be
+// edited, so that it stays readable during a run.
+void idx_list_mark_playing(std::optional<gint32> offset);
 
 // The "edited" handler of both renderers. Offsets go through the IDX number
 // syntax; text that is not a number, and anything below 20, becomes 20.

@@ -7,6 +7,7 @@
 #include "device/serial.h"
 #include "document/tape_document.h"
 #include "index/idx_list.h"
+#include "player/player_progress.h"
 #include "player/player_state.h"
 #include "player/player_thread.h"
 #include "ui/feedback.h"
@@ -15,7 +16,7 @@
 
 namespace
 {
-constexpr PlayerReports reports{player_finished, player_show_buffer_time};
+constexpr PlayerReports reports{player_finished, player_show_progress};
 
 // Where the next run starts, as a byte offset in the tape (20 = the first
 // data byte), and the tape time sent when the last run ended: a run resumed
@@ -90,11 +91,14 @@ void player_on_play(GtkButton *, gpointer)
         }
         playback_offset = offset;
     }
-    status_show(_(" Playback started"));
     if (!resume)
         ui_log_operation(_("Playback started\n"));
+    status_show(_(" Playback started"));
     PlayerJob *job = job_new(resume);
+    player_progress_start(job->tape, job->offset, resume, job->pulses.cycles);
+    // Once started, the job is the worker's.
     if (!ui_start_worker("player", player_worker, job)) {
+        (void)player_progress_end(0, false);
         job_free(job);
         serial_close();
         return;
@@ -137,12 +141,14 @@ gboolean player_finished(gpointer data)
     const gchar *message = job->ending;
     const std::string port = job->port;
     job_free(job);
+    const bool paused = !player_is_running() && player_resume_pending();
+    const std::string played = player_progress_end(pulses_sent.cycles, paused);
     if (!player_is_running()) {
-        if (player_resume_pending()) {
-            status_show(_(" Playback paused"));
+        if (paused) {
+            status_show(_(" Playback paused"), played.c_str());
             log_append(_("Paused\n"));
         } else {
-            status_show(_(" Playback stopped"));
+            status_show(_(" Playback stopped"), played.c_str());
             log_append(_("Stopped\n"));
         }
     } else if (message != nullptr) {
@@ -151,7 +157,7 @@ gboolean player_finished(gpointer data)
             log_append(why.get());
         }
         GCharPtr text(g_strdup_printf(_(" Playback over: %s"), _(message)));
-        status_show(text.get());
+        status_show(text.get(), played.c_str());
         player_set_resume_pending(false);
         player_set_running(false);
     }
@@ -166,13 +172,14 @@ gchar *player_format_buffer_time(guint32 seconds)
     return g_strdup_printf("%lu:%02lu ", gulong(seconds / 60), gulong(seconds % 60));
 }
 
-gboolean player_show_buffer_time(gpointer)
+gboolean player_show_progress(gpointer data)
 {
-    const guint32 seconds = player_buffer_seconds();
-    GtkWidget *label = lookup_widget(ui_window_main(), "label_buffer_time");
-    GCharPtr text(player_format_buffer_time(seconds));
-    if (label != nullptr)
-        gtk_label_set_text(GTK_LABEL(label), text.get());
+    const std::uint64_t cycles = static_cast<PlayerTick *>(data)->cycles;
+    delete static_cast<PlayerTick *>(data);
+    // The label's seconds come from the cycles wrapped at 2^32.
+    GCharPtr text(player_format_buffer_time(guint32(cycles) / tape_clock_hz));
+    gtk_label_set_text(GTK_LABEL(lookup_widget(ui_window_main(), "label_buffer_time")), text.get());
+    player_progress_show(cycles);
     return FALSE;
 }
 

@@ -26,8 +26,9 @@ void player_on_cursor_changed(GtkTreeView *view, gpointer user_data);
 
 // One-shot idle callbacks scheduled by the worker; both return FALSE.
 // `job` is the run's PlayerJob, which player_finished() frees.
+// player_show_progress() gets a PlayerTick and deletes it.
 gboolean player_finished(gpointer job);
-gboolean player_show_buffer_time(gpointer unused);
+gboolean player_show_progress(gpointer tick);
 
 // The buffer-time label's text for `seconds` of tape: "m:ss " with the
 // minutes uncapped (3600 s is "60:00 "). The caller frees it.

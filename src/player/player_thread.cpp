@@ -22,11 +22,6 @@ constexpr std::size_t header_length_at = 16;
 // Marks "nothing published yet in this run".
 constexpr guint32 no_seconds = 0xFFFFFFFFu;
 
-// The tape time sent, for the buffer-time label: the worker publishes, the
-// UI thread reads.
-GMutex buffer_lock;
-guint32 buffer_seconds = 0;
-
 // The tape as one run reads it: the job's bytes, from a position.
 struct Tape {
     const guint8 *memory = nullptr;
@@ -85,12 +80,8 @@ const char *read_error()
 void publish(Run &run)
 {
     const guint32 seconds = guint32(run.job.pulses.cycles) / tape_clock_hz;
-    if (seconds != run.last_seconds) {
-        g_mutex_lock(&buffer_lock);
-        buffer_seconds = seconds;
-        g_mutex_unlock(&buffer_lock);
-        gdk_threads_add_idle(run.show, nullptr);
-    }
+    if (seconds != run.last_seconds)
+        gdk_threads_add_idle(run.show, new PlayerTick{run.job.pulses.cycles});
     run.last_seconds = seconds;
 }
 
@@ -207,7 +198,7 @@ const char *play(PlayerJob &job)
     if (job.offset < tape_header_size)
         job.offset = tape_header_size;
 
-    Run run{job, job.reports->show_buffer_time, {}, {}};
+    Run run{job, job.reports->show_progress, {}, {}};
     if (const char *failed = open_tape(run))
         return failed;
     if (!serial_wait_prompt())
@@ -226,12 +217,4 @@ gpointer player_worker(gpointer data)
     job->ending = play(*job);
     gdk_threads_add_idle(job->reports->finished, job);
     return nullptr;
-}
-
-guint32 player_buffer_seconds()
-{
-    g_mutex_lock(&buffer_lock);
-    const guint32 seconds = buffer_seconds;
-    g_mutex_unlock(&buffer_lock);
-    return seconds;
 }

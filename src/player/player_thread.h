@@ -15,15 +15,22 @@
 
 #include <glib.h>
 
+#include <cstdint>
 #include <string>
 
 // How a run reports to the UI thread: one-shot idle callbacks that the
 // worker schedules. `finished` gets the job back when the run has ended;
-// `show_buffer_time` runs each time the whole seconds of the tape time sent
-// change (player_buffer_seconds()).
+// `show_progress` gets a new PlayerTick each time the whole seconds of the
+// tape time sent change, and deletes it.
 struct PlayerReports {
     GSourceFunc finished;
-    GSourceFunc show_buffer_time;
+    GSourceFunc show_progress;
+};
+
+// The tape time sent in the run so far, in clock cycles (the job's pulse
+// count, a resumed run's included), at one moment.
+struct PlayerTick {
+    std::uint64_t cycles;
 };
 
 // What one run needs, made by Play and handed to the worker, which hands it
@@ -53,7 +60,3 @@ struct PlayerJob {
 // Thread body for a new PlayerJob; schedules `finished` with it exactly once,
 // as its last act.
 gpointer player_worker(gpointer job);
-
-// Whole seconds of tape time sent in the current (or last) run, counted
-// from clock cycles wrapped at 2^32; any thread.
-guint32 player_buffer_seconds();

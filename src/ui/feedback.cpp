@@ -6,22 +6,30 @@
 
 #include <array>
 #include <cerrno>
-
-void status_show(const gchar *text)
-{
-    GtkStatusbar *bar = GTK_STATUSBAR(lookup_widget(ui_window_main(), "statusbar_main"));
-    gtk_statusbar_pop(bar, 0);
-    gtk_statusbar_push(bar, 0, text);
-}
+#include <string>
+#include <string_view>
 
 namespace
 {
 constexpr char tool_tag[] = "tool";
 // Where the log ends; what follows new output scrolls to it.
 constexpr char end_mark[] = "ravelo-end";
+// The last whole line appended to the log, without its line end.
+std::string last_log_line;
+
+void remember_last_line(const gchar *text)
+{
+    std::string_view lines(text);
+    if (lines.empty() || lines.back() != '\n')
+        return;
+    lines.remove_suffix(1);
+    const auto start = lines.rfind('\n');
+    last_log_line = std::string(start == lines.npos ? lines : lines.substr(start + 1));
+}
 
 void log_insert(const gchar *text, const char *tag)
 {
+    remember_last_line(text);
     GtkTextView *view = GTK_TEXT_VIEW(lookup_widget(ui_window_main(), "textview_log"));
     GtkTextBuffer *buffer = gtk_text_view_get_buffer(view);
     GtkAdjustment *scroll = gtk_scrolled_window_get_vadjustment(
@@ -47,6 +55,22 @@ void log_insert(const gchar *text, const char *tag)
 void log_append(const gchar *text)
 {
     log_insert(text, nullptr);
+}
+
+void status_show(const gchar *text, const gchar *log_detail)
+{
+    GtkStatusbar *bar = GTK_STATUSBAR(lookup_widget(ui_window_main(), "statusbar_main"));
+    gtk_statusbar_pop(bar, 0);
+    gtk_statusbar_push(bar, 0, text);
+    std::string line(text);
+    line.erase(0, line.find_first_not_of(' '));
+    gtk_widget_set_tooltip_text(GTK_WIDGET(bar), line.empty() ? nullptr : line.c_str());
+    if (line.empty())
+        return;
+    if (log_detail != nullptr)
+        line.append(" – ").append(log_detail);
+    if (line != last_log_line)
+        log_append((line + "\n").c_str());
 }
 
 void log_append_tool(const gchar *text)

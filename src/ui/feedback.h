@@ -5,8 +5,12 @@
 #include <glib.h>
 
 // Replaces the one message of the status bar (context 0) with `text`, a
-// UTF-8 string the caller keeps.
-void status_show(const gchar *text);
+// UTF-8 string the caller keeps, and makes it the status bar's tooltip, where
+// a message too long for the bar reads whole. The message goes to the log
+// too, as a line of its own without its leading blank and followed by
+// " – " and `log_detail` when given, unless the log's last line already
+// says exactly that.
+void status_show(const gchar *text, const gchar *log_detail = nullptr);
 
 // Appends `text` unchanged to the end of the log; callers end lines with
 // "\n" themselves. A log that showed its end before shows it after (it
