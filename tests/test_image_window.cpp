@@ -76,7 +76,8 @@ TEST(ImageInWindow, ADiskPlaysFromAChosenProgramAndIsSavedAsATape)
     ASSERT_TRUE(document_open_path("disk.d64"));
     EXPECT_EQ(test_status_text(), " Attached: " + disk);
     EXPECT_EQ(test_log_after(log),
-              "D64 disk image with 3 programs: fast load 1:06 (ROM loader 1:19)\n");
+              "D64 disk image with 3 programs: fast load 1:06 (ROM loader 1:19)\nAttached: " +
+                  disk + "\n");
     EXPECT_EQ(rows_text(), "20 ONE\n" + at(1) + " TWO\n" + at(2) + " THREE\n");
     EXPECT_EQ(idx_format_records(tape_document_records()), test_read_file("made.idx"));
     EXPECT_TRUE(test_sensitive("menuitem_save_tape_as"));
@@ -121,13 +122,17 @@ TEST(ImageInWindow, WhatCannotBePlayedIsRefusedWithItsReason)
     EXPECT_FALSE(document_open_path("junk.d64"));
     const std::string why = "not a 1541 disk image (1000 bytes)";
     EXPECT_EQ(test_status_text(), " Error: Cannot play " + test_path("junk.d64") + ": " + why);
-    EXPECT_EQ(test_log_after(log),
-              "PRG file with 1 program: fast load 0:21 (ROM loader 0:23)\nCannot play " +
-                  test_path("junk.d64") + " as a D64 disk image: " + why + "\n");
+    EXPECT_EQ(test_log_after(log), "PRG file with 1 program: fast load 0:21 (ROM loader 0:23)\n"
+                                   "Attached: " +
+                                       test_path("one.prg") + "\nError: Cannot play " +
+                                       test_path("junk.d64") + ": " + why + "\nCannot play " +
+                                       test_path("junk.d64") + " as a D64 disk image: " + why +
+                                       "\n");
     EXPECT_EQ(rows_text(), "20 ONE\n");
     log = test_log_text();
     EXPECT_TRUE(document_open_path("tape.d64"));
-    EXPECT_EQ(test_log_after(log).rfind("Tape check: version 1, 10 bytes of data", 0), 0u);
+    EXPECT_NE(test_log_after(log).find("\nTape check: version 1, 10 bytes of data"),
+              std::string::npos);
 
     // The converter: nothing written for what it refuses, nothing overwritten
     // unless told, and the GNU way with options.
@@ -162,8 +167,8 @@ TEST(ImageInWindow, FastLoadOffMakesTheRomLoadersTapeAndIsRemembered)
     test_app_start();
     const std::string ini = test_read_file(config_file_path());
     ASSERT_TRUE(document_open_path("disk.d64"));
-    GList *cells = gtk_cell_layout_get_cells(
-        GTK_CELL_LAYOUT(gtk_tree_view_get_column(test_index_view(), idx_column_info)));
+    GList *cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(
+        gtk_tree_view_get_column(test_index_view(), idx_view_column_first + idx_column_info)));
     idx_on_cell_edited(GTK_CELL_RENDERER_TEXT(cells->data), const_cast<gchar *>("1"),
                        const_cast<gchar *>("Second"), nullptr);
     g_list_free(cells);
@@ -171,7 +176,8 @@ TEST(ImageInWindow, FastLoadOffMakesTheRomLoadersTapeAndIsRemembered)
     ASSERT_TRUE(gtk_check_menu_item_get_active(fast));
     const std::string log = test_log_text();
     gtk_check_menu_item_set_active(fast, FALSE);
-    EXPECT_EQ(test_log_after(log), "D64 disk image with 3 programs: ROM loader 1:19\n");
+    EXPECT_EQ(test_log_after(log), "D64 disk image with 3 programs: ROM loader 1:19\nAttached: " +
+                                       test_path("disk.d64") + "\n");
     std::string rom_idx = test_read_file("rom.idx");
     rom_idx.replace(rom_idx.find("TWO"), 3, "Second");
     EXPECT_EQ(idx_format_records(tape_document_records()), rom_idx);

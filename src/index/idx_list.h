@@ -18,6 +18,9 @@
 // description (G_TYPE_STRING, UTF-8); 2, the offset's tape time as "m:ss"
 // from the attached tape, empty past its end.
 enum { idx_column_offset = 0, idx_column_info = 1, idx_column_time = 2 };
+// The view's columns: the playing mark, then one for each store column in
+// order; the view column of store column c is idx_view_column_first + c.
+inline constexpr int idx_view_column_first = 1;
 
 // Builds the store and the columns: a narrow one for the playing mark,
 // "Offset" and "Info", editable, and "Time", which sorts by offset; sorted by offset ascending,

@@ -46,9 +46,14 @@ void player_progress_start(GBytes *tape, guint32 start_offset, bool resume, std:
         return;
     gsize size = 0;
     const auto *file = static_cast<const unsigned char *>(g_bytes_get_data(tape, &size));
+    if (!resume) {
+        const auto at = tape_cycles_at(file, size, start_offset);
+        // A run that starts past the tape's end has no place on it.
+        if (!at)
+            return;
+        origin = *at;
+    }
     stretches = tape_progress_stretches(file, size, tape_document_records());
-    if (!resume)
-        origin = tape_cycles_at(file, size, start_offset).value_or(0);
     player_progress_show(cycles);
 }
 
