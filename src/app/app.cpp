@@ -21,12 +21,9 @@
 namespace
 {
 
-// The two lines of cli_usage_error(), the hint in the user's language.
 [[noreturn]] void usage_error(const char *problem)
 {
-    std::fprintf(stderr, "%s: %s\n", g_get_prgname(), problem);
-    std::fprintf(stderr, _("Try '%s --help' for more information.\n"), g_get_prgname());
-    std::exit(2);
+    std::exit(cli_usage_error(g_get_prgname(), problem));
 }
 
 // The toolkit's options (its group removes them), --help, --version and at
