@@ -3,10 +3,10 @@
 // put on a tape. Pure functions over the file's bytes: they never read past
 // them, and their work is bounded whatever the bytes. No toolkit.
 //
-// Reasons and skipped lines are short texts in the user's language, looked up
-// as they are made (base/i18n.h; English under the C locale); names in them are the
-// PETSCII bytes shown simply: 0x20-0x5B as themselves, 0xC1-0xDA as capital
-// letters, anything else as '?'.
+// Reasons and skipped lines are short texts in the user's language, looked
+// up as they are made (base/i18n.h; English under the C locale); names in
+// them are the PETSCII bytes shown simply: 0x20-0x5B as themselves,
+// 0xC1-0xDA as capital letters, anything else as '?'.
 #pragma once
 
 #include "image/image_program.h"
