@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include <clocale>
+#include <cstdarg>
 #include <initializer_list>
 
 namespace
@@ -44,4 +45,13 @@ void i18n_start()
         }
     }
     bind_textdomain_codeset(RAVELO_TEXT_DOMAIN, "UTF-8");
+}
+
+std::string i18n_format(const char *format, ...)
+{
+    std::va_list values;
+    va_start(values, format);
+    const GCharPtr text(g_strdup_vprintf(format, values));
+    va_end(values);
+    return text.get();
 }

@@ -6,6 +6,8 @@
 
 #include <libintl.h>
 
+#include <string>
+
 #define RAVELO_TEXT_DOMAIN "ravelo-client"
 #define _(text) dgettext(RAVELO_TEXT_DOMAIN, text)
 // Marks a text for the translators' template without looking it up here.
@@ -20,3 +22,8 @@
 // catalogue of the domain is bound; with neither, the C library's default
 // folder stays. Call it first thing in main(), before any thread starts.
 void i18n_start();
+
+// printf() into a string, for a looked-up text with its values filled in:
+// i18n_format(_("skipped \"%s\": %s"), name, why). The compiler checks the
+// values against the English text.
+std::string i18n_format(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,9 +1,6 @@
 #include "image/image_read.h"
 
-#include "base/glib_ptr.h"
 #include "base/i18n.h"
-
-#include <glib.h>
 
 #include <algorithm>
 #include <array>
@@ -52,22 +49,16 @@ std::string petscii_text(const std::string &name)
     return text;
 }
 
-// A translated text with its numbers and names filled in.
-template <typename... Args> std::string text_of(const char *format, Args... args)
-{
-    return GCharPtr(g_strdup_printf(format, args...)).get();
-}
-
 std::string skip_line(const std::string &name, const std::string &reason)
 {
-    return text_of(_("skipped \"%s\": %s"), petscii_text(name).c_str(), reason.c_str());
+    return i18n_format(_("skipped \"%s\": %s"), petscii_text(name).c_str(), reason.c_str());
 }
 
 // "not a T64 tape image (100 bytes)", where the size tells what the file is.
 std::string not_a(const char *what, std::size_t size)
 {
-    return text_of(dngettext(RAVELO_TEXT_DOMAIN, "%s (%lu byte)", "%s (%lu bytes)", size), what,
-                   static_cast<unsigned long>(size));
+    return i18n_format(dngettext(RAVELO_TEXT_DOMAIN, "%s (%lu byte)", "%s (%lu bytes)", size), what,
+                       static_cast<unsigned long>(size));
 }
 
 // Why a program cannot go to tape, or nullptr when it can.
@@ -246,10 +237,10 @@ std::string read_chain(const Disk &disk, unsigned track, unsigned sector, unsign
             return _("the program would run past address $FFFF");
     }
     if (count < blocks)
-        return text_of(dngettext(RAVELO_TEXT_DOMAIN,
-                                 "its sector chain ends after %u of its %u block",
-                                 "its sector chain ends after %u of its %u blocks", blocks),
-                       count, blocks);
+        return i18n_format(dngettext(RAVELO_TEXT_DOMAIN,
+                                     "its sector chain ends after %u of its %u block",
+                                     "its sector chain ends after %u of its %u blocks", blocks),
+                           count, blocks);
     return "";
 }
 
@@ -264,8 +255,9 @@ std::string entry_problem(unsigned type)
         return _("the file was never closed");
     static constexpr std::array<const char *, 5> kinds{"DEL", "SEQ", "PRG", "USR", "REL"};
     const unsigned kind = type & 0x0F;
-    return kind < kinds.size() ? text_of(_("a %s file; only programs load from tape"), kinds[kind])
-                               : _("a file of unknown type; only programs load from tape");
+    return kind < kinds.size()
+               ? i18n_format(_("a %s file; only programs load from tape"), kinds[kind])
+               : _("a file of unknown type; only programs load from tape");
 }
 
 ImageRead read_d64(const std::string &bytes)

@@ -1,10 +1,7 @@
 #include "tape/tape_listing.h"
 
-#include "base/glib_ptr.h"
 #include "base/i18n.h"
 #include "tape/tape_info.h"
-
-#include <glib.h>
 
 namespace
 {
@@ -46,18 +43,16 @@ std::string tape_listing(const std::vector<TapeProgram> &programs, std::uint64_t
         const TapeProgram &p = programs[i];
         const std::uint64_t from = i == 0 ? 0 : p.cycles;
         const std::uint64_t to = i + 1 < programs.size() ? programs[i + 1].cycles : total_cycles;
-        const GCharPtr line(g_strdup_printf(
+        text += i18n_format(
             // TRANSLATORS: offset, start, load time, type number and its
             // name, addresses, program name.
             _("0x%06lx  %6s  %6s  type %u %-15s $%04X-$%04X  \"%s\"\n"),
             static_cast<unsigned long>(p.offset), tape_time_text(p.cycles).c_str(),
-            span_text(from, to).c_str(), p.type, type_text(p), p.start, p.end, p.name.c_str()));
-        text += line.get();
+            span_text(from, to).c_str(), p.type, type_text(p), p.start, p.end, p.name.c_str());
     }
     const unsigned long count = programs.size();
-    const GCharPtr total(
-        g_strdup_printf(dngettext(RAVELO_TEXT_DOMAIN, "%lu program found, total tape time %s\n",
-                                  "%lu programs found, total tape time %s\n", count),
-                        count, tape_time_text(total_cycles).c_str()));
-    return text + total.get();
+    return text +
+           i18n_format(dngettext(RAVELO_TEXT_DOMAIN, "%lu program found, total tape time %s\n",
+                                 "%lu programs found, total tape time %s\n", count),
+                       count, tape_time_text(total_cycles).c_str());
 }

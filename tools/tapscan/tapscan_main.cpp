@@ -97,9 +97,8 @@ int main(int argc, char **argv)
         } else if (arg == "--idx") {
             idx = true;
         } else if (arg.rfind("-", 0) == 0) {
-            return cli_usage_error(
-                program_name,
-                GCharPtr(g_strdup_printf(_("unknown option '%s'"), arg.c_str())).get());
+            return cli_usage_error(program_name,
+                                   i18n_format(_("unknown option '%s'"), arg.c_str()));
         } else if (path == nullptr) {
             path = argv[i];
         } else {

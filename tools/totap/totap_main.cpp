@@ -44,12 +44,6 @@ const char help_text[] =
        "Exit status: 0 when written, 1 when the image cannot be used or a file\n"
        "cannot be written, 2 for a wrong command line.\n");
 
-// A translated text with its values filled in.
-template <typename... Args> std::string text_of(const char *format, Args... args)
-{
-    return GCharPtr(g_strdup_printf(format, args...)).get();
-}
-
 int fail(const std::string &path, const std::string &why)
 {
     std::fprintf(stderr, "%s: %s: %s\n", program_name, path.c_str(), why.c_str());
@@ -91,13 +85,14 @@ int main(int argc, char **argv)
             format = ImageTapeFormat::rom;
         } else if (arg == "-o" || arg == "--output") {
             if (++i == argc)
-                return cli_usage_error(program_name,
-                                       text_of(_("option '%s' needs a file name"), arg.c_str()));
+                return cli_usage_error(
+                    program_name, i18n_format(_("option '%s' needs a file name"), arg.c_str()));
             out = argv[i];
         } else if (arg.rfind("--output=", 0) == 0) {
             out = arg.substr(9);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return cli_usage_error(program_name, text_of(_("unknown option '%s'"), arg.c_str()));
+            return cli_usage_error(program_name,
+                                   i18n_format(_("unknown option '%s'"), arg.c_str()));
         } else if (image.empty()) {
             image = arg;
         } else {
