@@ -48,10 +48,12 @@ done
 
 LC_ALL=C.UTF-8 LANGUAGE=de "$usr/bin/ravelo-client" --help | grep -q 'BAND.tap' ||
   fail "the installed client does not find its German catalogue"
+LC_ALL=C.UTF-8 LANGUAGE=de "$usr/bin/ravelo-totap" /dev/zero 2>&1 | grep -q 'kein Programm' ||
+  fail "the installed ravelo-totap does not find its German catalogue"
 
-# Each checker runs when it is installed, and must say nothing. Every program answers --help,
-# --version and an unknown option the GNU way: exit status, first and last lines, nothing on the
-# wrong stream. run: the status and standard error ("PROG: " and what follows masked) of the
+# Each checker runs when it is installed, and must say nothing. Every program answers --help
+# (and -h alike), --version and an unknown option the GNU way: exit status, first and last lines,
+# nothing on the wrong stream. run: the status and standard error ("PROG: " and what follows masked) of the
 # program run with $1, its standard output in $stage/out.
 has() { command -v "$1" >/dev/null; }
 run() { env -u DISPLAY "$program" "$1" >"$stage/out" 2>"$stage/err"; echo $?; sed '1s/: .*/: .../' "$stage/err"; }
@@ -65,6 +67,8 @@ for program in "$stage"/*/usr/bin/*; do
   expect --help "$(run --help) $(head -n2 "$stage/out" | tr -s ' \n' ' ' | cut -d' ' -f1-2)
 $(tail -n1 "$stage/out")" "0 Usage: $p
 Report bugs at: $2"
+  help=$(run --help; cat "$stage/out")
+  expect -h "$(run -h; cat "$stage/out")" "$help"
   expect --version "$(run --version) $(head -n1 "$stage/out")" "0 $p $3"
   expect --bogus "$(run --bogus)$(cat "$stage/out")" "2
 $p: ...

@@ -185,3 +185,35 @@ TEST(ImageInWindow, FastLoadOffMakesTheRomLoadersTapeAndIsRemembered)
     gtk_check_menu_item_set_active(fast, TRUE);
     EXPECT_EQ(test_read_file(config_file_path()), ini);
 }
+
+// Under German the core's texts are German too: the image's line in the log
+// with its kind, a refusal's reason, and all the converter says.
+TEST(ImageInWindow, GermanWindowAndConverterSpeakGermanThroughout)
+{
+    setenv("LANGUAGE", "de", 1);
+    write_programs();
+    test_write_file("junk.d64", std::string(1000, 'x'));
+    test_app_start();
+    const std::string log = test_log_text(), why = "kein 1541-Diskettenabbild (1000 Bytes)";
+    ASSERT_TRUE(document_open_path("disk.d64"));
+    EXPECT_FALSE(document_open_path("junk.d64"));
+    EXPECT_EQ(test_log_after(log),
+              "D64-Diskettenabbild mit 3 Programmen: Schnellladen 1:06 "
+              "(ROM-Lader 1:19)\n" +
+                  test_path("junk.d64") +
+                  " kann nicht als D64-Diskettenabbild abgespielt werden: " + why + "\n");
+    const std::tuple<std::string, int, std::string, std::string> runs[] = {
+        {"disk.d64", 0, "Position   Start   Dauer  Typ ",
+         "disk.tap (1:06 Band, 3 Programme) und disk.idx geschrieben\n"},
+        {"junk.d64", 1, "", "ravelo-totap: junk.d64: " + why + "\n"},
+        {"/dev/zero", 1, "",
+         "ravelo-totap: /dev/zero: kein Programm- oder Diskettenabbild (.prg, .p00, .t64 oder "
+         ".d64)\n"},
+    };
+    for (const auto &[args, status, first, last] : runs) {
+        EXPECT_EQ(test_run(totap + args), status) << args;
+        const std::string out = test_read_file(status == 0 ? "out" : "err");
+        EXPECT_EQ(out.rfind(first, 0), 0u) << out;
+        EXPECT_EQ(out.substr(out.size() - std::min(out.size(), last.size())), last) << out;
+    }
+}

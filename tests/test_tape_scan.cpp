@@ -1,5 +1,6 @@
 // The tape scanner against tapes the TAP maker writes with the flaws of real
-// ones, the tape check and tape time, and the ravelo-tapscan command.
+// ones, the tape check and tape time, and the ravelo-tapscan command: its
+// listing, whose load times add up to the tape's, and its refusals.
 #include "support/harness.h"
 
 #include "tap_maker.h"
@@ -133,6 +134,9 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
     test_write_file("short.tap", "C64-TAPE-RAW");
     test_write_file("v2.tap", std::string("C64-TAPE-RAW\x02", 13) + std::string(7, '\0'));
     test_write_file("plain.txt", std::string(100, 'x'));
+    test_write_file("plain.d64", std::string(100, 'x'));
+    test_write_file("one.prg", "\x01\x08" + std::string(300, 'A'));
+    ASSERT_EQ(std::system("cbmconvert -D4 game.d64 one.prg >/dev/null 2>&1"), 0);
     test_write_file("empty.tap", tap_make_programs({}).tap);
     // Refused at once and in bounded memory, as the window refuses them.
     test_write_file("huge.tap", "");
@@ -143,8 +147,9 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
         {"--idx game.tap", 0,
          "0x18\t\tFIRST\r\n0x[0-9a-f]+\t\tSECOND\r\n0x[0-9a-f]+\t\t<Missing info>\r\n", ""},
         {"game.tap", 0,
-         "0x000018 +0:00  type 1 \\(BASIC\\) +\\$092D-\\$0A59  \"FIRST\"\n"
-         "0x[0-9a-f]{6} +0:[0-5][0-9]  type 3 .*\"SECOND\"\n"
+         "offset +start +load  type +addresses +name\n"
+         "0x000018 +0:00 +0:[0-5][0-9]  type 1 \\(BASIC\\) +\\$092D-\\$0A59  \"FIRST\"\n"
+         "0x[0-9a-f]{6} +0:[0-5][0-9] +0:[0-5][0-9]  type 3 .*\"SECOND\"\n"
          ".*type 1 .*\"\"\n"
          "3 programs found, total tape time [0-9]+:[0-5][0-9]\n",
          ""},
@@ -153,6 +158,11 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
         {"short.tap", 1, "", "ravelo-tapscan: short.tap: .+\n"},
         {"v2.tap", 1, "", "ravelo-tapscan: v2.tap: .+\n"},
         {"plain.txt", 1, "", "ravelo-tapscan: plain.txt: .+\n"},
+        {"plain.d64", 1, "", "ravelo-tapscan: plain.d64: not a TAP file .+\n"},
+        {"game.d64", 1, "",
+         "ravelo-tapscan: game.d64: a D64 disk image, not a TAP file: convert it with "
+         "'ravelo-totap game.d64'\n"},
+        {"one.prg", 1, "", "ravelo-tapscan: one.prg: a PRG file, not a TAP file: .+\n"},
         {"--bogus game.tap", 2, "", "ravelo-tapscan: .+\nTry .+\n"},
         {"fifo.tap", 1, "", "ravelo-tapscan: fifo.tap: not a regular file\n"},
         {"/dev/zero", 1, "", "ravelo-tapscan: /dev/zero: not a regular file\n"},
@@ -165,4 +175,35 @@ TEST(TapeScan, CommandPrintsListOrIdxAndExitStatus)
         EXPECT_TRUE(std::regex_match(printed, std::regex(out))) << printed;
         EXPECT_TRUE(std::regex_match(complained, std::regex(err))) << complained;
     }
+}
+
+// Each program's load time runs to the next one's start, the first one's
+// from the start of the tape: the column adds up to the tape's time, here
+// with a pause before the first program and a long last one.
+TEST(TapeScan, CommandsLoadTimesAddUpToTheTapesTime)
+{
+    std::string tap =
+        tap_make_programs({file("FIRST"), file("SECOND", 3, 5000), file("THIRD", 1, 20000)}).tap;
+    tap.insert(tape_header_size, std::string("\0\xE0\x19\x2D", 4)); // a pause of 3 s
+    tape_write_header(tap, 1);
+    test_write_file("game.tap", tap);
+    ASSERT_EQ(test_run(RAVELO_TOOLS_DIR "/tapscan/ravelo-tapscan game.tap"), 0);
+    const std::string out = test_read_file("out");
+    const auto seconds = [](const std::smatch &m, int i) {
+        return std::stoi(m[i]) * 60 + std::stoi(m[i + 1]);
+    };
+    const std::regex line(" +(\\d+):(\\d\\d) +(\\d+):(\\d\\d)  type .*\n"),
+        total("total tape time (\\d+):(\\d\\d)\n$");
+    int sum = 0, count = 0, last_start = -1;
+    for (std::sregex_iterator m(out.begin(), out.end(), line), end; m != end; ++m, ++count) {
+        EXPECT_GE(seconds(*m, 1), last_start) << out;
+        EXPECT_GT(seconds(*m, 3), 0) << out;
+        last_start = seconds(*m, 1);
+        sum += seconds(*m, 3);
+    }
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, total)) << out;
+    EXPECT_EQ(count, 3) << out;
+    EXPECT_EQ(sum, seconds(m, 1)) << out;
+    EXPECT_GT(sum, 30) << out;
 }

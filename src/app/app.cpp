@@ -21,46 +21,9 @@
 namespace
 {
 
-bool holds_catalogue(const char *folder)
-{
-    GDir *dir = g_dir_open(folder, 0, nullptr);
-    if (dir == nullptr)
-        return false;
-    bool found = false;
-    while (const gchar *language = g_dir_read_name(dir)) {
-        const GCharPtr file(
-            g_build_filename(folder, language, "LC_MESSAGES", RAVELO_TEXT_DOMAIN ".mo", nullptr));
-        found = g_file_test(file.get(), G_FILE_TEST_IS_REGULAR);
-        if (found)
-            break;
-    }
-    g_dir_close(dir);
-    return found;
-}
-
-// An installed copy keeps its catalogues in <prefix>/share/locale beside
-// <prefix>/bin, and the build tree lays them out the same way; looking there
-// finds them for any prefix, in a staging folder and in the build. A copy
-// with no catalogues of its own leaves the C library's default folder.
-void bind_catalogues()
-{
-    const GCharPtr program(g_file_read_link("/proc/self/exe", nullptr));
-    if (program != nullptr) {
-        const GCharPtr bin(g_path_get_dirname(program.get()));
-        const GCharPtr locale(g_canonicalize_filename("../share/locale", bin.get()));
-        if (holds_catalogue(locale.get()))
-            bindtextdomain(RAVELO_TEXT_DOMAIN, locale.get());
-    }
-    // The toolkit takes UTF-8 whatever the locale's character set.
-    bind_textdomain_codeset(RAVELO_TEXT_DOMAIN, "UTF-8");
-}
-
-// The two lines of cli_usage_error(), the hint in the user's language.
 [[noreturn]] void usage_error(const char *problem)
 {
-    std::fprintf(stderr, "%s: %s\n", g_get_prgname(), problem);
-    std::fprintf(stderr, _("Try '%s --help' for more information.\n"), g_get_prgname());
-    std::exit(2);
+    std::exit(cli_usage_error(g_get_prgname(), problem));
 }
 
 // The toolkit's options (its group removes them), --help, --version and at
@@ -102,8 +65,7 @@ gchar *parse_command_line(int *argc, char ***argv)
 
 void app_startup(int *argc, char ***argv)
 {
-    gtk_set_locale();
-    bind_catalogues();
+    i18n_start();
     const GCharPtr tape(parse_command_line(argc, argv));
     gtk_init(argc, argv);
     app_handle_endings();

@@ -1,5 +1,7 @@
 #include "image/image_read.h"
 
+#include "base/i18n.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -49,16 +51,23 @@ std::string petscii_text(const std::string &name)
 
 std::string skip_line(const std::string &name, const std::string &reason)
 {
-    return "skipped \"" + petscii_text(name) + "\": " + reason;
+    return i18n_format(_("skipped \"%s\": %s"), petscii_text(name).c_str(), reason.c_str());
+}
+
+// "not a T64 tape image (100 bytes)", where the size tells what the file is.
+std::string not_a(const char *what, std::size_t size)
+{
+    return i18n_format(dngettext(RAVELO_TEXT_DOMAIN, "%s (%lu byte)", "%s (%lu bytes)", size), what,
+                       static_cast<unsigned long>(size));
 }
 
 // Why a program cannot go to tape, or nullptr when it can.
 const char *program_problem(unsigned load, std::size_t size)
 {
     if (size == 0)
-        return "no program bytes";
+        return _("no program bytes");
     if (load + size > address_end)
-        return "the program would run past address $FFFF";
+        return _("the program would run past address $FFFF");
     return nullptr;
 }
 
@@ -98,7 +107,7 @@ ImageRead read_p00(const std::string &bytes)
     constexpr std::size_t name_at = 8, program_at = 26;
     if (bytes.compare(0, sizeof signature, signature, sizeof signature) != 0) {
         ImageRead read;
-        read.refusal = "not a P00 file (no \"C64File\" signature)";
+        read.refusal = _("not a P00 file (no \"C64File\" signature)");
         return read;
     }
     return single_program(unpadded(bytes.substr(name_at, name_size), std::string("\0\xA0", 2)),
@@ -110,12 +119,12 @@ ImageRead read_t64(const std::string &bytes)
     constexpr std::size_t header_size = 64, entry_size = 32, signature_size = 32;
     ImageRead read;
     if (bytes.size() < header_size) {
-        read.refusal = "not a T64 tape image (" + std::to_string(bytes.size()) + " bytes)";
+        read.refusal = not_a(_("not a T64 tape image"), bytes.size());
         return read;
     }
     const std::string signature = ascii_lowered(bytes.substr(0, signature_size));
     if (signature.compare(0, 3, "c64") != 0 || signature.find("tape") == std::string::npos) {
-        read.refusal = "not a T64 tape image (no \"C64\" tape signature)";
+        read.refusal = _("not a T64 tape image (no \"C64\" tape signature)");
         return read;
     }
 
@@ -155,7 +164,8 @@ ImageRead read_t64(const std::string &bytes)
 
     for (auto &entry : entries) {
         if (entry.offset > bytes.size()) {
-            read.skipped.push_back(skip_line(entry.name, "its data lies past the end of the file"));
+            read.skipped.push_back(
+                skip_line(entry.name, _("its data lies past the end of the file")));
             continue;
         }
         const std::size_t size = entry.end - entry.offset;
@@ -208,10 +218,10 @@ std::string read_chain(const Disk &disk, unsigned track, unsigned sector, unsign
     unsigned count = 0;
     for (;;) {
         if (!disk.holds(track, sector))
-            return "its sector chain leaves the disk";
+            return _("its sector chain leaves the disk");
         const unsigned index = Disk::index(track, sector);
         if (seen[index])
-            return "its sector chain loops";
+            return _("its sector chain loops");
         seen[index] = true;
         ++count;
         const std::size_t at = std::size_t(index) * 256;
@@ -224,11 +234,13 @@ std::string read_chain(const Disk &disk, unsigned track, unsigned sector, unsign
         }
         data->append(disk.bytes, at + 2, data_per_sector);
         if (data->size() > longest)
-            return "the program would run past address $FFFF";
+            return _("the program would run past address $FFFF");
     }
     if (count < blocks)
-        return "its sector chain ends after " + std::to_string(count) + " of its " +
-               std::to_string(blocks) + " blocks";
+        return i18n_format(dngettext(RAVELO_TEXT_DOMAIN,
+                                     "its sector chain ends after %u of its %u block",
+                                     "its sector chain ends after %u of its %u blocks", blocks),
+                           count, blocks);
     return "";
 }
 
@@ -238,14 +250,14 @@ std::string entry_problem(unsigned type)
     if ((type & 0x8F) == 0x82)
         return "";
     if (type == 0)
-        return "a deleted file";
+        return _("a deleted file");
     if ((type & 0x80) == 0)
-        return "the file was never closed";
+        return _("the file was never closed");
     static constexpr std::array<const char *, 5> kinds{"DEL", "SEQ", "PRG", "USR", "REL"};
     const unsigned kind = type & 0x0F;
-    return std::string(kind < kinds.size() ? "a " + std::string(kinds[kind]) + " file"
-                                           : "a file of unknown type") +
-           "; only programs load from tape";
+    return kind < kinds.size()
+               ? i18n_format(_("a %s file; only programs load from tape"), kinds[kind])
+               : _("a file of unknown type; only programs load from tape");
 }
 
 ImageRead read_d64(const std::string &bytes)
@@ -262,7 +274,7 @@ ImageRead read_d64(const std::string &bytes)
         tracks = 40;
         break;
     default:
-        read.refusal = "not a 1541 disk image (" + std::to_string(bytes.size()) + " bytes)";
+        read.refusal = not_a(_("not a 1541 disk image"), bytes.size());
         return read;
     }
     const Disk disk{bytes, tracks};
@@ -324,13 +336,13 @@ const char *image_kind_name(ImageKind kind)
 {
     switch (kind) {
     case ImageKind::prg:
-        return "PRG file";
+        return _("PRG file");
     case ImageKind::p00:
-        return "P00 file";
+        return _("P00 file");
     case ImageKind::t64:
-        return "T64 tape image";
+        return _("T64 tape image");
     case ImageKind::d64:
-        return "D64 disk image";
+        return _("D64 disk image");
     }
     return "";
 }
@@ -353,6 +365,6 @@ ImageRead image_read(ImageKind kind, const std::string &file_name, const std::st
         break;
     }
     if (read.refusal.empty() && read.programs.empty())
-        read.refusal = "no programs in the image";
+        read.refusal = _("no programs in the image");
     return read;
 }

@@ -3,9 +3,10 @@
 // put on a tape. Pure functions over the file's bytes: they never read past
 // them, and their work is bounded whatever the bytes. No toolkit.
 //
-// Reasons and skipped lines are short English texts; names in them are the
-// PETSCII bytes shown simply: 0x20-0x5B as themselves, 0xC1-0xDA as capital
-// letters, anything else as '?'.
+// Reasons and skipped lines are short texts in the user's language, looked
+// up as they are made (base/i18n.h; English under the C locale); names in
+// them are the PETSCII bytes shown simply: 0x20-0x5B as themselves,
+// 0xC1-0xDA as capital letters, anything else as '?'.
 #pragma once
 
 #include "image/image_program.h"
@@ -20,8 +21,8 @@ enum class ImageKind { prg, p00, t64, d64 };
 // ".P00", ".t64", ".D64"); std::nullopt for any other name.
 std::optional<ImageKind> image_kind_of(const std::string &file_name);
 
-// Human name of a kind for log lines: "PRG file", "P00 file", "T64 tape
-// image", "D64 disk image".
+// Human name of a kind for log lines, translated: "PRG file", "P00 file",
+// "T64 tape image", "D64 disk image".
 const char *image_kind_name(ImageKind kind);
 
 struct ImageRead {

@@ -1,5 +1,7 @@
 #include "tape/tape_file.h"
 
+#include "base/i18n.h"
+
 #include <cstring>
 
 const char *tape_file_reason(const TapeFileResult &result)
@@ -8,9 +10,9 @@ const char *tape_file_reason(const TapeFileResult &result)
     case TapeFileProblem::none:
         return nullptr;
     case TapeFileProblem::not_regular:
-        return result.error != 0 ? std::strerror(result.error) : "not a regular file";
+        return result.error != 0 ? std::strerror(result.error) : _("not a regular file");
     case TapeFileProblem::too_large:
-        return "larger than any tape (256 MiB)";
+        return _("larger than any tape (256 MiB)");
     default:
         return std::strerror(result.error);
     }

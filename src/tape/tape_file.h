@@ -21,9 +21,9 @@ inline TapeFileResult tape_file_read(const char *path, std::vector<unsigned char
     return file_read_bounded(path, tape_file_largest, bytes);
 }
 
-// Why the file was not read, in English for the command-line tools: the
-// system's reason, "not a regular file" or "larger than any tape (256 MiB)";
-// nullptr when it was read.
+// Why the file was not read, in the user's language, for the command-line
+// tools: the system's reason, "not a regular file" or "larger than any tape
+// (256 MiB)"; nullptr when it was read.
 const char *tape_file_reason(const TapeFileResult &result);
 
 // Whether the file is no tape file at all: the caller should not take it.

@@ -45,7 +45,7 @@ const char help_text[] =
     "  --replug-delay MS            delay before the console returns after a hang-up\n"
     "                               (default 1000)\n"
     "  --verbose                    tell what happens on stderr\n"
-    "  --help                       show this text\n"
+    "  -h, --help                   show this text\n"
     "  --version                    show the version\n"
     "\n"
     "Misbehaviour on request:\n"

@@ -30,7 +30,7 @@ const char help_text[] =
     "  --out FILE    the TAP file to write\n"
     "  --idx         also write FILE.idx beside it with a few index records\n"
     "  --seed S      another seed gives another tape (default 1)\n"
-    "  --help        show this text\n"
+    "  -h, --help    show this text\n"
     "  --version     show the version\n";
 
 bool write_file(const std::string &path, const std::string &content)
