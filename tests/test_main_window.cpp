@@ -1,8 +1,11 @@
 // The main window's widget registry, and Help, About.
 #include "support/harness.h"
 
+#include "index/idx_list.h"
 #include "ui/feedback.h"
 #include "ui/registry.h"
+
+#include "tap_maker.h"
 
 #include <regex>
 
@@ -75,4 +78,32 @@ TEST(About, ShowsModallyAndGoesAwayOnItsAnswer)
     gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_NONE); // OK
     EXPECT_TRUE(test_spin_until([&] { return dialog == nullptr; }));
     EXPECT_EQ(gtk_grab_get_current(), nullptr);
+}
+
+// With nothing attached the empty list shows its hint; a tape attached,
+// even with no records, leaves the list blank.
+TEST(MainWindow, TheEmptyListSaysHowToStartUntilSomethingIsAttached)
+{
+    test_app_start();
+    const auto inked = [] {
+        GdkWindow *bin = gtk_tree_view_get_bin_window(test_index_view());
+        gtk_widget_queue_draw(GTK_WIDGET(test_index_view()));
+        gdk_window_process_all_updates();
+        gint width = 0, height = 0;
+        gdk_drawable_get_size(bin, &width, &height);
+        GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, bin, nullptr, 0, 0, 0, 0, width,
+                                                       std::min(height, 40));
+        int dark = 0;
+        const guchar *pixels = gdk_pixbuf_get_pixels(shot);
+        for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
+            for (int x = 0; x < width; ++x)
+                dark += pixels[y * gdk_pixbuf_get_rowstride(shot) +
+                               x * gdk_pixbuf_get_n_channels(shot)] < 200;
+        g_object_unref(shot);
+        return dark;
+    };
+    EXPECT_GT(inked(), 50);
+    test_attach(tap_wrap(std::string(100, '\x30')));
+    idx_list_clear();
+    EXPECT_EQ(inked(), 0);
 }

@@ -4,6 +4,7 @@
 #include "support/emulator.h"
 
 #include "device/serial.h"
+#include "document/tape_progress.h"
 #include "index/idx_list.h"
 #include "player/player_controls.h"
 #include "player/player_thread.h"
@@ -14,6 +15,7 @@
 
 #include <fcntl.h>
 #include <random>
+#include <regex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,7 +77,80 @@ Steps from_start(const Steps &steps, const std::string &tap = "", std::size_t fr
     return all;
 }
 
+// The descriptions of the rows that carry the playing mark.
+std::string marked_rows()
+{
+    GtkTreeViewColumn *column = gtk_tree_view_get_column(test_index_view(), 0);
+    GList *cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+    GtkTreeModel *model = gtk_tree_view_get_model(test_index_view());
+    std::string marked;
+    GtkTreeIter iter;
+    for (gboolean valid = gtk_tree_model_get_iter_first(model, &iter); valid;
+         valid = gtk_tree_model_iter_next(model, &iter)) {
+        gtk_tree_view_column_cell_set_cell_data(column, model, &iter, FALSE, FALSE);
+        gchar *stock = nullptr, *info = nullptr;
+        g_object_get(cells->data, "stock-id", &stock, nullptr);
+        gtk_tree_model_get(model, &iter, idx_column_info, &info, -1);
+        if (stock != nullptr)
+            marked += std::string(info) + " ";
+        g_free(stock);
+        g_free(info);
+    }
+    g_list_free(cells);
+    return marked;
+}
+
+std::string progress_text()
+{
+    const gchar *text =
+        gtk_progress_bar_get_text(GTK_PROGRESS_BAR(test_widget("progressbar_playback")));
+    return text != nullptr ? text : "";
+}
+
 } // namespace
+
+// A record's stretch runs to the next offset or the tape's end, whatever
+// the records' order; offsets in the header count from the data, records
+// past the end have none, and the text's three times always add up.
+TEST(Player, ProgressStretchesAndTheirTextByRule)
+{
+    // One second of tape in each of four 20-byte pieces: a counted pulse
+    // each, then 16 short ones.
+    std::string data;
+    for (int i = 0; i < 4; ++i) {
+        const guint32 cycles = tape_clock_hz - 16 * 8;
+        data += std::string{'\0', char(cycles), char(cycles >> 8), char(cycles >> 16)} +
+                std::string(16, '\1');
+    }
+    const std::string tap = tap_wrap(data); // 100 bytes: pieces at 20, 40, 60, 80
+    const auto *bytes = reinterpret_cast<const unsigned char *>(tap.data());
+    const auto stretches = tape_progress_stretches(
+        bytes, tap.size(),
+        {{60, "C"}, {5, "HEADER"}, {20, "A"}, {40, ""}, {60, "C again"}, {500, "PAST"}});
+    std::string seen;
+    for (const TapeStretch &s : stretches)
+        seen += tape_progress_name(s) + " " + std::to_string(s.start / tape_clock_hz) + "-" +
+                std::to_string(s.end / tape_clock_hz) + "; ";
+    EXPECT_EQ(seen, "HEADER 0-1; 40 1-2; C 2-4; ");
+
+    const std::uint64_t second = tape_clock_hz;
+    const std::tuple<std::uint64_t, std::string, double> at[] = {
+        {0, "HEADER – 0:00 of 0:01, 0:01 left", 0.0},
+        {second - 1, "HEADER – 0:00 of 0:01, 0:01 left", 1.0 - 1.0 / second},
+        {second, "40 – 0:00 of 0:01, 0:01 left", 0.0},
+        {second + second / 2, "40 – 0:00 of 0:01, 0:01 left", 0.5},
+        {3 * second, "C – 0:01 of 0:02, 0:01 left", 0.5},
+        {9 * second, "C – 0:02 of 0:02, 0:00 left", 1.0}, // past the end: capped
+    };
+    for (const auto &[time, text, fraction] : at) {
+        const auto found = tape_progress_locate(stretches, time);
+        ASSERT_TRUE(found) << time;
+        EXPECT_EQ(tape_progress_text(stretches[*found], time), text);
+        EXPECT_DOUBLE_EQ(tape_progress_fraction(stretches[*found], time), fraction);
+    }
+    const auto late = tape_progress_stretches(bytes, tap.size(), {{40, "LATE"}});
+    EXPECT_FALSE(tape_progress_locate(late, second - 1)) << "before the first record";
+}
 
 // Any chunking gives the sum of the definition, wrapping at 32 bits: chunks
 // of one byte split every count after its zero, low and middle byte, and the
@@ -325,6 +400,64 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunStopAndAFileFailureEndIt)
     }
     EXPECT_EQ(descriptors, std::vector<size_t>(5, descriptors.front()));
     close(holder);
+}
+
+// Against the paced emulator: the bar names the record being played and
+// counts toward its end, the mark moves with it, Pause freezes both, and the
+// end of the run clears them and logs where it ended and how much played.
+TEST(PlaybackDevice, ProgressFollowsTheRecordsAndTheEndIsLogged)
+{
+    // Three records of 4 s of tape each.
+    const std::string piece(1932, '\xff'); // 1932 * 255 * 8 cycles: 4 s
+    test_attach(tap_wrap(piece + piece + piece), "20\t\tONE\r\n1952\t\tTWO\r\n3884\t\tTHREE\r\n");
+    Emulator device({"--speed", "4"});
+    test_set_ports(device.link().c_str());
+    test_select_row(0);
+    test_click("button_play");
+    std::vector<std::string> seen;
+    // Each new text of the bar, until `done`.
+    const auto watch = [&](const std::function<bool()> &done) {
+        return test_spin_until(
+            [&] {
+                const std::string text = progress_text();
+                if (!text.empty() && (seen.empty() || seen.back() != text)) {
+                    seen.push_back(text);
+                    const std::string name = text.substr(0, text.find(" – "));
+                    EXPECT_EQ(marked_rows(), name + " ") << text;
+                }
+                return done();
+            },
+            20000);
+    };
+    ASSERT_TRUE(watch([] { return progress_text().rfind("TWO – 0:01", 0) == 0; }));
+    test_click("button_pause");
+    ASSERT_TRUE(test_status_is(" Playback paused"));
+    const std::string frozen = progress_text();
+    EXPECT_EQ(frozen.rfind("TWO – 0:0", 0), 0u) << frozen;
+    EXPECT_EQ(marked_rows(), "TWO ");
+    const std::string log = test_log_text();
+    test_click("button_play");
+    ASSERT_TRUE(watch([] { return test_status_text() == success; }));
+    EXPECT_EQ(progress_text(), "");
+    EXPECT_EQ(marked_rows(), "");
+    EXPECT_EQ(test_log_after(log), "Playback started\nPlayback over: Success condition received – "
+                                   "THREE, 0:12 of tape played\n");
+    const gchar *tip = gtk_widget_get_tooltip_text(test_widget("statusbar_main"));
+    EXPECT_STREQ(tip, "Playback over: Success condition received");
+
+    // Every second of each record seen, counting down, in order.
+    std::string names;
+    for (const std::string &text : seen) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(text, m, std::regex("(.*) – 0:(..) of 0:(..), 0:(..) left")))
+            << text;
+        const int into = std::stoi(m[2]), length = std::stoi(m[3]), left = std::stoi(m[4]);
+        EXPECT_EQ(into + left, length) << text;
+        EXPECT_EQ(length, 4) << text;
+        if (names.size() < m.length(1) || names.substr(names.size() - m.length(1)) != m[1])
+            names += m[1];
+    }
+    EXPECT_EQ(names, "ONETWOTHREE");
 }
 
 // A device that hangs up and stays away ends the run; afterwards no worker
