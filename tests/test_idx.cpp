@@ -8,6 +8,7 @@
 #include "support/harness.h"
 
 #include "document/tape_document.h"
+#include "tap_maker.h"
 
 #include <optional>
 
@@ -187,7 +188,7 @@ TEST(IdxCommands, OpenFillsTheListFromTheIdxFileAndCancelKeepsEverything)
     test_app_start();
     const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
     fs::create_directory(test_path("tapes"));
-    test_write_file(tap, "C64-TAPE-RAW");
+    test_write_file(tap, tap_wrap(""));
     // Before the first Open the buttons and the wheel do nothing.
     load("0x20 Next\n0x14 <New entry>\n");
     const std::string before = test_status_text();
@@ -254,7 +255,7 @@ TEST(IdxCommands, RowsEditsSaveReloadAndHeaderSortingByTheirRules)
 {
     const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
     fs::create_directory(test_path("tapes"));
-    test_write_file(tap, "C64-TAPE-RAW");
+    test_write_file(tap, tap_wrap(""));
     test_open_tap(tap);
     // Remove keeps the rows at 20 and below (but a new one), Add puts one at
     // 20; an edited offset follows the number syntax, a description is taken
