@@ -4,6 +4,7 @@
 #include "ui/feedback.h"
 #include "ui/registry.h"
 
+#include <functional>
 #include <regex>
 
 // A name resolves from anywhere in the window, from inside a submenu too
@@ -75,4 +76,50 @@ TEST(About, ShowsModallyAndGoesAwayOnItsAnswer)
     gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_NONE); // OK
     EXPECT_TRUE(test_spin_until([&] { return dialog == nullptr; }));
     EXPECT_EQ(gtk_grab_get_current(), nullptr);
+}
+
+// Help, Loading on the computer: one window, not modal, over the main
+// window, with the steps; asked for again it comes to the front, and Esc
+// closes it.
+TEST(LoadingHelp, OneWindowWithTheStepsThatEscCloses)
+{
+    test_app_start();
+    const auto windows = [] {
+        std::vector<GtkWindow *> found;
+        GList *all = gtk_window_list_toplevels();
+        for (GList *l = all; l != nullptr; l = l->next)
+            if (gtk_widget_get_visible(GTK_WIDGET(l->data)) &&
+                g_strcmp0(gtk_window_get_title(GTK_WINDOW(l->data)), "Loading on the computer") ==
+                    0)
+                found.push_back(GTK_WINDOW(l->data));
+        g_list_free(all);
+        return found;
+    };
+    for (int i = 0; i < 2; ++i)
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_loading_help")));
+    ASSERT_EQ(windows().size(), 1u);
+    GtkWindow *help = windows()[0];
+    EXPECT_EQ(gtk_window_get_transient_for(help), GTK_WINDOW(ui_window_main()));
+    EXPECT_FALSE(gtk_window_get_modal(help));
+    std::string text;
+    const std::function<void(GtkWidget *)> collect = [&](GtkWidget *widget) {
+        if (GTK_IS_LABEL(widget))
+            text += std::string(gtk_label_get_text(GTK_LABEL(widget))) + "\n";
+        if (GTK_IS_CONTAINER(widget))
+            gtk_container_forall(
+                GTK_CONTAINER(widget),
+                [](GtkWidget *child, gpointer f) {
+                    (*static_cast<const std::function<void(GtkWidget *)> *>(f))(child);
+                },
+                const_cast<std::function<void(GtkWidget *)> *>(&collect));
+    };
+    collect(GTK_WIDGET(help));
+    EXPECT_TRUE(std::regex_search(text, std::regex("1\\. Connect .*\n2\\. .*LOAD.*SHIFT.*RUN/STOP.*"
+                                                   "\n3\\. .*Play.*\n4\\. .*FOUND.*SPACE.*C=.*"
+                                                   "\n5\\. A fast tape .*by itself.*\n")))
+        << text;
+    EXPECT_NE(gtk_dialog_get_widget_for_response(GTK_DIALOG(help), GTK_RESPONSE_CLOSE), nullptr);
+    g_object_add_weak_pointer(G_OBJECT(help), reinterpret_cast<gpointer *>(&help));
+    test_send_key(GTK_WIDGET(help), GDK_Escape);
+    EXPECT_TRUE(test_spin_until([&] { return help == nullptr; }));
 }
