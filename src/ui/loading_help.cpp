@@ -20,14 +20,14 @@ constexpr const char *steps[] = {
 // The open window, if any.
 GtkWidget *window = nullptr;
 
-GtkWidget *wrapped_label(GtkWidget *box, const gchar *text)
+// A label that wraps, at the top left of its place.
+GtkWidget *wrapped_label(const gchar *text)
 {
     GtkWidget *label = gtk_label_new(text);
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
     gtk_misc_set_alignment(GTK_MISC(label), 0, 0);
     // Wrapped labels ask for no width of their own.
-    gtk_widget_set_size_request(label, 440, -1);
-    gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 0);
+    gtk_widget_set_size_request(label, 420, -1);
     return label;
 }
 } // namespace
@@ -43,15 +43,24 @@ void ui_on_loading_help(GtkMenuItem *, gpointer)
                                          GTK_RESPONSE_CLOSE, nullptr);
     g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer *>(&window));
     gtk_dialog_set_default_response(GTK_DIALOG(window), GTK_RESPONSE_CLOSE);
-    GtkWidget *box = gtk_vbox_new(FALSE, 8);
-    gtk_container_set_border_width(GTK_CONTAINER(box), 12);
-    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(window))), box, TRUE, TRUE,
+    // The steps numbered in a column of their own, each text wrapped beside
+    // its number.
+    GtkWidget *table = gtk_table_new(G_N_ELEMENTS(steps) + 1, 2, FALSE);
+    gtk_table_set_row_spacings(GTK_TABLE(table), 8);
+    gtk_table_set_col_spacings(GTK_TABLE(table), 6);
+    gtk_container_set_border_width(GTK_CONTAINER(table), 12);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(window))), table, TRUE, TRUE,
                        0);
-    wrapped_label(box, _("To load a program from the device on a C64:"));
-    int number = 0;
-    for (const char *step : steps) {
-        const GCharPtr text(g_strdup_printf("%d. %s", ++number, _(step)));
-        wrapped_label(box, text.get());
+    gtk_table_attach(GTK_TABLE(table),
+                     wrapped_label(_("To load a program from the device on a C64:")), 0, 2, 0, 1,
+                     GTK_FILL, GTK_FILL, 0, 0);
+    for (guint row = 1; row <= G_N_ELEMENTS(steps); ++row) {
+        const GCharPtr number(g_strdup_printf("%u.", row));
+        GtkWidget *label = gtk_label_new(number.get());
+        gtk_misc_set_alignment(GTK_MISC(label), 1, 0);
+        gtk_table_attach(GTK_TABLE(table), label, 0, 1, row, row + 1, GTK_FILL, GTK_FILL, 0, 0);
+        gtk_table_attach(GTK_TABLE(table), wrapped_label(_(steps[row - 1])), 1, 2, row, row + 1,
+                         GtkAttachOptions(GTK_EXPAND | GTK_FILL), GTK_FILL, 0, 0);
     }
     // Any answer closes it: Close, Esc, the title bar's close button.
     g_signal_connect(window, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
