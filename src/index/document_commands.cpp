@@ -385,8 +385,11 @@ gboolean document_attach(const gchar *path)
     const TapeFileResult read = tape_file_read(path, &bytes);
     // A file with the TAP signature is a tape whatever its name; otherwise
     // the name tells a program image.
-    const bool signed_tape = bytes.size() >= tape_signature_size &&
-                             std::memcmp(bytes.data(), tape_signature, tape_signature_size) == 0;
+    const auto signed_as = [&](const char *signature) {
+        return bytes.size() >= tape_signature_size &&
+               std::memcmp(bytes.data(), signature, tape_signature_size) == 0;
+    };
+    const bool signed_tape = signed_as(tape_signature) || signed_as(tape_signature_c16);
     const GCharPtr name(g_path_get_basename(path));
     const auto image = signed_tape ? std::nullopt : image_kind_of(name.get());
     if (image && read.problem != TapeFileProblem::none) {
