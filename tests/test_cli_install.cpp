@@ -8,6 +8,7 @@
 #include "idx/idx_format.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
+#include "tap_maker.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +49,7 @@ TEST(CommandLine, TapeIsAttachedAsFileOpenWouldAmidToolkitOptions)
 {
     setenv("LANGUAGE", "de", 1);
     std::filesystem::create_directory(test_path("tapes"));
-    test_write_file(test_path("tapes/t.tap"), "C64-TAPE-RAW");
+    test_write_file(test_path("tapes/t.tap"), tap_wrap(""));
     test_write_file(test_path("tapes/t.idx"), "0x100\t\tIntro\r\n0x2000\t\tGame\r\n");
     test_app_start({"--name", "ravelo-test", "tapes/t.tap"}); // relative to the working folder
     const std::string tape = test_path("tapes/t.tap"),

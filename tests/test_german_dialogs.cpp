@@ -39,6 +39,14 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
     test_app_start();
     std::set<std::string> texts;
     collect_texts(ui_window_main(), &texts);
+    // Play and Save before any tape, the refusal of a file that is no tape.
+    for (const char *button : {"button_play", "button_index_save"}) {
+        test_click(button);
+        texts.insert(test_status_text());
+    }
+    test_write_file(test_path("text.tap"), "text");
+    test_open_tap(test_path("text.tap"));
+    texts.insert(test_status_text());
     // A failed Play and a failed reset: the worker's reason after the template's.
     test_attach(tap_wrap(std::string(100, '\x30')));
     test_set_ports(test_path("no-such-port").c_str());
@@ -59,6 +67,13 @@ TEST(German, NoTextTheCatalogueTranslatesIsShownInEnglish)
               gtk_dialog_get_widget_for_response(GTK_DIALOG(about), GTK_RESPONSE_NONE));
     gtk_widget_destroy(about);
     collect_texts(ui_window_connection_settings(), &texts);
+    // Help, Loading on the computer: the one window over the main window.
+    gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_loading_help")));
+    GList *windows = gtk_window_list_toplevels();
+    for (GList *l = windows; l != nullptr; l = l->next)
+        if (gtk_window_get_transient_for(GTK_WINDOW(l->data)) == GTK_WINDOW(ui_window_main()))
+            collect_texts(GTK_WIDGET(l->data), &texts);
+    g_list_free(windows);
     // The build date in the locale's format, not the compiler's "Dec  7 2026".
     std::tm built{};
     char date[64];

@@ -4,10 +4,12 @@
 #include "idx/idx_format.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
+#include "ui/worker.h"
 
 #include "support/harness.h"
 
 #include "document/tape_document.h"
+#include "tap_maker.h"
 
 #include <optional>
 
@@ -187,20 +189,27 @@ TEST(IdxCommands, OpenFillsTheListFromTheIdxFileAndCancelKeepsEverything)
     test_app_start();
     const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
     fs::create_directory(test_path("tapes"));
-    test_write_file(tap, "C64-TAPE-RAW");
-    // Before the first Open the buttons and the wheel do nothing.
+    test_write_file(tap, tap_wrap(""));
+    // Before the first Open the buttons and the wheel do nothing; Save and
+    // Play say why.
     load("0x20 Next\n0x14 <New entry>\n");
     const std::string before = test_status_text();
-    for (const char *button :
-         {"button_index_add", "button_index_remove", "button_index_reload", "button_index_save"})
+    for (const char *button : {"button_index_add", "button_index_remove", "button_index_reload"})
         test_click(button);
     EXPECT_FALSE(wheel(GDK_SCROLL_DOWN));
     EXPECT_EQ(rows(), (Records{{20, "<New entry>"}, {32, "Next"}}));
     EXPECT_EQ(test_selected(), rows()[0]);
     EXPECT_EQ(test_status_text(), before);
+    for (const auto &[button, what] :
+         {std::pair{"button_index_save", "save"}, {"button_play", "play"}}) {
+        test_click(button);
+        EXPECT_EQ(test_status_text(),
+                  std::string(" Nothing to ") + what + ": open a tape or a program image first");
+    }
+    EXPECT_FALSE(ui_worker_active()); // no run started
 
     const ChooserSeen seen = test_open_tap(tap);
-    EXPECT_EQ(seen.title, "Select a TAP file");
+    EXPECT_EQ(seen.title, "Open a tape or program image");
     const std::string programs = " c.Prg d.P00 e.t64 f.D64";
     EXPECT_EQ(seen.filters, (std::vector<std::string>{
                                 first_filter + ": a.TAP b.tap" + programs, "TAP tapes: a.TAP b.tap",
@@ -231,7 +240,7 @@ TEST(IdxCommands, OpenFillsTheListFromTheIdxFileAndCancelKeepsEverything)
     // Cancel keeps everything; only a file opened is remembered.
     fs::create_directory(test_path("other"));
     const std::string bin = test_path("other/game.bin"), bin_idx = test_path("other/game.idx");
-    test_write_file(bin, "");
+    test_write_file(bin, tap_wrap(""));
     test_open_tap(bin, Answer::open_all_files);
     EXPECT_STREQ(tape_document_idx_path(), bin_idx.c_str());
     edit(0, idx_column_info, "Edited");
@@ -254,7 +263,7 @@ TEST(IdxCommands, RowsEditsSaveReloadAndHeaderSortingByTheirRules)
 {
     const std::string tap = test_path("tapes/game.tap"), idx = test_path("tapes/game.idx");
     fs::create_directory(test_path("tapes"));
-    test_write_file(tap, "C64-TAPE-RAW");
+    test_write_file(tap, tap_wrap(""));
     test_open_tap(tap);
     // Remove keeps the rows at 20 and below (but a new one), Add puts one at
     // 20; an edited offset follows the number syntax, a description is taken

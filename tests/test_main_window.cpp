@@ -7,6 +7,7 @@
 
 #include "tap_maker.h"
 
+#include <map>
 #include <regex>
 
 // A name resolves from anywhere in the window, from inside a submenu too
@@ -107,4 +108,52 @@ TEST(MainWindow, TheEmptyListSaysHowToStartUntilSomethingIsAttached)
     test_attach(tap_wrap(std::string(100, '\x30')));
     idx_list_clear();
     EXPECT_EQ(inked(), 0);
+}
+
+// Help, Loading on the computer: one window, not modal, over the main
+// window, with the steps; asked for again it comes to the front, and Esc
+// closes it.
+TEST(LoadingHelp, OneWindowWithTheStepsThatEscCloses)
+{
+    test_app_start();
+    for (int i = 0; i < 2; ++i)
+        gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_loading_help")));
+    std::vector<GtkWindow *> helps;
+    GList *all = gtk_window_list_toplevels();
+    for (GList *l = all; l != nullptr; l = l->next)
+        if (g_strcmp0(gtk_window_get_title(GTK_WINDOW(l->data)), "Loading on the computer") == 0)
+            helps.push_back(GTK_WINDOW(l->data));
+    g_list_free(all);
+    ASSERT_EQ(helps.size(), 1u);
+    GtkWindow *help = helps[0];
+    EXPECT_EQ(gtk_window_get_transient_for(help), GTK_WINDOW(ui_window_main()));
+    EXPECT_FALSE(gtk_window_get_modal(help));
+    // The labels of the steps' table in reading order, a line each.
+    std::map<std::pair<guint, guint>, std::string> cells;
+    GList *content =
+        gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(help))));
+    for (GList *c = content; c != nullptr; c = c->next) {
+        if (!GTK_IS_TABLE(c->data))
+            continue;
+        GList *labels = gtk_container_get_children(GTK_CONTAINER(c->data));
+        for (GList *l = labels; l != nullptr; l = l->next) {
+            guint top = 0, left = 0;
+            gtk_container_child_get(GTK_CONTAINER(c->data), GTK_WIDGET(l->data), "top-attach", &top,
+                                    "left-attach", &left, nullptr);
+            cells[{top, left}] = gtk_label_get_text(GTK_LABEL(l->data));
+        }
+        g_list_free(labels);
+    }
+    g_list_free(content);
+    std::string text;
+    for (const auto &[at, label] : cells)
+        text += label + "\n";
+    EXPECT_TRUE(std::regex_match(
+        text, std::regex(".*\n1\\.\nConnect .*\n2\\.\n.*LOAD.*SHIFT.*RUN/STOP.*\n3\\.\n.*Play.*"
+                         "\n4\\.\n.*FOUND.*SPACE.*C=.*\n5\\.\nA fast tape .*by itself.*\n")))
+        << text;
+    EXPECT_NE(gtk_dialog_get_widget_for_response(GTK_DIALOG(help), GTK_RESPONSE_CLOSE), nullptr);
+    g_object_add_weak_pointer(G_OBJECT(help), reinterpret_cast<gpointer *>(&help));
+    test_send_key(GTK_WIDGET(help), GDK_Escape);
+    EXPECT_TRUE(test_spin_until([&] { return help == nullptr; }));
 }

@@ -6,6 +6,7 @@
 #include "device/serial_platform.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
+#include "tap_maker.h"
 
 #include <grp.h>
 #include <sys/mount.h>
@@ -47,7 +48,7 @@ void show_idx(const std::string &path)
     test_app_start();
     const std::string tap = path.substr(0, path.rfind('.')) + ".tap";
     if (!fs::exists(tap))
-        test_write_file(tap, "C64-TAPE-RAW");
+        test_write_file(tap, tap_wrap(""));
     ASSERT_TRUE(document_attach(tap.c_str()));
 }
 } // namespace
@@ -68,7 +69,7 @@ TEST(RobustSave, AnUnprivilegedUserSavesWhatTheFileItselfAllows)
         const std::string folder = test_path(name), idx = folder + "/game.idx";
         fs::create_directory(folder);
         test_write_file(idx, old_text);
-        test_write_file(folder + "/game.tap", "C64-TAPE-RAW");
+        test_write_file(folder + "/game.tap", tap_wrap(""));
         ASSERT_EQ(chown(idx.c_str(), uid, gid), 0);
         ASSERT_EQ(chmod(idx.c_str(), file_mode) | chmod(folder.c_str(), folder_mode), 0);
     }

@@ -1,7 +1,9 @@
 // What the window tells about a tape: the check logged when it is attached,
 // the Time column, and File, Index from tape.
-#include "support/harness.h"
+#include "support/emulator.h"
 
+#include "document/tape_document.h"
+#include "index/document_commands.h"
 #include "index/idx_list.h"
 #include "tap_maker.h"
 #include "ui/feedback.h"
@@ -90,25 +92,88 @@ TEST(TapeInWindow, IndexFromTapeAddsEachNewProgramOnceWithItsTime)
     EXPECT_TRUE(g_str_has_suffix(rows().c_str(), row(made.leaders[2], "far away").c_str()));
 }
 
-TEST(TapeInWindow, AttachLogsWhatIsWrongWithATape)
+// Only a tape the device plays is attached. A refused file, by File, Open,
+// the command line or Reload, says why on the status bar and in the log, and
+// the tape attached before stays with its list: Play sends that tape, or
+// nothing once it has become no tape on disk. Doubtful tapes the device
+// plays are attached, with their check logged.
+TEST(TapeInWindow, OnlyTapesAreAttachedAndARefusedFileLeavesTheTapeAsItWas)
 {
     const std::string good = tap_make(3);
-    std::string longer = good, no_signature = good, version2 = good;
-    longer += std::string(10, '\x30');
-    no_signature[0] = 'X';
+    std::string longer = good + std::string(10, '\x30'), version2 = good, version3 = good,
+                c16 = good, noise(5000, '\0');
     version2[12] = 2;
-    const std::string data = std::to_string(good.size() - 20);
-    const std::pair<std::string, std::string> cases[] = {
-        {longer, "Tape check: the header gives " + data + " bytes of data, the file holds " +
-                     std::to_string(good.size() - 10) + "\n"},
-        {no_signature, "Tape check: no \"C64-TAPE-RAW\" signature, this is not a TAP file\n"},
-        {version2, "Tape check: version 2, not a C64 tape\n"},
-        {"C64-TAPE-RAW", "Tape check: the file is shorter than a TAP header\n"},
+    version3[12] = 3;
+    c16.replace(0, 3, "C16");
+    c16[12] = 2;
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = char(i * i * 2654435761u >> 13);
+    const std::string no_tap = ": not a TAP file";
+    // Content (nullptr: 300 MB, sparse), what the status bar says after the
+    // path ("" when attached), the last log line.
+    const std::tuple<const char *, const std::string *, std::string, std::string> cases[] = {
+        {"noise.tap", &noise, no_tap,
+         "Tape check: no \"C64-TAPE-RAW\" or \"C16-TAPE-RAW\" signature, this is not a TAP file\n"},
+        {"empty.tap", nullptr, ": the file is empty", "Tape check: the file is empty\n"},
+        {"huge.tap", nullptr, ": larger than any tape (256 MiB)", ""},
+        {"v3.tap", &version3, no_tap, "Tape check: version 3, which no TAP file has\n"},
+        {"c16.tap", &c16, "", "Tape check: version 2, not a C64 tape\n"},
+        {"v2.tap", &version2, "", "Tape check: version 2, not a C64 tape\n"},
+        {"longer.tap", &longer, "",
+         "Tape check: the header gives " + std::to_string(good.size() - 20) +
+             " bytes of data, the file holds " + std::to_string(good.size() - 10) + "\n"},
     };
-    for (const auto &[tap, line] : cases) {
-        test_attach(tap);
-        EXPECT_EQ(last_log_line(), line);
-        // A doubtful tape is still attached, and no program is found on it.
-        EXPECT_EQ(index_from_tape(), " No programs found on the tape");
+    const auto make = [](const std::string &path, const std::string *content, bool huge) {
+        test_write_file(path, content != nullptr ? *content : "");
+        if (huge)
+            fs::resize_file(path, 300u << 20); // sparse: no disk space used
+    };
+    const std::string base = test_path("base.tap");
+    test_attach(good, "0x14\t\tTape start\r\n0x40\t\tMine\r\n", "base.tap");
+    PtyDevice device;
+    test_set_ports(device.slave.c_str());
+    for (const auto &[name, content, why, line] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = test_path(name), list = rows();
+        const bool huge = std::string(name) == "huge.tap";
+        make(path, content, huge);
+        const auto logged = [&](const std::string &file) {
+            return huge ? "Cannot play " + file + why + "\n" : line;
+        };
+        for (const bool by_name : {false, true}) {
+            // By name: relative, as the command line gives it.
+            by_name ? (void)document_open_path(name) : (void)test_open_tap(path);
+            EXPECT_EQ(last_log_line(), logged(path));
+            if (!why.empty()) {
+                EXPECT_EQ(test_status_text(), " Error: Cannot play " + path + why);
+                EXPECT_STREQ(tape_document_path(), base.c_str());
+                EXPECT_EQ(rows(), list);
+            } else {
+                EXPECT_EQ(test_status_text(), " Attached: " + path);
+                EXPECT_STREQ(tape_document_path(), path.c_str());
+            }
+        }
+        if (!why.empty()) {
+            // Play sends the tape still attached.
+            test_select_row(0);
+            test_click("button_play");
+            ASSERT_TRUE(device.start_playback());
+            device.exchange("h", good.substr(0, 20));
+            device.exchange("d", good.substr(20, 64));
+            test_click("button_stop");
+            EXPECT_TRUE(test_status_is(" Playback stopped"));
+            // The attached file replaced by this one: Reload refuses it, and
+            // Play sends nothing of it.
+            make(base, content, huge);
+            test_click("button_index_reload");
+            EXPECT_EQ(test_status_text(), " Error: Cannot play " + base + why);
+            EXPECT_EQ(last_log_line(), logged(base));
+            EXPECT_EQ(rows(), list);
+            test_click("button_play");
+            EXPECT_TRUE(test_status_is(std::string(" Playback over: Unable to ") +
+                                       (huge ? "retrieve file size" : "open file")));
+            EXPECT_EQ(device.read_for(200), "");
+            test_write_file(base, good);
+        }
     }
 }

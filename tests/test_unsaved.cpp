@@ -7,6 +7,7 @@
 #include "support/harness.h"
 
 #include "document/tape_document.h"
+#include "tap_maker.h"
 
 #include <unistd.h>
 
@@ -39,7 +40,7 @@ std::string run(Before before)
     // Out of order and without a tape start: the list as loaded differs.
     const std::string idx = test_path("tape.idx"), loaded = "0x200\t\tB\r\n0x100\t\tA\r\n";
     fs::remove_all(idx);
-    test_attach("C64-TAPE-RAW", loaded);
+    test_attach(tap_wrap(""), loaded);
     g_object_ref(gtk_tree_view_get_model(
         test_index_view())); // the window's end frees it; its rows are read after
     if (before != nothing)

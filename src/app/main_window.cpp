@@ -10,6 +10,7 @@
 #include "maintenance/update.h"
 #include "player/player_controls.h"
 #include "ui/about.h"
+#include "ui/loading_help.h"
 #include "ui/registry.h"
 
 #include <string>
@@ -148,6 +149,7 @@ void build_menus(Builder &b, GtkWidget *vbox)
     menu_entry(b, firmware, "update_from_file", N_("Update firmware from _file…"), "gtk-open");
 
     GtkWidget *help = menu_title(b, menubar, "help", N_("_Help"), "gtk-help");
+    menu_entry(b, help, "loading_help", N_("_Loading on the computer"), "gtk-help");
     menu_entry(b, help, "about", N_("_About"), "gtk-about");
 }
 
@@ -160,9 +162,10 @@ void build_index_pane(Builder &b, GtkWidget *page)
     pack(hbox, scroll, TRUE, TRUE, 0);
     GtkWidget *view = b.registry.shown(gtk_tree_view_new(), "treeview_indexes");
     gtk_container_add(GTK_CONTAINER(scroll), view);
-    gtk_tooltips_set_tip(b.tooltips, view,
-                         _("List of available IDX records (populated when a TAP file is opened)"),
-                         nullptr);
+    gtk_tooltips_set_tip(
+        b.tooltips, view,
+        _("List of available IDX records (filled when a tape or a program image is opened)"),
+        nullptr);
     gtk_widget_set_events(view, GDK_BUTTON_PRESS_MASK);
     gtk_tree_view_set_rules_hint(GTK_TREE_VIEW(view), TRUE);
 
@@ -270,6 +273,7 @@ void connect_signals(const Registry &registry)
         {"menuitem_update", "activate", G_CALLBACK(maintenance_update_activate)},
         {"menuitem_update_from_file", "activate",
          G_CALLBACK(maintenance_update_from_file_activate)},
+        {"menuitem_loading_help", "activate", G_CALLBACK(ui_on_loading_help)},
         {"menuitem_about", "activate", G_CALLBACK(ui_on_about)},
         {"treeview_indexes", "scroll_event", G_CALLBACK(idx_on_scroll)},
         {"treeview_indexes", "cursor_changed", G_CALLBACK(player_on_cursor_changed)},
@@ -278,6 +282,7 @@ void connect_signals(const Registry &registry)
         {"button_index_reload", "clicked", G_CALLBACK(document_on_reload)},
         {"button_index_save", "clicked", G_CALLBACK(document_on_save)},
         {"button_previous", "clicked", G_CALLBACK(player_on_previous)},
+        {"button_play", "clicked", G_CALLBACK(document_on_play)},
         {"button_play", "clicked", G_CALLBACK(player_on_play)},
         {"button_next", "clicked", G_CALLBACK(player_on_next)},
         {"button_pause", "clicked", G_CALLBACK(player_on_pause)},

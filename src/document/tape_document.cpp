@@ -51,10 +51,10 @@ const unsigned char *held_data(gsize *size)
 }
 } // namespace
 
-void tape_document_attach_tap(const gchar *path, std::vector<unsigned char> bytes, bool read)
+void tape_document_attach_tap(const gchar *path, std::vector<unsigned char> bytes)
 {
     replace(Kind::tap_file, path, g_strdup(idx_path_for_tap(path).c_str()),
-            read ? bytes_new(std::move(bytes)) : nullptr);
+            bytes_new(std::move(bytes)));
 }
 
 void tape_document_attach_image(const gchar *path, std::string tape)
@@ -108,14 +108,24 @@ gchar *tape_document_describe()
         return nullptr;
     gsize size = 0;
     const unsigned char *data = held_data(&size);
-    const TapeCheck check = tape_check(data, size);
+    return tape_document_describe_file(data, size);
+}
+
+gchar *tape_document_describe_file(const unsigned char *file, std::size_t size)
+{
+    const TapeCheck check = tape_check(file, size);
     switch (check.problem) {
     case TapeProblem::too_short:
-        return g_strdup(_("Tape check: the file is shorter than a TAP header\n"));
+        return g_strdup(size == 0 ? _("Tape check: the file is empty\n")
+                                  : _("Tape check: the file is shorter than a TAP header\n"));
     case TapeProblem::no_signature:
-        return g_strdup(_("Tape check: no \"C64-TAPE-RAW\" signature, this is not a TAP file\n"));
+        return g_strdup(_("Tape check: no \"C64-TAPE-RAW\" or \"C16-TAPE-RAW\" signature, this "
+                          "is not a TAP file\n"));
     case TapeProblem::unsupported_version:
-        return g_strdup_printf(_("Tape check: version %u, not a C64 tape\n"), check.version);
+        return g_strdup_printf(check.version == 2
+                                   ? _("Tape check: version %u, not a C64 tape\n")
+                                   : _("Tape check: version %u, which no TAP file has\n"),
+                               check.version);
     case TapeProblem::wrong_length:
         return g_strdup_printf(
             _("Tape check: the header gives %lu bytes of data, the file holds %lu\n"),
@@ -135,7 +145,14 @@ GBytes *tape_document_play_bytes(FileReadResult *read)
         return tape_document_bytes_ref();
     std::vector<unsigned char> bytes;
     *read = file_read_bounded(source_path, tape_file_largest, &bytes, FileReadLock::unshared);
-    return read->problem == FileReadProblem::none ? bytes_new(std::move(bytes)) : nullptr;
+    if (read->problem != FileReadProblem::none)
+        return nullptr;
+    // Replaced on disk since it was attached by something that is no tape.
+    if (!tape_playable(tape_check(bytes.data(), bytes.size()))) {
+        *read = {FileReadProblem::cannot_open, 0};
+        return nullptr;
+    }
+    return bytes_new(std::move(bytes));
 }
 
 const std::vector<IdxRecord> &tape_document_records()

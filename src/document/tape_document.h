@@ -21,15 +21,16 @@
 
 #include <glib.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 // Attaches the TAP file at `path` (a full path) in place of whatever was
-// attached. `bytes` are its content, or nothing when it could not be read
-// whole (`read` false): every question about the bytes then has no answer.
-void tape_document_attach_tap(const gchar *path, std::vector<unsigned char> bytes, bool read);
+// attached; `bytes` are its content, a tape the device plays
+// (tape_playable()).
+void tape_document_attach_tap(const gchar *path, std::vector<unsigned char> bytes);
 // Attaches the program image at `path`, with `tape` the whole TAP file made
 // from its programs.
 void tape_document_attach_image(const gchar *path, std::string tape);
@@ -56,13 +57,18 @@ tape_document_cycles_at_each(const std::vector<gint32> &offsets);
 // time, or what is wrong with it. Translated, ends in "\n"; newly allocated
 // (g_free), nullptr when its bytes are not held.
 gchar *tape_document_describe();
+// The same line for the whole file `file` of `size` bytes, before it is
+// attached: why a file that is no tape is refused.
+gchar *tape_document_describe_file(const unsigned char *file, std::size_t size);
 
 // The bytes a run plays, for its job: a TAP file read anew, whole, with no
 // sharing (a file that another program holds locked is refused), so that
 // a tape replaced on disk since it was attached plays as it is now; or the
 // image's tape as held. A new reference (the caller unrefs it), or nullptr
-// with *read saying why the file could not be read. Nothing here waits on
-// a FIFO or a device node.
+// with *read saying why the file could not be read; a file that is no
+// longer a tape the device plays (tape_playable()) is not read either
+// (`cannot_open`), so nothing of it is sent. Nothing here waits on a FIFO or
+// a device node.
 GBytes *tape_document_play_bytes(FileReadResult *read);
 
 // Whether a program image is made into the fast tape (on until told

@@ -30,15 +30,21 @@
 namespace
 {
 
+// " Error: Cannot play <path>: <why>" on the status bar, `line` in the log.
+void show_refusal(const gchar *path, const char *why, const gchar *line)
+{
+    const GCharPtr shown(g_filename_display_name(path));
+    const GCharPtr status(g_strdup_printf(_(" Error: Cannot play %s: %s"), shown.get(), why));
+    status_show(status.get());
+    log_append(line);
+}
+
 void show_refusal(const gchar *path, ImageKind kind, const std::string &why)
 {
     const GCharPtr shown(g_filename_display_name(path));
-    const GCharPtr status(
-        g_strdup_printf(_(" Error: Cannot play %s: %s"), shown.get(), why.c_str()));
-    status_show(status.get());
     const GCharPtr line(g_strdup_printf(_("Cannot play %s as a %s: %s\n"), shown.get(),
                                         image_kind_name(kind), why.c_str()));
-    log_append(line.get());
+    show_refusal(path, why.c_str(), line.get());
 }
 
 // Writes `content` whole or not at all; false with the status bar saying
@@ -262,6 +268,37 @@ const char *refusal_reason(const TapeFileResult &refused)
     return _("not a regular file");
 }
 
+void show_cannot_open(const gchar *path, const TapeFileResult &read)
+{
+    const GCharPtr shown(g_filename_display_name(path));
+    const GCharPtr message(g_strdup_printf(_(" Error: Cannot open the tape %s: %s"), shown.get(),
+                                           refusal_reason(read)));
+    status_show(message.get());
+}
+
+// Whether the file at `path`, read as `read` into `bytes`, is a tape the
+// device plays; if not, the status bar and the log say why.
+bool tape_accepted(const gchar *path, const TapeFileResult &read,
+                   const std::vector<unsigned char> &bytes)
+{
+    if (tape_file_refused(read)) {
+        show_cannot_open(path, read);
+        return false;
+    }
+    if (read.problem != TapeFileProblem::none) {
+        const char *why = refusal_reason(read);
+        const GCharPtr shown(g_filename_display_name(path));
+        const GCharPtr line(g_strdup_printf(_("Cannot play %s: %s\n"), shown.get(), why));
+        show_refusal(path, why, line.get());
+        return false;
+    }
+    if (tape_playable(tape_check(bytes.data(), bytes.size())))
+        return true;
+    const GCharPtr line(tape_document_describe_file(bytes.data(), bytes.size()));
+    show_refusal(path, bytes.empty() ? _("the file is empty") : _("not a TAP file"), line.get());
+    return false;
+}
+
 // Save tape as, then the tape written attached as Open would attach it. While
 // a worker plays the image only Quit can follow, and the tape stays.
 bool save_tape_as()
@@ -291,7 +328,6 @@ gboolean document_choose_tape(gchar **path)
 {
     GtkWidget *dialog = ui_open_dialog_create();
     GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
-    gtk_window_set_title(GTK_WINDOW(dialog), "Select a TAP file");
 
     GtkFileFilter *all_files = gtk_file_filter_new();
     gtk_file_filter_set_name(all_files, "  All files (*.*) ");
@@ -349,23 +385,24 @@ gboolean document_attach(const gchar *path)
     const TapeFileResult read = tape_file_read(path, &bytes);
     // A file with the TAP signature is a tape whatever its name; otherwise
     // the name tells a program image.
-    const bool signed_tape = bytes.size() >= tape_signature_size &&
-                             std::memcmp(bytes.data(), tape_signature, tape_signature_size) == 0;
+    const auto signed_as = [&](const char *signature) {
+        return bytes.size() >= tape_signature_size &&
+               std::memcmp(bytes.data(), signature, tape_signature_size) == 0;
+    };
+    const bool signed_tape = signed_as(tape_signature) || signed_as(tape_signature_c16);
     const GCharPtr name(g_path_get_basename(path));
     const auto image = signed_tape ? std::nullopt : image_kind_of(name.get());
-    const bool whole = read.problem == TapeFileProblem::none;
-    if (tape_file_refused(read) || (image && !whole)) {
-        const GCharPtr shown(g_filename_display_name(path));
-        const GCharPtr message(g_strdup_printf(_(" Error: Cannot open the tape %s: %s"),
-                                               shown.get(), refusal_reason(read)));
-        status_show(message.get());
+    if (image && read.problem != TapeFileProblem::none) {
+        show_cannot_open(path, read);
         return FALSE;
     }
     if (image) {
         if (!image_attach(path, *image, std::string(bytes.begin(), bytes.end())))
             return FALSE;
     } else {
-        tape_document_attach_tap(path, std::move(bytes), whole);
+        if (!tape_accepted(path, read, bytes))
+            return FALSE;
+        tape_document_attach_tap(path, std::move(bytes));
         document_fill_list();
     }
     set_control_allowed("menuitem_save_tape_as", image.has_value());
@@ -376,12 +413,8 @@ gboolean document_attach(const gchar *path)
     const GCharPtr shown(g_filename_display_name(path));
     const GCharPtr message(g_strdup_printf(_(" Attached: %s"), shown.get()));
     status_show(message.get());
-    if (image)
-        return TRUE;
-    if (const GCharPtr check{tape_document_describe()})
-        log_append(check.get());
-    else
-        log_append(_("Tape check: the file could not be read\n"));
+    if (!image)
+        log_append(GCharPtr(tape_document_describe()).get());
     return TRUE;
 }
 
@@ -414,6 +447,13 @@ void document_on_reload(GtkButton *, gpointer)
             status_show(_(" IDX list reloaded"));
         return;
     }
+    // The tape anew too: one that is no longer a tape leaves everything as
+    // it was.
+    const GCharPtr tap(g_strdup(tape_document_path()));
+    std::vector<unsigned char> bytes;
+    if (!tape_accepted(tap.get(), tape_file_read(tap.get(), &bytes), bytes))
+        return;
+    tape_document_attach_tap(tap.get(), std::move(bytes));
     const gboolean read = document_fill_list();
     set_controls_state(1);
     status_show(read ? _(" IDX list reloaded") : _(" IDX list reset"));
@@ -434,8 +474,16 @@ bool document_save_idx(const char *path, const std::vector<IdxRecord> &rows)
 
 void document_on_save(GtkButton *, gpointer)
 {
-    if (tape_document_attached() && (!tape_document_is_image() || !ui_worker_active()))
+    if (!tape_document_attached())
+        status_show(_(" Nothing to save: open a tape or a program image first"));
+    else if (!tape_document_is_image() || !ui_worker_active())
         save_list();
+}
+
+void document_on_play(GtkButton *, gpointer)
+{
+    if (!tape_document_attached())
+        status_show(_(" Nothing to play: open a tape or a program image first"));
 }
 
 void document_on_save_tape_as(GtkMenuItem *, gpointer)

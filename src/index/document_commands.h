@@ -5,7 +5,10 @@
 // TAP file, whose IDX file lies beside it ("game.tap" -> "game.idx"), or a
 // program image (PRG, P00, T64, D64) attached as the ROM loader's tape made
 // of its programs, one record per program (the image file itself is never
-// written). Reload, Save and Play do nothing before the first attach.
+// written). Only a tape the device plays is attached as a tape: a file that
+// is neither a program image nor a TAP file (tape_playable()) is refused,
+// and whatever was attached stays as it was. Before the first attach,
+// Reload does nothing, and Save and Play say that there is nothing yet.
 #pragma once
 
 #include "idx/idx_format.h"
@@ -20,32 +23,42 @@
 // nothing.
 void document_on_open(GtkMenuItem *item, gpointer user_data);
 // What Open does once a file is chosen: attach the TAP file at `path` (a full
-// path, copied), fill the list from its IDX file and show " Attached: <path>".
-// A file that does not start with the TAP signature but is named like a
-// program image (.prg, .p00, .t64, .d64, any letter case) is attached as the
-// tape made of its programs instead , or refused with the
-// reason.
-// A file that is no tape file at all (missing, no permission, a folder, a
-// FIFO, a device node: tape_file_refused()) is not attached, whatever was
-// attached stays, and the status bar says why: " Error: Cannot open the tape
-// <path>: <reason>". Nothing here waits on such a file. Returns whether the
-// tape was attached.
+// path, copied), fill the list from its IDX file, show " Attached: <path>"
+// and log the tape check. A file that does not start with the TAP signature
+// but is named like a program image (.prg, .p00, .t64, .d64, any letter
+// case) is attached as the tape made of its programs instead, or refused
+// with the reason.
+// Whatever was attached stays, list included, when the file is refused:
+// - no file to read at all (missing, no permission, a folder, a FIFO, a
+//   device node: tape_file_refused()): " Error: Cannot open the tape
+//   <path>: <reason>". Nothing here waits on such a file;
+// - a file larger than any tape, or one that could not be read: " Error:
+//   Cannot play <path>: <reason>", and the same in the log;
+// - an empty file, or one that is not a tape the device plays: " Error:
+//   Cannot play <path>: the file is empty" or "...: not a TAP file", and
+//   the tape check's line in the log.
+// Returns whether the file was attached.
 gboolean document_attach(const gchar *path);
 // Open without the chooser, for a tape named on the command line: `path` may
 // be relative to the working folder. Attached or refused as by Open; once
 // attached, the chooser starts in its folder next time. Returns whether it
 // was attached.
 gboolean document_open_path(const gchar *path);
-// Once the list may be discarded (document_may_discard()), refill it from
-// the IDX file: " IDX list reloaded", or " IDX list reset" when the file
-// could not be read. For a program image the list is made from the image
-// anew.
+// Once the list may be discarded (document_may_discard()), read the tape
+// anew and refill the list from the IDX file: " IDX list reloaded", or " IDX
+// list reset" when the IDX file could not be read. A TAP file that is no
+// longer a tape is refused as document_attach() refuses it, and the list
+// stays. For a program image the list is made from the image anew.
 void document_on_reload(GtkButton *button, gpointer user_data);
 // Write the list to the IDX file in its display order; " IDX list saved to
 // file" on success, from when on the list counts as unchanged; the save's
 // failure message otherwise. For a program image, which has no IDX file,
-// Save tape as.
+// Save tape as. With nothing attached: " Nothing to save: open a tape or a
+// program image first".
 void document_on_save(GtkButton *button, gpointer user_data);
+// Play's first handler (the player's own follows it): with nothing
+// attached, " Nothing to play: open a tape or a program image first".
+void document_on_play(GtkButton *button, gpointer user_data);
 // Before the list is replaced or the program ends. A list that would save
 // as it was last loaded or saved (tape_document_changed()) may go at once;
 // otherwise a modal question, transient for the main window, asks "Save
@@ -67,7 +80,7 @@ void document_on_save_tape_as(GtkMenuItem *item, gpointer user_data);
 // sharing permissions!". Returns whether the file was written.
 bool document_save_idx(const char *path, const std::vector<IdxRecord> &rows);
 
-// Runs the TAP chooser ("Select a TAP file"; the filters "Tapes and
+// Runs the chooser ("Open a tape or program image"; the filters "Tapes and
 // programs", "TAP tapes", "Programs and disk images", each by extension in
 // any letter case, and all files). On Open stores a newly allocated full path in *path (the caller
 // g_free()s it), remembers the folder and the active filter for the next

@@ -32,7 +32,8 @@ TapeCheck tape_check(const unsigned char *file, std::size_t size)
         check.length_field = check.length_field << 8 | file[length_at + i];
     check.data_length = size - tape_header_size;
     check.cycles = tape_cycles_at(file, size, size).value_or(0);
-    if (std::memcmp(file, tape_signature, tape_signature_size) != 0)
+    if (std::memcmp(file, tape_signature, tape_signature_size) != 0 &&
+        std::memcmp(file, tape_signature_c16, tape_signature_size) != 0)
         check.problem = TapeProblem::no_signature;
     else if (check.version > 1)
         check.problem = TapeProblem::unsupported_version;
@@ -46,6 +47,12 @@ TapeCheck tape_check(const unsigned char *file, std::size_t size)
 bool tape_scannable(const TapeCheck &check)
 {
     return check.problem == TapeProblem::none || check.problem == TapeProblem::wrong_length;
+}
+
+bool tape_playable(const TapeCheck &check)
+{
+    return tape_scannable(check) ||
+           (check.problem == TapeProblem::unsupported_version && check.version == 2);
 }
 
 std::optional<std::uint64_t> tape_cycles_at(const unsigned char *file, std::size_t size,

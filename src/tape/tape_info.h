@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
-// What a TAP file begins with.
+// What a TAP file begins with: a C64 tape, or one of the C16, C116 and
+// Plus/4 (of the same size).
 inline constexpr char tape_signature[] = "C64-TAPE-RAW";
+inline constexpr char tape_signature_c16[] = "C16-TAPE-RAW";
 inline constexpr std::size_t tape_signature_size = sizeof tape_signature - 1;
 // The header's size, and so the offset of the first data byte.
 inline constexpr std::size_t tape_header_size = 20;
@@ -29,7 +31,7 @@ void tape_write_header(std::string &tap, unsigned version);
 enum class TapeProblem {
     none,
     too_short,           // fewer bytes than the 20-byte header
-    no_signature,        // bytes 0-11 are not "C64-TAPE-RAW"
+    no_signature,        // bytes 0-11 are neither "C64-TAPE-RAW" nor "C16-TAPE-RAW"
     unsupported_version, // byte 12 is not 0 or 1 (2 is a C16/+4 tape)
     wrong_length,        // bytes 16-19 do not give the number of bytes after the header
 };
@@ -50,6 +52,11 @@ TapeCheck tape_check(const unsigned char *file, std::size_t size);
 // and 1 with their signature, even with a wrong length field (the player
 // sends every byte up to the end of the file, and so does the scan).
 bool tape_scannable(const TapeCheck &check);
+
+// Whether the device plays a file with this check: a signature and version
+// 0, 1 or 2. A length field that disagrees with the file's size is common
+// and does not matter (every byte up to the end of the file is sent).
+bool tape_playable(const TapeCheck &check);
 
 // Tape time in clock cycles from the first data byte up to `offset`: the
 // sum over the data bytes before it, where a byte b > 0 is 8 * b cycles and

@@ -21,7 +21,7 @@ GtkWidget *ui_open_dialog_create()
 {
     // No buttons from the constructor (the empty list still needs its end
     // marker); they are added below so that they can be registered.
-    GtkWidget *dialog = gtk_file_chooser_dialog_new(_("Open a TAP file"), nullptr,
+    GtkWidget *dialog = gtk_file_chooser_dialog_new(_("Open a tape or program image"), nullptr,
                                                     GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
     gtk_container_set_border_width(GTK_CONTAINER(dialog), 5);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);

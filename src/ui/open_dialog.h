@@ -1,4 +1,4 @@
-// The file chooser through which the user picks a TAP file.
+// The file chooser through which the user picks a tape or a program image.
 #pragma once
 
 #include <gtk/gtk.h>
