@@ -101,8 +101,8 @@ bool maintenance_start(const MaintenanceOperation &operation)
         delete job;
         return false;
     }
-    status_show(_(operation.requested));
     ui_log_operation(_(operation.heading));
+    status_show(_(operation.requested));
     if (!ui_start_worker(operation.thread_name, operation_worker, job)) {
         if (operation.release != nullptr)
             operation.release(*job);

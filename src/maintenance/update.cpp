@@ -178,7 +178,7 @@ gboolean show_progress(gpointer data)
 {
     const auto *progress = static_cast<const Progress *>(data);
     GCharPtr text(g_strdup_printf(_(progress->status_template), progress->percent));
-    status_show(text.get());
+    status_show_progress(text.get());
     g_free(data);
     return FALSE;
 }

@@ -57,7 +57,10 @@ void log_append(const gchar *text)
     log_insert(text, nullptr);
 }
 
-void status_show(const gchar *text, const gchar *log_detail)
+namespace
+{
+// Shows `text`; returns it without its leading blanks.
+std::string show(const gchar *text)
 {
     GtkStatusbar *bar = GTK_STATUSBAR(lookup_widget(ui_window_main(), "statusbar_main"));
     gtk_statusbar_pop(bar, 0);
@@ -65,12 +68,24 @@ void status_show(const gchar *text, const gchar *log_detail)
     std::string line(text);
     line.erase(0, line.find_first_not_of(' '));
     gtk_widget_set_tooltip_text(GTK_WIDGET(bar), line.empty() ? nullptr : line.c_str());
+    return line;
+}
+} // namespace
+
+void status_show(const gchar *text, const gchar *log_detail)
+{
+    std::string line = show(text);
     if (line.empty())
         return;
     if (log_detail != nullptr)
         line.append(" – ").append(log_detail);
     if (line != last_log_line)
         log_append((line + "\n").c_str());
+}
+
+void status_show_progress(const gchar *text)
+{
+    (void)show(text);
 }
 
 void log_append_tool(const gchar *text)

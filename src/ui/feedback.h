@@ -12,6 +12,10 @@
 // says exactly that.
 void status_show(const gchar *text, const gchar *log_detail = nullptr);
 
+// The same for a message that a moment's progress replaces ("writing
+// 42 %"): shown and in the tooltip, not logged.
+void status_show_progress(const gchar *text);
+
 // Appends `text` unchanged to the end of the log; callers end lines with
 // "\n" themselves. A log that showed its end before shows it after (it
 // follows new output); one the user has scrolled up stays where it is.
