@@ -8,6 +8,7 @@
 #include <gdk/gdkkeysyms.h>
 
 #include <array>
+#include <string>
 
 namespace
 {
@@ -102,16 +103,34 @@ void on_plug(const PortInfo &, bool, gpointer)
         list_ports();
 }
 
-// The "No USB serial port found" row names nothing: choosing it leaves the
-// entry as it was.
-void port_chosen(GtkComboBox *combo, gpointer)
+bool placeholder_active(GtkComboBox *combo)
 {
     GtkTreeIter row;
     gboolean choosable = TRUE;
     if (gtk_combo_box_get_active_iter(combo, &row))
         gtk_tree_model_get(GTK_TREE_MODEL(found_ports), &row, column_choosable, &choosable, -1);
-    if (!choosable)
-        gtk_combo_box_set_active(combo, -1);
+    return !choosable;
+}
+
+// The "No USB serial port found" row names nothing: the menu does not let
+// it be chosen, and should it be chosen all the same (the keyboard, a
+// program) the entry keeps what it held before. The toolkit has written
+// the row's empty name by the time this runs.
+void port_chosen(GtkComboBox *combo, gpointer)
+{
+    if (!placeholder_active(combo))
+        return;
+    GtkWidget *entry = gtk_bin_get_child(GTK_BIN(combo));
+    const std::string kept = static_cast<const char *>(g_object_get_data(G_OBJECT(entry), "kept"));
+    gtk_combo_box_set_active(combo, -1);
+    gtk_entry_set_text(GTK_ENTRY(entry), kept.c_str());
+}
+
+void entry_changed(GtkEntry *entry, gpointer combo)
+{
+    if (!placeholder_active(GTK_COMBO_BOX(combo)))
+        g_object_set_data_full(G_OBJECT(entry), "kept", g_strdup(gtk_entry_get_text(entry)),
+                               g_free);
 }
 
 // An entry with a drop-down of the found ports; the entry is its child.
@@ -130,6 +149,8 @@ GtkWidget *port_entry(GtkTooltips *tooltips)
     gtk_entry_set_width_chars(GTK_ENTRY(entry), entry_width_chars);
     gtk_tooltips_set_tip(tooltips, entry, _("USB serial port to use"), nullptr);
     g_signal_connect(entry, "activate", G_CALLBACK(entry_activated), nullptr);
+    g_signal_connect(entry, "changed", G_CALLBACK(entry_changed), combo);
+    entry_changed(GTK_ENTRY(entry), combo);
     return combo;
 }
 

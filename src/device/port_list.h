@@ -9,8 +9,8 @@
 // is ever told. Every text is cleaned (cleaned_text()): valid UTF-8, no
 // control characters, a bounded length.
 //
-// port_list_find() runs on any thread; the watch and its listeners belong
-// to the UI thread, where they are called from the main loop.
+// Everything here belongs to the UI thread (or to a program without a
+// window, such as --list-ports); listeners are called from the main loop.
 #pragma once
 
 #include <glib.h>
@@ -50,7 +50,7 @@ std::string port_list_describe(const PortInfo &port);
 
 // Whether the configured port name `name` designates `port`: its node, its
 // by-id link, the node without "/dev/" (the serial layer's retry), or a link
-// that leads to the node.
+// that leads to the node (while both exist).
 bool port_list_names(const PortInfo &port, const char *name);
 
 // `text` made fit to show: invalid UTF-8 replaced, control characters

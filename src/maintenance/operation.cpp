@@ -13,6 +13,7 @@
 
 #include <gdk/gdk.h>
 
+#include <algorithm>
 #include <vector>
 
 #include <unistd.h>
@@ -203,7 +204,10 @@ void maintenance_bootloader_wait(MaintenanceJob &job)
         const PortInfo seen = *port;
         delete port;
         if (!port_list_names(seen, configured)) {
-            others.push_back(seen);
+            // A port is told again when it changes.
+            if (std::none_of(others.begin(), others.end(),
+                             [&](const PortInfo &other) { return other.node == seen.node; }))
+                others.push_back(seen);
             continue;
         }
         while (access(seen.node.c_str(), R_OK | W_OK) != 0 && g_get_monotonic_time() < deadline)
