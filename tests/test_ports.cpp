@@ -7,7 +7,9 @@
 #include "config/ports.h"
 #include "device/port_list.h"
 #include "maintenance/operation.h"
+#include "ui/feedback.h"
 #include "ui/registry.h"
+#include "ui/worker.h"
 
 #include <umockdev.h>
 
@@ -71,6 +73,10 @@ class Testbed
         const std::string tty = "/sys" + device_path(usb);
         umockdev_testbed_uevent(bed_, tty.c_str(), "remove");
         umockdev_testbed_remove_device(bed_, tty.c_str());
+        // udev removes the node and its links.
+        fs::remove(root() + "/dev/" + usb.tty);
+        if (!usb.by_id.empty())
+            fs::remove(root() + "/dev/serial/by-id/" + usb.by_id);
     }
     std::string root() const { return umockdev_testbed_get_root_dir(bed_); }
     void add(const std::string &record)
@@ -185,9 +191,20 @@ TEST(ConnectionWindow, DropDownsFollowPluggingAndFillInTheByIdPath)
         ASSERT_TRUE(test_spin_until([&] { return port_rows().size() == i + 1; }));
     }
     EXPECT_EQ(port_rows()[64], "Board (Maker, serial 64) – /dev/ttyACM64");
+    // A run keeps its own ending for a vanished device.
+    ASSERT_TRUE(ui_start_worker("busy", [](gpointer) -> gpointer { return nullptr; }));
+    status_show("running");
     bed.unplug(ravelo);
+    EXPECT_TRUE(test_spin_until([] { return port_rows().size() == 64; }));
+    EXPECT_EQ(test_status_text(), "running");
+    ui_worker_done();
+    Usb again = ravelo;
+    again.bus = 80; // plugged in elsewhere: another node, the same by-id name
+    again.tty = "ttyACM80";
+    bed.plug(again);
+    EXPECT_TRUE(test_status_is(" Device connected: Ravelo Player"));
+    bed.unplug(again);
     EXPECT_TRUE(test_status_is(" Device unplugged"));
-    EXPECT_EQ(port_rows().size(), 64u);
     gtk_combo_box_set_active(boot, 1);
     gtk_button_clicked(GTK_BUTTON(widget("button_connection_settings_ok")));
     EXPECT_STREQ(config_bootloader_port(), "/dev/ttyACM2");
