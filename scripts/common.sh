@@ -6,7 +6,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages the build, the tests and the demo need.
 PACKAGES=(
   build-essential cmake pkg-config cc65
-  libgtk2.0-dev libgtest-dev
+  libgtk2.0-dev libgudev-1.0-dev libgtest-dev
+  umockdev libumockdev-dev
   xvfb xauth
   avrdude
   cbmconvert

@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "config/config.h"
 #include "config/connection_window.h"
+#include "config/ports.h"
 #include "device/messages.h"
 #include "document/tape_document.h"
 #include "index/document_commands.h"
@@ -31,9 +32,12 @@ namespace
 gchar *parse_command_line(int *argc, char ***argv)
 {
     gboolean version = FALSE;
+    gboolean list_ports = FALSE;
     gchar **tapes = nullptr;
     const GOptionEntry entries[] = {
         {"version", 0, 0, G_OPTION_ARG_NONE, &version, N_("Show the version and exit"), nullptr},
+        {"list-ports", 0, 0, G_OPTION_ARG_NONE, &list_ports,
+         N_("List the USB serial ports, the configured ones marked, and exit"), nullptr},
         {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, &tapes, nullptr, nullptr},
         {}};
     GOptionContext *context = g_option_context_new(N_("[TAPE.tap]"));
@@ -55,6 +59,11 @@ gchar *parse_command_line(int *argc, char ***argv)
         cli_print_version("ravelo-client");
         std::exit(0);
     }
+    if (list_ports) {
+        config_init();
+        ports_print_list(stdout);
+        std::exit(0);
+    }
     g_option_context_free(context);
     gchar *tape = tapes != nullptr ? g_strdup(tapes[0]) : nullptr;
     g_strfreev(tapes);
@@ -73,6 +82,7 @@ void app_startup(int *argc, char ***argv)
     ui_set_window_main(app_window_main_create());
     ui_set_window_connection_settings(config_window_create());
     config_init();
+    ports_watch_start();
     tape_document_set_fast_load(config_fast_load());
     gtk_check_menu_item_set_active(
         GTK_CHECK_MENU_ITEM(lookup_widget(ui_window_main(), "menuitem_fast_load")),

@@ -2,11 +2,13 @@
 
 #include "base/i18n.h"
 #include "config/config.h"
+#include "device/port_list.h"
 #include "ui/registry.h"
 
 #include <gdk/gdkkeysyms.h>
 
 #include <array>
+#include <string>
 
 namespace
 {
@@ -75,13 +77,81 @@ void entry_activated(GtkEntry *, gpointer)
 // A /dev/serial/by-id/ name shows whole.
 constexpr gint entry_width_chars = 50;
 
+// The found ports, shared by both drop-downs: the name that choosing one
+// puts into the entry, what the row shows, and whether it can be chosen.
+enum PortColumn { column_path, column_shown, column_choosable, column_count };
+GtkListStore *found_ports = nullptr;
+
+void list_ports()
+{
+    gtk_list_store_clear(found_ports);
+    const std::vector<PortInfo> ports = port_list_find();
+    for (const PortInfo &port : ports)
+        gtk_list_store_insert_with_values(
+            found_ports, nullptr, -1, column_path, port_list_path(port).c_str(), column_shown,
+            port_list_describe(port).c_str(), column_choosable, TRUE, -1);
+    if (ports.empty())
+        gtk_list_store_insert_with_values(found_ports, nullptr, -1, column_path, "", column_shown,
+                                          _("No USB serial port found"), column_choosable, FALSE,
+                                          -1);
+}
+
+// The drop-downs follow plugging while the window is open.
+void on_plug(const PortInfo &, bool, gpointer)
+{
+    if (gtk_widget_get_visible(ui_window_connection_settings()))
+        list_ports();
+}
+
+bool placeholder_active(GtkComboBox *combo)
+{
+    GtkTreeIter row;
+    gboolean choosable = TRUE;
+    if (gtk_combo_box_get_active_iter(combo, &row))
+        gtk_tree_model_get(GTK_TREE_MODEL(found_ports), &row, column_choosable, &choosable, -1);
+    return !choosable;
+}
+
+// The "No USB serial port found" row names nothing: the menu does not let
+// it be chosen, and should it be chosen all the same (the keyboard, a
+// program) the entry keeps what it held before. The toolkit has written
+// the row's empty name by the time this runs.
+void port_chosen(GtkComboBox *combo, gpointer)
+{
+    if (!placeholder_active(combo))
+        return;
+    GtkWidget *entry = gtk_bin_get_child(GTK_BIN(combo));
+    const std::string kept = static_cast<const char *>(g_object_get_data(G_OBJECT(entry), "kept"));
+    gtk_combo_box_set_active(combo, -1);
+    gtk_entry_set_text(GTK_ENTRY(entry), kept.c_str());
+}
+
+void entry_changed(GtkEntry *entry, gpointer combo)
+{
+    if (!placeholder_active(GTK_COMBO_BOX(combo)))
+        g_object_set_data_full(G_OBJECT(entry), "kept", g_strdup(gtk_entry_get_text(entry)),
+                               g_free);
+}
+
+// An entry with a drop-down of the found ports; the entry is its child.
 GtkWidget *port_entry(GtkTooltips *tooltips)
 {
-    GtkWidget *entry = shown(gtk_entry_new());
+    GtkWidget *combo = shown(gtk_combo_box_new_with_model_and_entry(GTK_TREE_MODEL(found_ports)));
+    gtk_combo_box_set_entry_text_column(GTK_COMBO_BOX(combo), column_path);
+    // The rows show what the port is; the entry gets its name.
+    gtk_cell_layout_clear(GTK_CELL_LAYOUT(combo));
+    GtkCellRenderer *text = gtk_cell_renderer_text_new();
+    gtk_cell_layout_pack_start(GTK_CELL_LAYOUT(combo), text, TRUE);
+    gtk_cell_layout_set_attributes(GTK_CELL_LAYOUT(combo), text, "text", column_shown, "sensitive",
+                                   column_choosable, nullptr);
+    g_signal_connect(combo, "changed", G_CALLBACK(port_chosen), nullptr);
+    GtkWidget *entry = gtk_bin_get_child(GTK_BIN(combo));
     gtk_entry_set_width_chars(GTK_ENTRY(entry), entry_width_chars);
     gtk_tooltips_set_tip(tooltips, entry, _("USB serial port to use"), nullptr);
     g_signal_connect(entry, "activate", G_CALLBACK(entry_activated), nullptr);
-    return entry;
+    g_signal_connect(entry, "changed", G_CALLBACK(entry_changed), combo);
+    entry_changed(GTK_ENTRY(entry), combo);
+    return combo;
 }
 
 } // namespace
@@ -89,6 +159,8 @@ GtkWidget *port_entry(GtkTooltips *tooltips)
 GtkWidget *config_window_create()
 {
     GtkTooltips *tooltips = gtk_tooltips_new();
+    found_ports = gtk_list_store_new(column_count, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_BOOLEAN);
+    port_list_watch(on_plug, nullptr);
 
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), _("Connection settings"));
@@ -109,12 +181,14 @@ GtkWidget *config_window_create()
     const auto expand_fill = GtkAttachOptions(GTK_EXPAND | GTK_FILL);
     GtkWidget *device_label = port_label(_("Device port: "));
     attach(table, device_label, 0, 0, fill);
-    GtkWidget *device_entry = port_entry(tooltips);
-    attach(table, device_entry, 1, 0, expand_fill);
+    GtkWidget *device_ports = port_entry(tooltips);
+    attach(table, device_ports, 1, 0, expand_fill);
     GtkWidget *bootloader_label = port_label(_("Bootloader port: "));
     attach(table, bootloader_label, 0, 1, fill);
-    GtkWidget *bootloader_entry = port_entry(tooltips);
-    attach(table, bootloader_entry, 1, 1, expand_fill);
+    GtkWidget *bootloader_ports = port_entry(tooltips);
+    attach(table, bootloader_ports, 1, 1, expand_fill);
+    GtkWidget *device_entry = gtk_bin_get_child(GTK_BIN(device_ports));
+    GtkWidget *bootloader_entry = gtk_bin_get_child(GTK_BIN(bootloader_ports));
 
     // Hidden until OK finds a name it refuses.
     GtkWidget *error = gtk_label_new(
@@ -146,12 +220,14 @@ GtkWidget *config_window_create()
     g_signal_connect(button, "clicked", G_CALLBACK(config_window_ok_clicked), nullptr);
 
     ui_register_plain(window, window, "window_connection_settings");
-    const std::array<std::pair<GtkWidget *, const char *>, 14> named{{
+    const std::array<std::pair<GtkWidget *, const char *>, 16> named{{
         {vbox, "vbox_connection_settings_top_most"},
         {table, "table_connection_settings_inputs"},
         {device_label, "label_connection_settings_select"},
+        {device_ports, "comboboxentry_connection_settings_device_port"},
         {device_entry, "entry_connection_settings_device_port"},
         {bootloader_label, "label_connection_settings_bootloader_port"},
+        {bootloader_ports, "comboboxentry_connection_settings_bootloader_port"},
         {bootloader_entry, "entry_connection_settings_bootloader_port"},
         {error, "label_connection_settings_error"},
         {button, "button_connection_settings_ok"},
@@ -172,6 +248,7 @@ GtkWidget *config_window_create()
 
 void config_window_show(GtkMenuItem *, gpointer)
 {
+    list_ports();
     gtk_entry_set_text(GTK_ENTRY(window_widget("entry_connection_settings_device_port")),
                        config_device_port());
     gtk_entry_set_text(GTK_ENTRY(window_widget("entry_connection_settings_bootloader_port")),

@@ -1,6 +1,11 @@
 // The connection settings window: a small modal window, transient for the
 // main window and centred on it, that edits the two port names of config.h
-// in entries 50 characters wide (the window can be made wider). Built once,
+// in entries 50 characters wide (the window can be made wider), each with a
+// drop-down of the USB serial ports found (device/port_list.h) as
+// "PRODUCT (MAKER, serial SERIAL) – PATH": choosing one puts its by-id link
+// (else its node) into the entry; with none found, the one row "No USB
+// serial port found" cannot be chosen. The list is made anew when the window
+// shows and whenever a port is plugged in or unplugged. Built once,
 // hidden, at start-up (after the main window); never destroyed. UI thread
 // only.
 #pragma once
@@ -8,7 +13,8 @@
 #include <gtk/gtk.h>
 
 // Builds the window with its widgets registered by name ("window_connection_
-// settings", "entry_connection_settings_device_port", ...) and the focus on
+// settings", "entry_connection_settings_device_port", its drop-down
+// "comboboxentry_connection_settings_device_port", ...) and the focus on
 // the device port entry. Returned hidden; start-up stores it in
 // ui_window_connection_settings().
 GtkWidget *config_window_create();

@@ -4,12 +4,19 @@
 #include "base/i18n.h"
 #include "config/config.h"
 #include "device/messages.h"
+#include "device/port_list.h"
 #include "device/serial.h"
 #include "player/player_state.h"
 #include "ui/feedback.h"
+#include "ui/registry.h"
 #include "ui/worker.h"
 
 #include <gdk/gdk.h>
+
+#include <algorithm>
+#include <vector>
+
+#include <unistd.h>
 
 namespace
 {
@@ -41,6 +48,64 @@ const char *reset_steps(const MaintenanceJob &job)
     return nullptr;
 }
 
+// How often a port that has appeared is tried until it may be opened (udev
+// may still be setting its owner and mode).
+constexpr gulong open_retry_us = 50000;
+
+void port_free(gpointer port)
+{
+    delete static_cast<PortInfo *>(port);
+}
+
+// The UI thread's watch hands each plugged port to the worker.
+void on_plug(const PortInfo &port, bool plugged, gpointer queue)
+{
+    if (plugged)
+        g_async_queue_push(static_cast<GAsyncQueue *>(queue), new PortInfo(port));
+}
+
+void watch_plugging(MaintenanceJob &job)
+{
+    job.plugged = g_async_queue_new_full(port_free);
+    if (port_list_watch(on_plug, job.plugged))
+        return;
+    g_async_queue_unref(job.plugged);
+    job.plugged = nullptr;
+}
+
+void unwatch_plugging(MaintenanceJob &job)
+{
+    if (job.plugged == nullptr)
+        return;
+    port_list_unwatch(on_plug, job.plugged);
+    g_async_queue_unref(job.plugged);
+}
+
+gboolean log_owned(gpointer text)
+{
+    log_append(static_cast<const gchar *>(text));
+    g_free(text);
+    return FALSE;
+}
+
+// Asks whether `found` is to be the bootloader port from now on.
+void offer_bootloader(const std::string &found)
+{
+    GtkWidget *dialog = gtk_message_dialog_new(
+        GTK_WINDOW(ui_window_main()),
+        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_MESSAGE_QUESTION,
+        GTK_BUTTONS_NONE, _("Remember %s as the bootloader port?"), found.c_str());
+    gtk_dialog_add_buttons(GTK_DIALOG(dialog), _("Keep the setting"), GTK_RESPONSE_REJECT,
+                           _("Remember"), GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    const gint answer = gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    if (answer != GTK_RESPONSE_ACCEPT)
+        return;
+    config_set_ports(nullptr, found.c_str());
+    config_save();
+}
+
 void show_outcome(const MaintenanceOperation &operation, const char *message)
 {
     if (message != nullptr) {
@@ -66,10 +131,14 @@ gboolean operation_done(gpointer data)
     show_outcome(*job->operation, job->message);
     if (job->operation->release != nullptr)
         job->operation->release(*job);
+    unwatch_plugging(*job);
+    const std::string found = job->message == nullptr ? job->bootloader_found : "";
     delete job;
     set_controls_state(1);
     serial_close();
     ui_worker_done();
+    if (!found.empty())
+        offer_bootloader(found);
     return FALSE;
 }
 
@@ -78,6 +147,8 @@ gpointer operation_worker(gpointer data)
     auto *job = static_cast<MaintenanceJob *>(data);
     const MaintenanceOperation &operation = *job->operation;
     const char *message = reset_steps(*job);
+    if (message == nullptr)
+        maintenance_bootloader_wait(*job);
     if (message == nullptr && operation.after_reset != nullptr)
         message = operation.after_reset(*job);
     else if ((message == device_msg_no_port || message == device_msg_no_sync) &&
@@ -103,9 +174,11 @@ bool maintenance_start(const MaintenanceOperation &operation)
     }
     ui_log_operation(_(operation.heading));
     status_show(_(operation.requested));
+    watch_plugging(*job);
     if (!ui_start_worker(operation.thread_name, operation_worker, job)) {
         if (operation.release != nullptr)
             operation.release(*job);
+        unwatch_plugging(*job);
         delete job;
         serial_close();
         return false;
@@ -114,6 +187,43 @@ bool maintenance_start(const MaintenanceOperation &operation)
     player_set_resume_pending(false);
     set_controls_state(0);
     return true;
+}
+
+void maintenance_bootloader_wait(MaintenanceJob &job)
+{
+    const gint64 deadline = g_get_monotonic_time() + maintenance_bootloader_wait_us;
+    std::vector<PortInfo> others;
+    const char *configured = job.bootloader_port.c_str();
+    while (job.plugged != nullptr) {
+        const gint64 left = deadline - g_get_monotonic_time();
+        auto *port = left > 0
+                         ? static_cast<PortInfo *>(g_async_queue_timeout_pop(job.plugged, left))
+                         : nullptr;
+        if (port == nullptr)
+            break;
+        const PortInfo seen = *port;
+        delete port;
+        if (!port_list_names(seen, configured)) {
+            // A port is told again when it changes.
+            if (std::none_of(others.begin(), others.end(),
+                             [&](const PortInfo &other) { return other.node == seen.node; }))
+                others.push_back(seen);
+            continue;
+        }
+        while (access(seen.node.c_str(), R_OK | W_OK) != 0 && g_get_monotonic_time() < deadline)
+            g_usleep(open_retry_us);
+        return;
+    }
+    const gint64 left = deadline - g_get_monotonic_time();
+    if (left > 0)
+        g_usleep(left);
+    if (others.size() != 1)
+        return;
+    job.bootloader_found = port_list_path(others.front());
+    gdk_threads_add_idle(
+        log_owned, g_strdup_printf(_("The bootloader appeared at %s, not at the configured %s\n"),
+                                   job.bootloader_found.c_str(), configured));
+    job.bootloader_port = job.bootloader_found;
 }
 
 void maintenance_quit()

@@ -7,6 +7,8 @@
 // nothing that the UI thread may change meanwhile.
 #pragma once
 
+#include <glib.h>
+
 #include <string>
 
 struct MaintenanceOperation;
@@ -23,10 +25,16 @@ struct MaintenanceJob {
     std::string tool_dir;
     std::string tool_program;
     int tool_limit_ms = 0;
-    // Out: the worker message (nullptr for success), and a log line that
-    // says why the device was not found in its bootloader either.
+    // The USB serial ports plugged in since the start, as PortInfo copies
+    // (device/port_list.h) that the UI thread's watch pushes and the worker
+    // takes; null where udev cannot be watched.
+    GAsyncQueue *plugged = nullptr;
+    // Out: the worker message (nullptr for success), a log line that says
+    // why the device was not found in its bootloader either, and the port
+    // the bootloader appeared at when that was not the configured one.
     const char *message = nullptr;
     std::string not_there;
+    std::string bootloader_found;
 };
 
 // What one operation is. Texts are untranslated message ids, looked up when
@@ -72,14 +80,31 @@ struct MaintenanceOperation {
 //
 // The worker opens the device port, waits for the console prompt, sends
 // "b\r", waits up to a second for the port to hang up (the device has left
-// its console: nothing it has not read is lost with the close), then runs
+// its console: nothing it has not read is lost with the close), waits for
+// the bootloader's port (maintenance_bootloader_wait()), then runs
 // after_reset(); when the port cannot be opened or gives no prompt, it runs
 // without_reset() instead. The completion shows the outcome (status, and
 // "Completed" or "Failed" in the log, after the lines that say why when the
 // device port could not be opened or the device was not where
 // without_reset() looked), calls release(), restores the idle controls and
-// closes the port.
+// closes the port. After a success whose bootloader appeared at another
+// port than the configured one, it asks "Remember PATH as the bootloader
+// port?": "Remember" stores and saves that port, "Keep the setting" (and
+// closing the question) changes nothing.
 bool maintenance_start(const MaintenanceOperation &operation);
+
+// How long the bootloader's port may take to come up after the jump.
+inline constexpr gint64 maintenance_bootloader_wait_us = 2000000;
+
+// Worker thread, once the device has left its console: waits for its
+// bootloader's port and sets job.bootloader_port to the port to use. The
+// configured port, as soon as it appears and may be opened (read and
+// written); else, when it did not appear within
+// maintenance_bootloader_wait_us but exactly one other USB serial port did,
+// that port (job.bootloader_found), and the log says "The bootloader
+// appeared at PATH, not at the configured PATH"; else the configured port,
+// once the wait is over (so without udev's events: after the whole wait).
+void maintenance_bootloader_wait(MaintenanceJob &job);
 
 // The program is quitting or ending otherwise (a signal, the display lost):
 // lets a running operation end what would outlive the process (its quit()).

@@ -27,9 +27,6 @@ namespace
 
 std::atomic<int> tool_limit_ms{maintenance_update_tool_limit_default_ms};
 
-// The time the bootloader's port needs to come up after the jump.
-constexpr gulong bootloader_wait_us = 2000000;
-
 constexpr char tool_name[] = "avrdude";
 // The program word, then the fixed options with the bootloader port. Its
 // words are the tool's arguments; only the two %s are filled in.
@@ -266,12 +263,6 @@ const char *flash(MaintenanceJob &job)
     return device_msg_tool_failed;
 }
 
-const char *run_tool(MaintenanceJob &job)
-{
-    g_usleep(bootloader_wait_us);
-    return flash(job);
-}
-
 // A device whose console is gone (reset earlier, or its application lost
 // in a flash that failed) is flashed where it sits.
 const char *flash_in_bootloader(MaintenanceJob &job, const char *reset_failure)
@@ -292,7 +283,7 @@ constexpr MaintenanceOperation update_operation{
     N_(" Firmware update succeeded"),
     prepare,
     release,
-    run_tool,
+    flash,
     flash_in_bootloader,
     quit,
 };

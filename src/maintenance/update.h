@@ -1,5 +1,8 @@
 // Firmware, Update firmware and Update firmware from file: sends the device
-// into its bootloader as a reset does, waits two seconds and runs avrdude on the bootloader port,
+// into its bootloader as a reset does, waits for its bootloader's port
+// (maintenance_bootloader_wait(): the configured one as soon as it is up, a
+// single new USB serial port in its place, else the configured one after two
+// seconds) and runs avrdude on that port,
 // on an "update" worker thread (see operation.h). A device whose console port cannot be
 // opened or gives no prompt, but whose bootloader port is there (reset earlier, or left without an
 // application by a failed flash), is flashed at once, without the reset, and the log says so; when
