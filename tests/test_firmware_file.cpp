@@ -166,10 +166,12 @@ TEST(FirmwareFile, AChosenImageIsFlashedByteForByte)
     ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 90000));
     EXPECT_EQ(test_status_text(), " Firmware update succeeded");
     const std::string added = test_log_after(log);
-    EXPECT_EQ(added.rfind(test_separator + "Updating device firmware\nFirmware image " + path +
-                              ": data at 0x0400-0x067F, 640 bytes, SHA-256 " + sha + "\n",
-                          0),
-              0u)
+    EXPECT_EQ(
+        added.rfind(test_separator +
+                        "Updating device firmware\nFirmware update requested\nFirmware image " +
+                        path + ": data at 0x0400-0x067F, 640 bytes, SHA-256 " + sha + "\n",
+                    0),
+        0u)
         << added;
     EXPECT_TRUE(g_str_has_suffix(added.c_str(), "\nCompleted\n")) << added;
     const std::string flash = test_read_file(device.flash_path());

@@ -63,12 +63,15 @@ TEST(FlashFromAnywhere, TheToolGetsOneWordPerArgumentAndItsLinesAreLogged)
         EXPECT_EQ(test_status_text(),
                   run != 1 ? " Firmware update succeeded"
                            : std::string(" Firmware update failed: ") + device_msg_tool_failed);
-        EXPECT_EQ(test_log_after(log),
-                  test_separator + "Updating device firmware\nWriting | " + std::string(50, '#') +
-                      " | 100%\nReading | 100%\n" + "bad \xEF\xBF\xBD byte\n" +
-                      (run != 1 ? "Completed\n"
-                                : "Cannot open port boot port;x: No such file or directory (is "
-                                  "the device plugged in? see /dev/serial/by-id/)\nFailed\n"));
+        EXPECT_EQ(
+            test_log_after(log),
+            test_separator + "Updating device firmware\nFirmware update requested\nWriting | " +
+                std::string(50, '#') + " | 100%\nReading | 100%\n" + "bad \xEF\xBF\xBD byte\n" +
+                (run != 1 ? "Firmware update succeeded\nCompleted\n"
+                          : "Cannot open port boot port;x: No such file or directory (is "
+                            "the device plugged in? see /dev/serial/by-id/)\n"
+                            "Firmware update failed: The avrdude executable exited with "
+                            "error\nFailed\n"));
         EXPECT_EQ(test_read_file(test_path("args")),
                   test_path("fake-bin/avrdude") +
                       "\n-Cavrdude.conf\n-v\n-pravelo\n-cavr109\n-Pboot port;x\n"
@@ -166,5 +169,6 @@ TEST(PortFailure, TheLogSaysWhyAndWhatHelps)
     EXPECT_EQ(test_log_after(log), test_separator + "Playback started\nCannot open port " +
                                        held.slave +
                                        ": Device or resource busy (another program has the port "
-                                       "open)\n");
+                                       "open)\nPlayback over: Unable to access communication "
+                                       "port to device – Tape start, 0:00 of tape played\n");
 }

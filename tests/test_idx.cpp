@@ -58,8 +58,8 @@ bool load(std::string text)
 // scrolled window around it does not scroll.
 void edit(int row, int column, const char *text)
 {
-    GList *cells = gtk_cell_layout_get_cells(
-        GTK_CELL_LAYOUT(gtk_tree_view_get_column(test_index_view(), idx_view_column_first + column)));
+    GList *cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(
+        gtk_tree_view_get_column(test_index_view(), idx_view_column_first + column)));
     g_signal_emit_by_name(cells->data, "edited", std::to_string(row).c_str(), text);
     g_list_free(cells);
 }
@@ -347,7 +347,8 @@ TEST(IdxCommands, RowsEditsSaveReloadAndHeaderSortingByTheirRules)
     fs::remove(idx);
     test_write_file(idx, "0x100 banana\n0x200 apple\n0x300 cherry\n0x14 tape start\n");
     test_click("button_index_reload");
-    gtk_tree_view_column_clicked(gtk_tree_view_get_column(test_index_view(), idx_view_column_first + idx_column_info));
+    gtk_tree_view_column_clicked(
+        gtk_tree_view_get_column(test_index_view(), idx_view_column_first + idx_column_info));
     EXPECT_EQ(
         rows(),
         (Records{{0x200, "apple"}, {0x100, "banana"}, {0x300, "cherry"}, {20, "tape start"}}));
@@ -370,7 +371,8 @@ TEST(IdxCommands, RowsEditsSaveReloadAndHeaderSortingByTheirRules)
     EXPECT_EQ(test_read_file(idx), "0x200\t\tapple\r\n0x100\t\tbanana\r\n0x300\t\tcherry\r\n"
                                    "0x14\t\ttape start\r\n");
     // The same header again reverses; the order chosen outlives Reload.
-    gtk_tree_view_column_clicked(gtk_tree_view_get_column(test_index_view(), idx_view_column_first + idx_column_info));
+    gtk_tree_view_column_clicked(
+        gtk_tree_view_get_column(test_index_view(), idx_view_column_first + idx_column_info));
     test_write_file(idx, "0x10 a\n0x20 b\n0x14 tape start\n");
     test_answering(GTK_RESPONSE_NO, [] { test_click("button_index_reload"); });
     EXPECT_EQ(rows(), (Records{{20, "tape start"}, {0x20, "b"}, {0x10, "a"}}));

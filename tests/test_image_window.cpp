@@ -124,8 +124,7 @@ TEST(ImageInWindow, WhatCannotBePlayedIsRefusedWithItsReason)
     EXPECT_EQ(test_status_text(), " Error: Cannot play " + test_path("junk.d64") + ": " + why);
     EXPECT_EQ(test_log_after(log), "PRG file with 1 program: fast load 0:21 (ROM loader 0:23)\n"
                                    "Attached: " +
-                                       test_path("one.prg") + "\nError: Cannot play " +
-                                       test_path("junk.d64") + ": " + why + "\nCannot play " +
+                                       test_path("one.prg") + "\nCannot play " +
                                        test_path("junk.d64") + " as a D64 disk image: " + why +
                                        "\n");
     EXPECT_EQ(rows_text(), "20 ONE\n");
@@ -199,8 +198,8 @@ TEST(ImageInWindow, GermanWindowAndConverterSpeakGermanThroughout)
     EXPECT_FALSE(document_open_path("junk.d64"));
     EXPECT_EQ(test_log_after(log),
               "D64-Diskettenabbild mit 3 Programmen: Schnellladen 1:06 "
-              "(ROM-Lader 1:19)\n" +
-                  test_path("junk.d64") +
+              "(ROM-Lader 1:19)\nEingelegt: " +
+                  test_path("disk.d64") + "\n" + test_path("junk.d64") +
                   " kann nicht als D64-Diskettenabbild abgespielt werden: " + why + "\n");
     const std::tuple<std::string, int, std::string, std::string> runs[] = {
         {"disk.d64", 0, "Position   Start   Dauer  Typ ",

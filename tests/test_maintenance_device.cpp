@@ -70,7 +70,7 @@ TEST(MaintenanceRequest, RefusalsShowTheirTextAndStartNothing)
         const std::string before = test_log_text();
         gtk_menu_item_activate(GTK_MENU_ITEM(test_widget(request.item)));
         EXPECT_EQ(test_status_text(), status) << request.item;
-        EXPECT_EQ(test_log_after(before), log);
+        EXPECT_EQ(test_log_after(before), status + 1 + std::string("\n") + log);
         EXPECT_FALSE(g_file_test(maintenance_firmware_file, G_FILE_TEST_IS_REGULAR));
         EXPECT_TRUE(test_sensitive("menuitem_update") && test_sensitive("button_stop"));
     };
@@ -170,7 +170,9 @@ TEST(BootloaderLog, AStuckDeviceIsFlashedAndTheLogShowsIt)
                ": No such file or directory (is the device plugged in? see /dev/serial/by-id/)\n";
     };
     EXPECT_EQ(test_log_after(before),
-              test_separator + update_request.heading + line(console) + line(boot) + "Failed\n");
+              test_separator + update_request.heading + "Firmware update requested\n" +
+                  line(console) + line(boot) + "Firmware update failed: " + device_msg_no_port +
+                  "\nFailed\n");
     Emulator device({"--bootloader-timeout", "0", "--block-time", "10"});
     gtk_notebook_set_current_page(GTK_NOTEBOOK(test_widget("notebook_main")), 1);
     gtk_menu_item_activate(GTK_MENU_ITEM(test_widget("menuitem_reset_into_bootloader")));
@@ -187,7 +189,7 @@ TEST(BootloaderLog, AStuckDeviceIsFlashedAndTheLogShowsIt)
     ASSERT_TRUE(test_spin_until([] { return test_controls_are(true); }, 90000));
     EXPECT_EQ(test_status_text(), " Firmware update succeeded");
     EXPECT_EQ(test_log_after(before).rfind(
-                  test_separator + update_request.heading +
+                  test_separator + update_request.heading + "Firmware update requested\n" +
                       "The device is in its bootloader: flashing without a reset\n",
                   0),
               0u);

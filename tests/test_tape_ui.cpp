@@ -85,8 +85,8 @@ TEST(TapeInWindow, IndexFromTapeAddsEachNewProgramOnceWithItsTime)
     EXPECT_EQ(index_from_tape(), " Found 3 programs on the tape, 0 added to the list");
 
     // The time follows an edited offset.
-    GList *cells =
-        gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(gtk_tree_view_get_column(test_index_view(), idx_view_column_first)));
+    GList *cells = gtk_cell_layout_get_cells(
+        GTK_CELL_LAYOUT(gtk_tree_view_get_column(test_index_view(), idx_view_column_first)));
     g_signal_emit_by_name(cells->data, "edited", "4", std::to_string(made.leaders[2]).c_str());
     g_list_free(cells);
     EXPECT_TRUE(g_str_has_suffix(rows().c_str(), row(made.leaders[2], "far away").c_str()));

@@ -30,12 +30,13 @@
 namespace
 {
 
-// " Error: Cannot play <path>: <why>" on the status bar, `line` in the log.
+// " Error: Cannot play <path>: <why>" on the status bar, `line` in the log,
+// which says as much and more.
 void show_refusal(const gchar *path, const char *why, const gchar *line)
 {
     const GCharPtr shown(g_filename_display_name(path));
     const GCharPtr status(g_strdup_printf(_(" Error: Cannot play %s: %s"), shown.get(), why));
-    status_show(status.get());
+    status_show_unlogged(status.get());
     log_append(line);
 }
 
@@ -294,8 +295,11 @@ bool tape_accepted(const gchar *path, const TapeFileResult &read,
     }
     if (tape_playable(tape_check(bytes.data(), bytes.size())))
         return true;
-    const GCharPtr line(tape_document_describe_file(bytes.data(), bytes.size()));
-    show_refusal(path, bytes.empty() ? _("the file is empty") : _("not a TAP file"), line.get());
+    const char *why = bytes.empty() ? _("the file is empty") : _("not a TAP file");
+    const GCharPtr shown(g_filename_display_name(path));
+    const GCharPtr check(tape_document_describe_file(bytes.data(), bytes.size()));
+    const GCharPtr line(g_strdup_printf(_("Cannot play %s: %s\n"), shown.get(), why));
+    show_refusal(path, why, (std::string(line.get()) + check.get()).c_str());
     return false;
 }
 

@@ -103,14 +103,14 @@ bool prepare(MaintenanceJob &job)
     const bool local_config = g_file_test(maintenance_tool_config, G_FILE_TEST_EXISTS);
     if (!local_config)
         system = system_config(program.get());
-    if (!program)
-        log_append(_("The avrdude program was not found on the program search path: install "
-                     "the avrdude package\n"));
-    if (!local_config && system.empty())
-        log_append(_("No avrdude configuration was found, neither avrdude.conf in the working "
-                     "folder nor the system's: install the avrdude package\n"));
     if (!program || (!local_config && system.empty())) {
         status_show(_(" Error: Some update components are missing"));
+        if (!program)
+            log_append(_("The avrdude program was not found on the program search path: "
+                         "install the avrdude package\n"));
+        if (!local_config && system.empty())
+            log_append(_("No avrdude configuration was found, neither avrdude.conf in the "
+                         "working folder nor the system's: install the avrdude package\n"));
         return false;
     }
     job.tool_dir = maintenance_folder_make(image, system);
@@ -175,7 +175,7 @@ gboolean show_progress(gpointer data)
 {
     const auto *progress = static_cast<const Progress *>(data);
     GCharPtr text(g_strdup_printf(_(progress->status_template), progress->percent));
-    status_show_progress(text.get());
+    status_show_unlogged(text.get());
     g_free(data);
     return FALSE;
 }
@@ -346,7 +346,7 @@ void maintenance_update_flash_file(const char *path)
 {
     gchar *why = nullptr;
     if (!maintenance_firmware_read(path, &image, &why)) {
-        status_show(_(" Error: Not a firmware image"));
+        status_show_unlogged(_(" Error: Not a firmware image"));
         log_append(why);
         g_free(why);
         return;

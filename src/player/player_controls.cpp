@@ -91,9 +91,13 @@ void player_on_play(GtkButton *, gpointer)
         }
         playback_offset = offset;
     }
-    if (!resume)
+    // A new run's heading says what its status says.
+    if (resume) {
+        status_show(_(" Playback started"));
+    } else {
         ui_log_operation(_("Playback started\n"));
-    status_show(_(" Playback started"));
+        status_show_unlogged(_(" Playback started"));
+    }
     PlayerJob *job = job_new(resume);
     player_progress_start(job->tape, job->offset, resume, job->pulses.cycles);
     // Once started, the job is the worker's.

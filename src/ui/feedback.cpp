@@ -7,29 +7,14 @@
 #include <array>
 #include <cerrno>
 #include <string>
-#include <string_view>
 
 namespace
 {
 constexpr char tool_tag[] = "tool";
 // Where the log ends; what follows new output scrolls to it.
 constexpr char end_mark[] = "ravelo-end";
-// The last whole line appended to the log, without its line end.
-std::string last_log_line;
-
-void remember_last_line(const gchar *text)
-{
-    std::string_view lines(text);
-    if (lines.empty() || lines.back() != '\n')
-        return;
-    lines.remove_suffix(1);
-    const auto start = lines.rfind('\n');
-    last_log_line = std::string(start == lines.npos ? lines : lines.substr(start + 1));
-}
-
 void log_insert(const gchar *text, const char *tag)
 {
-    remember_last_line(text);
     GtkTextView *view = GTK_TEXT_VIEW(lookup_widget(ui_window_main(), "textview_log"));
     GtkTextBuffer *buffer = gtk_text_view_get_buffer(view);
     GtkAdjustment *scroll = gtk_scrolled_window_get_vadjustment(
@@ -79,11 +64,10 @@ void status_show(const gchar *text, const gchar *log_detail)
         return;
     if (log_detail != nullptr)
         line.append(" – ").append(log_detail);
-    if (line != last_log_line)
-        log_append((line + "\n").c_str());
+    log_append((line + "\n").c_str());
 }
 
-void status_show_progress(const gchar *text)
+void status_show_unlogged(const gchar *text)
 {
     (void)show(text);
 }

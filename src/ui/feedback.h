@@ -8,13 +8,13 @@
 // UTF-8 string the caller keeps, and makes it the status bar's tooltip, where
 // a message too long for the bar reads whole. The message goes to the log
 // too, as a line of its own without its leading blank and followed by
-// " – " and `log_detail` when given, unless the log's last line already
-// says exactly that.
+// " – " and `log_detail` when given.
 void status_show(const gchar *text, const gchar *log_detail = nullptr);
 
-// The same for a message that a moment's progress replaces ("writing
-// 42 %"): shown and in the tooltip, not logged.
-void status_show_progress(const gchar *text);
+// The same, shown and in the tooltip but not logged, for a message that a
+// moment's progress replaces ("writing 42 %"), or whose content the caller
+// logs whole in a line of its own (a refusal with its reason).
+void status_show_unlogged(const gchar *text);
 
 // Appends `text` unchanged to the end of the log; callers end lines with
 // "\n" themselves. A log that showed its end before shows it after (it
