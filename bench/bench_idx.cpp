@@ -8,6 +8,7 @@
 #include "idx/idx_format.h"
 #include "index/document_commands.h"
 #include "index/idx_list.h"
+#include "tape/tape_info.h"
 #include "ui/registry.h"
 
 #include <glib/gstdio.h>
@@ -134,7 +135,9 @@ int main(int argc, char **argv)
     const std::string text = idx_text(records);
     const std::string tap = folder + "/bench.tap";
     const std::string idx = folder + "/bench.idx";
-    g_file_set_contents(tap.c_str(), "C64-TAPE-RAW", -1, nullptr);
+    std::string header(tape_header_size, '\0');
+    tape_write_header(header, 1);
+    g_file_set_contents(tap.c_str(), header.data(), gssize(header.size()), nullptr);
     g_file_set_contents(idx.c_str(), text.data(), gssize(text.size()), nullptr);
     document_attach(tap.c_str());
 
