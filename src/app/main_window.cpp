@@ -282,7 +282,6 @@ void connect_signals(const Registry &registry)
         {"button_index_reload", "clicked", G_CALLBACK(document_on_reload)},
         {"button_index_save", "clicked", G_CALLBACK(document_on_save)},
         {"button_previous", "clicked", G_CALLBACK(player_on_previous)},
-        {"button_play", "clicked", G_CALLBACK(document_on_play)},
         {"button_play", "clicked", G_CALLBACK(player_on_play)},
         {"button_next", "clicked", G_CALLBACK(player_on_next)},
         {"button_pause", "clicked", G_CALLBACK(player_on_pause)},

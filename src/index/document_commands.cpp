@@ -484,12 +484,6 @@ void document_on_save(GtkButton *, gpointer)
         save_list();
 }
 
-void document_on_play(GtkButton *, gpointer)
-{
-    if (!tape_document_attached())
-        status_show(_(" Nothing to play: open a tape or a program image first"));
-}
-
 void document_on_save_tape_as(GtkMenuItem *, gpointer)
 {
     if (tape_document_is_image() && !ui_worker_active())

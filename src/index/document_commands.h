@@ -56,9 +56,6 @@ void document_on_reload(GtkButton *button, gpointer user_data);
 // Save tape as. With nothing attached: " Nothing to save: open a tape or a
 // program image first".
 void document_on_save(GtkButton *button, gpointer user_data);
-// Play's first handler (the player's own follows it): with nothing
-// attached, " Nothing to play: open a tape or a program image first".
-void document_on_play(GtkButton *button, gpointer user_data);
 // Before the list is replaced or the program ends. A list that would save
 // as it was last loaded or saved (tape_document_changed()) may go at once;
 // otherwise a modal question, transient for the main window, asks "Save

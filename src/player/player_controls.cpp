@@ -78,8 +78,12 @@ bool end_run(bool resume)
 
 void player_on_play(GtkButton *, gpointer)
 {
-    if (!tape_document_attached() || ui_worker_active())
+    if (ui_worker_active())
         return;
+    if (!tape_document_attached()) {
+        status_show(_(" Nothing to play: open a tape or a program image first"));
+        return;
+    }
     if (!config_device_port_ready())
         return;
     const bool resume = player_resume_pending();

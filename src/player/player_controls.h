@@ -3,7 +3,8 @@
 // UI thread only.
 //
 // Play starts the "player" worker (player_thread.h) and switches the controls
-// to busy; it does nothing while any worker runs. Pause, Stop, Previous and
+// to busy; it does nothing while any worker runs, and with nothing attached
+// says so on the status bar. Pause, Stop, Previous and
 // Next only clear player_running (having set resume_pending first) and the
 // worker ends within about 500 ms. The
 // worker's player_finished() then shows the outcome, " Playback over: " and
