@@ -8,7 +8,7 @@
 // written). Only a tape the device plays is attached as a tape: a file that
 // is neither a program image nor a TAP file (tape_playable()) is refused,
 // and whatever was attached stays as it was. Before the first attach,
-// Reload does nothing, and Save and Play say that there is nothing yet.
+// Reload does nothing, and Save says that there is nothing yet.
 #pragma once
 
 #include "idx/idx_format.h"
