@@ -147,7 +147,9 @@ gpointer operation_worker(gpointer data)
     auto *job = static_cast<MaintenanceJob *>(data);
     const MaintenanceOperation &operation = *job->operation;
     const char *message = reset_steps(*job);
-    if (message == nullptr)
+    // An update needs the bootloader; a reset looks for it only to offer
+    // the port it appeared at, which takes udev's events.
+    if (message == nullptr && (operation.after_reset != nullptr || job->plugged != nullptr))
         maintenance_bootloader_wait(*job);
     if (message == nullptr && operation.after_reset != nullptr)
         message = operation.after_reset(*job);

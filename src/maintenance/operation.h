@@ -81,7 +81,8 @@ struct MaintenanceOperation {
 // The worker opens the device port, waits for the console prompt, sends
 // "b\r", waits up to a second for the port to hang up (the device has left
 // its console: nothing it has not read is lost with the close), waits for
-// the bootloader's port (maintenance_bootloader_wait()), then runs
+// the bootloader's port (maintenance_bootloader_wait(); an operation with
+// no after_reset() only while udev's events are watched), then runs
 // after_reset(); when the port cannot be opened or gives no prompt, it runs
 // without_reset() instead. The completion shows the outcome (status, and
 // "Completed" or "Failed" in the log, after the lines that say why when the
