@@ -90,10 +90,9 @@ std::string marked_rows()
         gchar *stock = nullptr, *info = nullptr;
         g_object_get(cells->data, "stock-id", &stock, nullptr);
         gtk_tree_model_get(model, &iter, idx_column_info, &info, -1);
-        if (stock != nullptr)
-            marked += std::string(info) + " ";
-        g_free(stock);
-        g_free(info);
+        const std::string name = test_owned(info);
+        if (test_owned(stock) != "")
+            marked += name + " ";
     }
     g_list_free(cells);
     return marked;
@@ -101,9 +100,7 @@ std::string marked_rows()
 
 std::string progress_text()
 {
-    const gchar *text =
-        gtk_progress_bar_get_text(GTK_PROGRESS_BAR(test_widget("progressbar_playback")));
-    return text != nullptr ? text : "";
+    return gtk_progress_bar_get_text(GTK_PROGRESS_BAR(test_widget("progressbar_playback")));
 }
 
 } // namespace
@@ -441,8 +438,8 @@ TEST(PlaybackDevice, ProgressFollowsTheRecordsAndTheEndIsLogged)
     EXPECT_EQ(marked_rows(), "");
     EXPECT_EQ(test_log_after(log), "Playback started\nPlayback over: Success condition received – "
                                    "THREE, 0:12 of tape played\n");
-    const gchar *tip = gtk_widget_get_tooltip_text(test_widget("statusbar_main"));
-    EXPECT_STREQ(tip, "Playback over: Success condition received");
+    EXPECT_EQ(test_owned(gtk_widget_get_tooltip_text(test_widget("statusbar_main"))),
+              "Playback over: Success condition received");
 
     EXPECT_EQ(names, "ONE TWO THREE ");
 }
