@@ -118,8 +118,8 @@ TEST(LoadingHelp, OneWindowWithTheStepsThatEscCloses)
     g_list_free(all);
     ASSERT_EQ(helps.size(), 1u);
     GtkWindow *help = helps[0];
-    EXPECT_EQ(gtk_window_get_transient_for(help), GTK_WINDOW(ui_window_main()));
-    EXPECT_FALSE(gtk_window_get_modal(help));
+    EXPECT_TRUE(gtk_window_get_transient_for(help) == GTK_WINDOW(ui_window_main()) &&
+                !gtk_window_get_modal(help));
     // The steps, numbered, from the connection to the fast tape's start.
     std::string steps;
     GList *content =

@@ -144,8 +144,6 @@ TEST(Player, ProgressStretchesAndTheirTextByRule)
         EXPECT_EQ(tape_progress_text(stretches[*found], time), text);
         EXPECT_DOUBLE_EQ(tape_progress_fraction(stretches[*found], time), fraction);
     }
-    const auto late = tape_progress_stretches(bytes, tap.size(), {{40, "LATE"}});
-    EXPECT_FALSE(tape_progress_locate(late, second - 1)) << "before the first record";
 }
 
 // Any chunking gives the sum of the definition, wrapping at 32 bits: chunks
