@@ -110,8 +110,7 @@ std::string progress_text()
 // past the end have none, and the text's three times always add up.
 TEST(Player, ProgressStretchesAndTheirTextByRule)
 {
-    // One second of tape in each of four 20-byte pieces: a counted pulse
-    // each, then 16 short ones.
+    // Four 20-byte pieces of a second each: a counted pulse, 16 short ones.
     std::string data;
     for (int i = 0; i < 4; ++i) {
         const guint32 cycles = tape_clock_hz - 16 * 8;
@@ -238,8 +237,7 @@ TEST(PlaybackDevice, AnswersEachRequestExactlyAndEndsOnJunkNotOnSilence)
         for (const auto &[request, reply] : steps)
             device.exchange(request, reply);
         ASSERT_TRUE(test_status_is(status));
-        // Its end, the record it ended in and the tape time played, and nothing
-        // more; a run that starts past the tape's end has no record.
+        // Its end with its record (none past the tape's end) and tape time.
         const auto *bytes = reinterpret_cast<const unsigned char *>(tap.data());
         const auto start = tape_cycles_at(bytes, tap.size(), offset);
         const std::string record = !start ? "" : offset > 20 ? "Record, " : "Tape start, ";
@@ -359,13 +357,12 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunStopAndAFileFailureEndIt)
         ASSERT_TRUE(device.start_playback());
         device.exchange("h", header_from(tap, test_selected().first));
         log = test_log_text();
-        // The record played, where the run started.
-        const std::string record = test_selected().first == 100 ? "Second" : "Third";
+        const std::string record_played = test_selected().first == 100 ? "Second" : "Third";
         test_click(button);
         EXPECT_EQ(test_selected().first, offset_after) << "the selection moves at once";
         ASSERT_TRUE(test_status_is(" Playback stopped", 3000));
         EXPECT_EQ(test_log_after(log),
-                  "Playback stopped – " + record + ", 0:00 of tape played\nStopped\n");
+                  "Playback stopped – " + record_played + ", 0:00 of tape played\nStopped\n");
         expect_run_closed();
     }
     // The tape held by another program, gone, or no regular file: refused at
