@@ -215,8 +215,9 @@ TEST(BootloaderWait, TheConfiguredPortAtOnceElseASingleNewOne)
     const std::string node = test_path("ttyACM9");
     test_write_file(node, "");
     const PortInfo configured{node, "", "1209", "7262", "", "", "", "00"},
-        other{"/dev/ttyACM5", "/dev/serial/by-id/usb-Ravelo_Bootloader-if00"},
-        third{"/dev/ttyACM6", ""};
+        other{
+            "/dev/ttyACM5", "/dev/serial/by-id/usb-Ravelo_Bootloader-if00", "", "", "", "", "", ""},
+        third{"/dev/ttyACM6", "", "", "", "", "", "", ""};
     const std::tuple<std::vector<PortInfo>, bool, std::string, bool> cases[] = {
         {{other, configured}, true, node, true},
         {{other}, true, other.by_id, false},
