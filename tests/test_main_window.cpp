@@ -120,23 +120,12 @@ TEST(LoadingHelp, OneWindowWithTheStepsThatEscCloses)
     GtkWindow *help = helps[0];
     EXPECT_TRUE(gtk_window_get_transient_for(help) == GTK_WINDOW(ui_window_main()) &&
                 !gtk_window_get_modal(help));
-    // The steps, numbered, from the connection to the fast tape's start.
-    std::string steps;
-    GList *content =
-        gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(help))));
-    for (GList *c = content; c != nullptr; c = c->next)
-        if (GTK_IS_TABLE(c->data))
-            gtk_container_foreach(
-                GTK_CONTAINER(c->data),
-                [](GtkWidget *label, gpointer text) {
-                    static_cast<std::string *>(text)->insert(0,
-                                                             gtk_label_get_text(GTK_LABEL(label)));
-                },
-                &steps);
-    g_list_free(content);
-    EXPECT_TRUE(std::regex_match(steps, std::regex(".*1\\.Connect .*2\\..*LOAD.*SHIFT.*RUN/STOP.*"
-                                                   "3\\..*Play.*4\\..*FOUND.*SPACE.*C=.*5\\.A fast "
-                                                   "tape .*by itself.*")))
+    // The steps, each before its number (the table lists its cells last first).
+    const std::string steps = test_label_texts(GTK_WIDGET(help));
+    EXPECT_TRUE(
+        std::regex_match(steps, std::regex("A fast tape .*by itself.*5\\..*FOUND.*SPACE.*C=.*"
+                                           "4\\..*Play.*3\\..*LOAD.*SHIFT.*RUN/STOP.*2\\."
+                                           "Connect .*1\\..*")))
         << steps;
     EXPECT_NE(gtk_dialog_get_widget_for_response(GTK_DIALOG(help), GTK_RESPONSE_CLOSE), nullptr);
     g_object_add_weak_pointer(G_OBJECT(help), reinterpret_cast<gpointer *>(&help));

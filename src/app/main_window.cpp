@@ -10,6 +10,7 @@
 #include "maintenance/update.h"
 #include "player/player_controls.h"
 #include "ui/about.h"
+#include "ui/feedback.h"
 #include "ui/loading_help.h"
 #include "ui/registry.h"
 
@@ -286,6 +287,7 @@ void connect_signals(const Registry &registry)
         {"button_next", "clicked", G_CALLBACK(player_on_next)},
         {"button_pause", "clicked", G_CALLBACK(player_on_pause)},
         {"button_stop", "clicked", G_CALLBACK(player_on_stop)},
+        {"statusbar_main", "query-tooltip", G_CALLBACK(status_on_query_tooltip)},
     };
     for (const SignalRule &rule : rules)
         g_signal_connect(registry.find(rule.widget), rule.signal, rule.handler, nullptr);
@@ -308,6 +310,7 @@ GtkWidget *app_window_main_create()
     build_notebook(b, vbox);
     GtkWidget *statusbar = b.registry.shown(gtk_statusbar_new(), "statusbar_main");
     pack(vbox, statusbar, FALSE, FALSE, 0);
+    gtk_widget_set_has_tooltip(statusbar, TRUE);
 
     connect_signals(b.registry);
     ui_register_plain(window, window, "window_main");

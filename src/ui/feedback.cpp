@@ -52,7 +52,6 @@ std::string show(const gchar *text)
     gtk_statusbar_push(bar, 0, text);
     std::string line(text);
     line.erase(0, line.find_first_not_of(' '));
-    gtk_widget_set_tooltip_text(GTK_WIDGET(bar), line.empty() ? nullptr : line.c_str());
     return line;
 }
 } // namespace
@@ -65,6 +64,21 @@ void status_show(const gchar *text, const gchar *log_detail)
     if (log_detail != nullptr)
         line.append(" – ").append(log_detail);
     log_append((line + "\n").c_str());
+}
+
+gboolean status_on_query_tooltip(GtkWidget *bar, gint, gint, gboolean, GtkTooltip *tooltip,
+                                 gpointer)
+{
+    GList *labels = gtk_container_get_children(
+        GTK_CONTAINER(gtk_statusbar_get_message_area(GTK_STATUSBAR(bar))));
+    const gchar *text = labels != nullptr ? gtk_label_get_text(GTK_LABEL(labels->data)) : "";
+    g_list_free(labels);
+    std::string line(text);
+    line.erase(0, line.find_first_not_of(' '));
+    if (line.empty())
+        return FALSE;
+    gtk_tooltip_set_text(tooltip, line.c_str());
+    return TRUE;
 }
 
 void status_show_unlogged(const gchar *text)

@@ -2,19 +2,24 @@
 // for port_failure_text(), which any thread may call.
 #pragma once
 
-#include <glib.h>
+#include <gtk/gtk.h>
 
 // Replaces the one message of the status bar (context 0) with `text`, a
-// UTF-8 string the caller keeps, and makes it the status bar's tooltip, where
-// a message too long for the bar reads whole. The message goes to the log
-// too, as a line of its own without its leading blank and followed by
-// " – " and `log_detail` when given.
+// UTF-8 string the caller keeps. The message goes to the log too, as a line
+// of its own without its leading blank and followed by " – " and
+// `log_detail` when given.
 void status_show(const gchar *text, const gchar *log_detail = nullptr);
 
-// The same, shown and in the tooltip but not logged, for a message that a
+// The same, shown but not logged, for a message that a
 // moment's progress replaces ("writing 42 %"), or whose content the caller
 // logs whole in a line of its own (a refusal with its reason).
 void status_show_unlogged(const gchar *text);
+
+// The "query-tooltip" handler of the status bar (its "has-tooltip" on): the
+// current message whole, where one too long for the bar reads in full.
+// Asked for when the pointer rests on the bar, not at each new message.
+gboolean status_on_query_tooltip(GtkWidget *bar, gint x, gint y, gboolean keyboard,
+                                 GtkTooltip *tooltip, gpointer user_data);
 
 // Appends `text` unchanged to the end of the log; callers end lines with
 // "\n" themselves. A log that showed its end before shows it after (it

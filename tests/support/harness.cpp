@@ -23,6 +23,19 @@ std::string test_owned(gchar *text)
     return result;
 }
 
+std::string test_label_texts(GtkWidget *widget)
+{
+    std::string texts = GTK_IS_LABEL(widget) ? gtk_label_get_text(GTK_LABEL(widget)) : "";
+    if (GTK_IS_CONTAINER(widget))
+        gtk_container_forall(
+            GTK_CONTAINER(widget),
+            [](GtkWidget *child, gpointer all) {
+                *static_cast<std::string *>(all) += test_label_texts(child);
+            },
+            &texts);
+    return texts;
+}
+
 bool test_enter_private_dir()
 {
     private_dir = test_owned(g_dir_make_tmp("ravelo-test-XXXXXX", nullptr));

@@ -33,6 +33,8 @@ int test_run(const std::string &command);
 void test_write_file(const std::string &path, const std::string &content);
 // Takes a string that GLib allocated, and frees it.
 std::string test_owned(gchar *text);
+// The texts of the labels inside `widget`, one after the other.
+std::string test_label_texts(GtkWidget *widget);
 // How many file descriptors this process has open: what it leaks shows.
 size_t test_open_descriptors();
 
