@@ -80,8 +80,7 @@ TEST(About, ShowsModallyAndGoesAwayOnItsAnswer)
     EXPECT_EQ(gtk_grab_get_current(), nullptr);
 }
 
-// With nothing attached the empty list shows its hint; a tape attached,
-// even with no records, leaves the list blank.
+// The empty list's hint shows until a tape is attached, even with no records.
 TEST(MainWindow, TheEmptyListSaysHowToStartUntilSomethingIsAttached)
 {
     test_app_start();
@@ -103,8 +102,7 @@ TEST(MainWindow, TheEmptyListSaysHowToStartUntilSomethingIsAttached)
 }
 
 // Help, Loading on the computer: one window, not modal, over the main
-// window, with the steps; asked for again it comes to the front, and Esc
-// closes it.
+// window; asked for again it comes to the front; Esc closes it.
 TEST(LoadingHelp, OneWindowWithTheStepsThatEscCloses)
 {
     test_app_start();
@@ -120,13 +118,6 @@ TEST(LoadingHelp, OneWindowWithTheStepsThatEscCloses)
     GtkWindow *help = helps[0];
     EXPECT_TRUE(gtk_window_get_transient_for(help) == GTK_WINDOW(ui_window_main()) &&
                 !gtk_window_get_modal(help));
-    // The steps, each before its number (the table lists its cells last first).
-    const std::string steps = test_label_texts(GTK_WIDGET(help));
-    EXPECT_TRUE(
-        std::regex_match(steps, std::regex("A fast tape .*by itself.*5\\..*FOUND.*SPACE.*C=.*"
-                                           "4\\..*Play.*3\\..*LOAD.*SHIFT.*RUN/STOP.*2\\."
-                                           "Connect .*1\\..*")))
-        << steps;
     EXPECT_NE(gtk_dialog_get_widget_for_response(GTK_DIALOG(help), GTK_RESPONSE_CLOSE), nullptr);
     g_object_add_weak_pointer(G_OBJECT(help), reinterpret_cast<gpointer *>(&help));
     test_send_key(GTK_WIDGET(help), GDK_Escape);

@@ -130,9 +130,8 @@ std::string progress_text()
 
 } // namespace
 
-// A record's stretch runs to the next offset or the tape's end, whatever
-// the records' order; offsets in the header count from the data, records
-// past the end have none, and the text's three times always add up.
+// A stretch runs to the next offset or the tape's end, in any order of the
+// records; the header counts as the data's start; past the end is none.
 TEST(Player, ProgressStretchesAndTheirTextByRule)
 {
     // Four 20-byte pieces of a second each: a counted pulse, 16 short ones.
@@ -407,9 +406,8 @@ TEST(PlaybackDevice, TransportButtonsActOnlyOnARunStopAndAFileFailureEndIt)
     close(holder);
 }
 
-// Against the paced emulator: the bar names the record being played and
-// counts toward its end, the mark moves with it, Pause freezes both, and the
-// end of the run clears them and logs where it ended and how much played.
+// Against the paced emulator: the bar and the mark follow the record being
+// played, Pause freezes both, the end clears them and logs where it ended.
 TEST(PlaybackDevice, ProgressFollowsTheRecordsAndTheEndIsLogged)
 {
     // Three records of 4 s of tape each.
@@ -419,8 +417,7 @@ TEST(PlaybackDevice, ProgressFollowsTheRecordsAndTheEndIsLogged)
     test_set_ports(device.link().c_str());
     test_select_row(0);
     test_click("button_play");
-    // The records the bar named, in turn, each with its 4 s; the mark on
-    // each one's row.
+    // The records the bar named in turn, each of 4 s, each marked.
     std::string names;
     const auto watch = [&](const std::function<bool()> &done) {
         return test_spin_until(
