@@ -98,29 +98,24 @@ std::string marked_rows()
     return marked;
 }
 
-// What the tooltip says once the pointer, away from the window first, rests
-// on the middle of `widget`; "" when none shows.
-std::string tooltip_shown(GtkWidget *widget)
+// What the status bar's tooltip says, asked as the toolkit asks when the
+// pointer rests on it: into a tooltip of our own, whose window is new.
+std::string status_tooltip()
 {
-    GtkWidget *tip = nullptr;
-    const auto shown = [&] {
-        tip = nullptr;
-        GList *all = gtk_window_list_toplevels();
-        for (GList *l = all; l != nullptr; l = l->next)
-            if (g_strcmp0(gtk_widget_get_name(GTK_WIDGET(l->data)), "gtk-tooltip") == 0)
-                tip = GTK_WIDGET(l->data);
-        g_list_free(all);
-        return tip != nullptr && gtk_widget_get_visible(tip);
-    };
-    gint x = 0, y = 0;
-    gdk_display_warp_pointer(gdk_display_get_default(), gdk_screen_get_default(), 0, 0);
-    test_spin_until([&] { return !shown(); });
-    gdk_window_get_origin(gtk_widget_get_window(widget), &x, &y);
-    GtkAllocation at;
-    gtk_widget_get_allocation(widget, &at);
-    gdk_display_warp_pointer(gdk_display_get_default(), gdk_screen_get_default(),
-                             x + at.x + at.width / 2, y + at.y + at.height / 2);
-    return test_spin_until(shown) ? test_label_texts(tip) : "";
+    GList *before = gtk_window_list_toplevels();
+    GObject *tooltip = G_OBJECT(g_object_new(GTK_TYPE_TOOLTIP, nullptr));
+    GList *after = gtk_window_list_toplevels();
+    GtkWidget *window = nullptr;
+    for (GList *l = after; l != nullptr; l = l->next)
+        window = g_list_find(before, l->data) == nullptr ? GTK_WIDGET(l->data) : window;
+    gboolean shown = FALSE;
+    g_signal_emit_by_name(test_widget("statusbar_main"), "query-tooltip", 0, 0, FALSE, tooltip,
+                          &shown);
+    const std::string text = shown && window != nullptr ? test_label_texts(window) : "";
+    g_object_unref(tooltip);
+    g_list_free(before);
+    g_list_free(after);
+    return text;
 }
 
 std::string progress_text()
@@ -446,8 +441,7 @@ TEST(PlaybackDevice, ProgressFollowsTheRecordsAndTheEndIsLogged)
     EXPECT_EQ(marked_rows(), "");
     EXPECT_EQ(test_log_after(log), "Playback started\nPlayback over: Success condition received – "
                                    "THREE, 0:12 of tape played\n");
-    EXPECT_EQ(tooltip_shown(test_widget("statusbar_main")),
-              "Playback over: Success condition received");
+    EXPECT_EQ(status_tooltip(), "Playback over: Success condition received");
 
     EXPECT_EQ(names, "ONE TWO THREE ");
 }
