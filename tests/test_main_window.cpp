@@ -84,8 +84,7 @@ TEST(About, ShowsModallyAndGoesAwayOnItsAnswer)
 TEST(MainWindow, TheEmptyListSaysHowToStartUntilSomethingIsAttached)
 {
     test_app_start();
-    // Drawn off screen: on an X server that tests share, another test's
-    // window may lie over this one's and be what a read of the screen gets.
+    // Off screen: another test's window on the shared X server may cover this one.
     GtkWidget *offscreen = gtk_offscreen_window_new();
     gtk_widget_set_size_request(offscreen, 400, 200);
     gtk_widget_reparent(gtk_widget_get_parent(GTK_WIDGET(test_index_view())), offscreen);
