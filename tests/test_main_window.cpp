@@ -1,4 +1,4 @@
-// The main window's widget registry, and Help, About.
+// The main window's widget registry and the X errors it outlives, and Help, About.
 #include "support/harness.h"
 
 #include "index/idx_list.h"
@@ -7,7 +7,41 @@
 
 #include "tap_maker.h"
 
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
 #include <regex>
+
+// The toolkit's pointer query meeting a window destroyed behind its back
+// ends nothing, twice with another request between; two such failures in a
+// row end the process with the toolkit's report. In a child, since that
+// report ends it.
+TEST(MainWindow, APointerQueryMeetingAVanishedWindowEndsNothingUnlessItRepeats)
+{
+    const auto query_a_vanished_window = [] {
+        test_app_start();
+        GdkWindowAttr attributes{};
+        attributes.window_type = GDK_WINDOW_TOPLEVEL;
+        attributes.wclass = GDK_INPUT_OUTPUT;
+        attributes.width = attributes.height = 10;
+        GdkWindow *window = gdk_window_new(nullptr, &attributes, 0);
+        Display *display = GDK_WINDOW_XDISPLAY(window);
+        const Window gone = GDK_WINDOW_XID(window);
+        XDestroyWindow(display, gone);
+        XSync(display, False);
+        for (int i = 0; i < 2; ++i) {
+            gdk_window_get_pointer(window, nullptr, nullptr, nullptr);
+            XSync(display, False);
+        }
+        std::fputs("survived\n", stderr);
+        Window root = 0, child = 0;
+        int x = 0, y = 0;
+        unsigned mask = 0;
+        for (int i = 0; i < 2; ++i)
+            XQueryPointer(display, gone, &root, &child, &x, &y, &x, &y, &mask);
+    };
+    EXPECT_EXIT(query_a_vanished_window(), testing::ExitedWithCode(1), "survived(.|\n)*BadWindow");
+}
 
 // A name resolves from anywhere in the window, from inside a submenu too
 // (climbing to the item the submenu hangs on); an unknown name gives none

@@ -6,6 +6,7 @@
 #include "maintenance/operation.h"
 #include "player/player_controls.h"
 
+#include <X11/Xproto.h>
 #include <gdk/gdkx.h>
 #include <glib-unix.h>
 
@@ -44,6 +45,27 @@ int display_lost(Display *)
     maintenance_quit();
     _exit(1);
 }
+
+XErrorHandler toolkit_x_error = nullptr;
+XErrorEvent last_forgiven{};
+
+// The toolkit asks the server where the pointer is over its own windows, and
+// a window can be gone by the time the request arrives (seen after a file
+// chooser closed). The query then fails, which the toolkit reads as "not over
+// it"; its own handler would end the program for it. A failure on the same
+// window straight after one forgiven is a loop that waits for an answer and
+// ends as any other error does. Error traps put the toolkit's handler in
+// place of this one, so what they catch is theirs alone.
+int on_x_error(Display *display, XErrorEvent *error)
+{
+    if (error->error_code == BadWindow && error->request_code == X_QueryPointer &&
+        !(error->resourceid == last_forgiven.resourceid &&
+          error->serial == last_forgiven.serial + 1)) {
+        last_forgiven = *error;
+        return 0;
+    }
+    return toolkit_x_error(display, error);
+}
 } // namespace
 
 void app_on_quit(GtkMenuItem *, gpointer)
@@ -68,4 +90,5 @@ void app_handle_endings()
     for (const int number : {SIGTERM, SIGHUP, SIGINT})
         g_unix_signal_add(number, end_by_signal, GINT_TO_POINTER(number));
     XSetIOErrorHandler(display_lost);
+    toolkit_x_error = XSetErrorHandler(on_x_error);
 }
