@@ -20,11 +20,9 @@ TEST(MainWindow, APointerQueryMeetingAVanishedWindowEndsNothingUnlessItRepeats)
 {
     const auto query_a_vanished_window = [] {
         test_app_start();
-        GdkWindowAttr attributes{};
-        attributes.window_type = GDK_WINDOW_TOPLEVEL;
-        attributes.wclass = GDK_INPUT_OUTPUT;
-        attributes.width = attributes.height = 10;
-        GdkWindow *window = gdk_window_new(nullptr, &attributes, 0);
+        GtkWidget *toplevel = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_widget_realize(toplevel);
+        GdkWindow *window = gtk_widget_get_window(toplevel);
         Display *display = GDK_WINDOW_XDISPLAY(window);
         const Window gone = GDK_WINDOW_XID(window);
         XDestroyWindow(display, gone);
