@@ -49,18 +49,22 @@ int display_lost(Display *)
 XErrorHandler toolkit_x_error = nullptr;
 XErrorEvent last_forgiven{};
 
-// The toolkit asks the server where the pointer is over its own windows, and
-// a window can be gone by the time the request arrives (seen after a file
-// chooser closed). The query then fails, which the toolkit reads as "not over
-// it"; its own handler would end the program for it. A failure on the same
-// window straight after one forgiven is a loop that waits for an answer and
-// ends as any other error does. Error traps put the toolkit's handler in
-// place of this one, so what they catch is theirs alone.
+// The toolkit asks the server where the pointer is over its own windows and
+// where they lie on the screen, and a window can be gone by the time the
+// request arrives (seen after a file chooser closed). Such a query fails
+// without harm: the toolkit reads the pointer as not over the window. Its own
+// handler would end the program for it. The same query failing again on the
+// same window straight after is a loop that waits for an answer, and ends as
+// any other error does. Error traps put the toolkit's handler in place of
+// this one, so what they catch is theirs alone.
 int on_x_error(Display *display, XErrorEvent *error)
 {
-    if (error->error_code == BadWindow && error->request_code == X_QueryPointer &&
-        !(error->resourceid == last_forgiven.resourceid &&
-          error->serial == last_forgiven.serial + 1)) {
+    const bool query =
+        error->request_code == X_QueryPointer || error->request_code == X_TranslateCoords;
+    const bool again = error->request_code == last_forgiven.request_code &&
+                       error->resourceid == last_forgiven.resourceid &&
+                       error->serial == last_forgiven.serial + 1;
+    if (error->error_code == BadWindow && query && !again) {
         last_forgiven = *error;
         return 0;
     }

@@ -22,6 +22,7 @@ gboolean app_on_main_delete(GtkWidget *window, GdkEvent *event, gpointer user_da
 // of the display end a running device operation's tool and remove its files
 // (maintenance_quit()). Then the process ends by that signal (restored
 // to its default and raised), or with status 1 when the display was lost.
-// A pointer query that meets a window already destroyed ends nothing; any
-// other X error ends the process as the toolkit does. UI thread.
+// A query of the pointer or of coordinates that meets a window already
+// destroyed ends nothing; any other X error ends the process as the toolkit
+// does. UI thread.
 void app_handle_endings();
